@@ -1,0 +1,2 @@
+// placeholder until the frame loop lands
+int main() { return 0; }

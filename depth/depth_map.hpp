@@ -1,0 +1,54 @@
+#pragma once
+// The 8-bit depth raster every part of the engine exchanges, and the
+// operations that composite depth images into the frame's depth map.
+//
+// Depth values run from 0 (far) to 31 (near); in sprites 0 is also
+// transparent. Compositing arithmetic is 8-bit and wraps on purpose: the
+// slope taken out of a scene image at load comes back when the band of the
+// screen row is added at draw time.
+
+#include <cstdint>
+#include <memory>
+
+struct Rect {
+    std::int32_t x = 0;
+    std::int32_t y = 0;
+    std::int32_t w = 0;
+    std::int32_t h = 0;
+};
+
+// Row-major, stride equal to the width, origin of `area` always (0, 0).
+// A map made by createDepthMap owns its bytes through `storage`; the frame's
+// map borrows the screen surface's pixels and leaves `storage` empty.
+struct DepthMap {
+    std::uint8_t* pixels = nullptr;
+    Rect area;
+    std::unique_ptr<std::uint8_t[]> storage;
+};
+
+using DepthMapPtr = std::unique_ptr<DepthMap>;
+
+// Largest number of pixels a map may hold: pixel addresses are computed in
+// 32-bit signed arithmetic.
+inline constexpr std::int64_t kMaxDepthMapPixels = INT32_MAX;
+
+// A new map of width x height pixels, all 0; null when a side is negative,
+// the pixel count exceeds kMaxDepthMapPixels, or memory cannot be had.
+DepthMapPtr createDepthMap(std::int32_t width, std::int32_t height);
+void freeDepthMap(DepthMapPtr map);
+void fillDepthMap(DepthMap& map, std::uint8_t value);
+std::uint8_t* pixelAddress(const DepthMap& map, std::int32_t column, std::int32_t row);
+
+// Clips `source`'s size placed at (x, y) against `target`'s size. The last
+// column and row of the target are never part of the result.
+bool clipRect(const Rect& target, const Rect& source, std::int32_t x, std::int32_t y, Rect& out);
+
+// Shift of the 15-row depth bands, -14..0, following the camera's y.
+extern std::int32_t rowPhase;
+void computeRowPhase(std::int32_t cameraY);
+
+void blitScene(const DepthMap& source, const Rect& sourceRect, DepthMap& target,
+               std::int32_t x, std::int32_t y);
+void blitSprite(const DepthMap& source, const Rect& sourceRect, DepthMap& target,
+                std::int32_t x, std::int32_t y);
+void removeDepthSlope(DepthMap& map);

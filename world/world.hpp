@@ -1,0 +1,2 @@
+#pragma once
+// The world: camera offset, image catalogue and placed elements.

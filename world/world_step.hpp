@@ -1,0 +1,4 @@
+#pragma once
+// The frame loop's one call into the world.
+
+void stepWorld();
