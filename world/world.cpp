@@ -1,0 +1,3 @@
+// placeholder until the world lands
+#include "world/world.hpp"
+World theWorld;
