@@ -1,8 +1,10 @@
 #pragma once
 // Small text toolkit: the owning TextBuffer, byte-exact text functions and the
 // number reading and writing used by the world description and the caption.
-// There is no locale and no case folding anywhere.
+// There is no locale and no case folding anywhere. A null text pointer is read
+// as the empty text, so a missing attribute value never faults a caller.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -11,22 +13,35 @@ bool isSpace(char c);  // tab, line feed, carriage return and space only
 std::int32_t textSize(const char* text);  // length plus one
 bool textEquals(const char* a, const char* b);
 std::int32_t indexOfChar(const char* text, char c);  // -1 when absent; 0 is never found
+
+// 10 multiplied n times, 1 for n <= 0. Wraps modulo 2^32 past 10^9, like
+// every 32-bit integer in the number readers.
 std::int32_t powerOfTen(std::int32_t n);
 void reverseChars(char* chars, std::int32_t n);
 
-// Lenient readers: every character contributes its code minus 48.
+// Lenient readers: every character contributes its code minus 48, so they
+// never fail. parseInt wraps to 32 bits (two's complement) when the value
+// does not fit; parseFloat sums digit by digit in double precision and starts
+// from powerOfTen, so it wraps the same way with 11 or more integer digits.
 std::int32_t parseInt(const char* text);
 double parseFloat(const char* text);
 
-// Truncating decimal writer, controlled by the two settings below.
+// Truncating decimal writer, controlled by the two settings below. The
+// integer part is the low 32 bits of the value truncated to 64 bits, written
+// as a signed number; NaN, infinities and magnitudes of 2^63 or more give 0.
+// The result never exceeds kMaxFormattedFloatChars characters.
 extern std::int32_t floatMaxFractionDigits;  // -1: no limit
 extern bool floatWriteZeroIntegerPart;
+inline constexpr std::size_t kMaxFormattedFloatChars = 48;
 std::string formatFloat(double x);
 
 // Backslash escapes of quoted attribute values; the text only gets shorter.
+// A lone backslash at the very end is kept.
 void unescapeInPlace(std::string& text);
 
 // An owning text. Never copied; its text is handed on as a plain pointer.
+// It never holds a NUL: anything given to it ends at its first NUL, so
+// data() and length() always agree.
 class TextBuffer {
 public:
     TextBuffer() = default;
@@ -41,11 +56,14 @@ public:
 
     void adopt(std::string text);
     void assign(const char* text);
+    void assign(std::string_view text);
+    // Copies count characters from source + start, stopping early at the
+    // source's terminator; a negative start or count gives "".
     void assignSlice(const char* source, std::int32_t start, std::int32_t count);
     void append(const char* text);
     void append(std::string_view text);
     void prepend(const char* text);
-    std::int32_t find(const char* pattern) const;
+    std::int32_t find(const char* pattern) const;  // leftmost, -1 for "" or none
     bool removeFirst(const char* pattern);
     bool equals(const char* text) const;
 

@@ -1,4 +1,278 @@
-// placeholder until the markup reader lands
 #include "markup/xml.hpp"
-bool XmlNode::loadFile(const char*) { return false; }
-const XmlNode* XmlNode::findFirst(const char*) const { return nullptr; }
+
+#include <cstdio>
+#include <string>
+#include <utility>
+
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// A bounded cursor over the document. The document is a C text, so it ends
+// at its first NUL even when the view runs on. Past the end `at` answers NUL,
+// which is none of the characters the grammar looks for, and every scan stops
+// at the end, so a truncated document can never send a read past it.
+class Cursor {
+public:
+    explicit Cursor(std::string_view text) : text_(text.substr(0, text.find('\0'))) {}
+
+    std::size_t size() const { return text_.size(); }
+    char at(std::size_t i) const { return i < text_.size() ? text_[i] : '\0'; }
+    std::string_view slice(std::size_t from, std::size_t to) const { return text_.substr(from, to - from); }
+
+    // Index of the first character from i on that satisfies stop, or size().
+    template <typename Stop>
+    std::size_t scan(std::size_t i, Stop stop) const {
+        while (i < text_.size() && !stop(text_[i])) {
+            ++i;
+        }
+        return i;
+    }
+
+    // Index just past the first ">" from i on, or size() when there is none.
+    std::size_t pastClosingBracket(std::size_t i) const {
+        const std::size_t bracket = scan(i, [](char c) { return c == '>'; });
+        return bracket < size() ? bracket + 1 : bracket;
+    }
+
+private:
+    std::string_view text_;
+};
+
+bool endsNameOrBareValue(char c) { return isSpace(c) || c == '>'; }
+bool endsWord(char c) { return isSpace(c) || c == '<'; }
+
+// "<" followed by whitespace is not a tag; "<" as the last character opens
+// an element that the end of the text cuts short.
+bool startsElement(const Cursor& cursor, std::size_t i) {
+    return i < cursor.size() && cursor.at(i) == '<' && !isSpace(cursor.at(i + 1));
+}
+
+struct StartTag {
+    std::size_t next;  // index after the tag
+    bool closed;       // written as an empty element ("/>"): no content follows
+};
+
+// A quoted value runs to the first double quote not directly preceded by a
+// backslash; i is just after the opening quote.
+std::size_t closingQuote(const Cursor& cursor, std::size_t i) {
+    while (i < cursor.size() && !(cursor.at(i) == '"' && cursor.at(i - 1) != '\\')) {
+        ++i;
+    }
+    return i;
+}
+
+// Reads the start tag whose "<" is at i into node: its name and attributes.
+// With a null node (an element beyond the depth limit) the tag is only read
+// past. A text that ends inside the tag keeps what was read.
+StartTag readStartTag(const Cursor& cursor, std::size_t i, XmlNode* node) {
+    const std::size_t nameEnd = cursor.scan(i + 1, endsNameOrBareValue);
+    if (node != nullptr) {
+        node->name.assign(cursor.slice(i + 1, nameEnd));
+    }
+    i = nameEnd;
+    while (i < cursor.size() && cursor.at(i) != '>') {
+        if (isSpace(cursor.at(i))) {
+            ++i;
+            continue;
+        }
+        if (cursor.at(i) == '/' && cursor.at(i + 1) == '>') {
+            return {i + 2, true};
+        }
+        // Everything up to "=" is the name, whitespace and ">" included.
+        const std::size_t equals = cursor.scan(i, [](char c) { return c == '='; });
+        XmlAttribute* attribute = node != nullptr ? &node->attributes.add() : nullptr;
+        if (attribute != nullptr) {
+            attribute->name.assign(cursor.slice(i, equals));
+        }
+        if (equals == cursor.size()) {
+            return {equals, false};
+        }
+        i = equals + 1;
+        if (cursor.at(i) == '"') {
+            const std::size_t close = closingQuote(cursor, i + 1);
+            if (attribute != nullptr) {
+                std::string value(cursor.slice(i + 1, close));
+                unescapeInPlace(value);
+                attribute->value.adopt(std::move(value));
+            }
+            i = close < cursor.size() ? close + 1 : close;
+        } else {
+            const std::size_t end = cursor.scan(i, endsNameOrBareValue);
+            if (attribute != nullptr) {
+                attribute->value.assign(cursor.slice(i, end));
+            }
+            i = end;
+        }
+    }
+    return {i < cursor.size() ? i + 1 : i, false};
+}
+
+// Pre-order walk of root's subtree for the first node named `name` that
+// comes after `after` (anywhere, when after is null). Iterative, so the depth
+// of the tree never matters to the stack.
+const XmlNode* findInPreOrder(const XmlNode& root, const char* name, const XmlNode* after) {
+    if (name == nullptr) {
+        return nullptr;
+    }
+    bool passed = after == nullptr;
+    std::vector<const XmlNode*> pending{&root};
+    while (!pending.empty()) {
+        const XmlNode* node = pending.back();
+        pending.pop_back();
+        if (passed && node->name.equals(name)) {
+            return node;
+        }
+        if (node == after) {
+            passed = true;
+        }
+        for (auto child = node->children.end(); child != node->children.begin();) {
+            --child;
+            pending.push_back(child->get());
+        }
+    }
+    return nullptr;
+}
+
+// Reads the whole stream into text, refusing more than kMaxMarkupFileBytes.
+// The size found by seeking only sizes the one allocation; the read itself is
+// bounded as well, so a stream that cannot seek or that grows is safe too.
+bool readWholeFile(std::FILE* file, std::string& text) {
+    long size = -1;
+    if (std::fseek(file, 0, SEEK_END) == 0) {
+        size = std::ftell(file);
+        if (size > kMaxMarkupFileBytes || std::fseek(file, 0, SEEK_SET) != 0) {
+            return false;
+        }
+    }
+    if (size > 0) {
+        text.reserve(static_cast<std::size_t>(size));
+    }
+    char chunk[16 * 1024];
+    for (;;) {
+        const std::size_t got = std::fread(chunk, 1, sizeof chunk, file);
+        if (text.size() + got > static_cast<std::size_t>(kMaxMarkupFileBytes)) {
+            return false;
+        }
+        text.append(chunk, got);
+        if (got < sizeof chunk) {
+            break;
+        }
+    }
+    return std::ferror(file) == 0;
+}
+
+}  // namespace
+
+bool XmlNode::loadFile(const char* fileName) {
+    if (fileName == nullptr) {
+        return false;
+    }
+    const FilePtr file(std::fopen(fileName, "rb"));
+    if (!file) {
+        return false;
+    }
+    std::string text;
+    if (!readWholeFile(file.get(), text)) {
+        return false;
+    }
+    parse(text, 0);
+    return true;
+}
+
+// The grammar nests, but the reader keeps its own stack of open elements
+// instead of recursing, and an element deeper than kMaxMarkupDepth is read
+// past with only a count of its open levels, so neither the stack nor the
+// tree grows with a hostile nesting depth.
+std::size_t XmlNode::parse(std::string_view text, std::size_t start) {
+    const Cursor cursor(text);
+    if (!startsElement(cursor, start)) {
+        return start;
+    }
+    std::vector<XmlNode*> open;  // stored elements whose content is being read
+    std::size_t skippedOpen = 0;  // open elements beyond the depth limit
+    XmlNode* element = this;
+    std::size_t i = start;
+    for (;;) {
+        // i is at the "<" of the start tag of `element` (null when skipped).
+        const StartTag tag = readStartTag(cursor, i, element);
+        i = tag.next;
+        if (!tag.closed) {
+            if (element != nullptr) {
+                open.push_back(element);
+            } else {
+                ++skippedOpen;
+            }
+        } else if (open.empty()) {
+            return i;
+        }
+        // Content of the innermost open element, up to its end tag or the
+        // start of a child.
+        for (;;) {
+            if (i >= cursor.size()) {
+                return cursor.size();
+            }
+            const char c = cursor.at(i);
+            const char next = cursor.at(i + 1);
+            if (c == '<' && next == '/') {
+                // End tags are not matched by name: each closes the innermost.
+                i = cursor.pastClosingBracket(i + 2);
+                if (skippedOpen > 0) {
+                    --skippedOpen;
+                } else {
+                    open.pop_back();
+                }
+                if (open.empty()) {
+                    return i;
+                }
+                continue;
+            }
+            if (c == '<' && !isSpace(next)) {
+                const bool tooDeep = skippedOpen > 0 || open.size() >= kMaxMarkupDepth;
+                element = tooDeep ? nullptr : &open.back()->children.add();
+                break;
+            }
+            if (isSpace(c)) {
+                ++i;
+                continue;
+            }
+            // A word. "<" followed by whitespace starts one too, so the
+            // reader always moves on.
+            const std::size_t end = cursor.scan(i + 1, endsWord);
+            if (skippedOpen == 0) {
+                TextBuffer& words = open.back()->text;
+                if (words.length() > 0) {
+                    words.append(" ");
+                }
+                words.append(cursor.slice(i, end));
+            }
+            i = end;
+        }
+    }
+}
+
+const XmlAttribute* XmlNode::findAttribute(const char* name) const {
+    if (name == nullptr) {
+        return nullptr;
+    }
+    for (const auto& attribute : attributes) {
+        if (attribute->name.equals(name)) {
+            return attribute.get();
+        }
+    }
+    return nullptr;
+}
+
+const char* XmlNode::attributeValue(const char* name) const {
+    const XmlAttribute* attribute = findAttribute(name);
+    return attribute != nullptr ? attribute->value.data() : nullptr;
+}
+
+const XmlNode* XmlNode::findFirst(const char* name) const { return findInPreOrder(*this, name, nullptr); }
+
+const XmlNode* XmlNode::findNext(const char* name, const XmlNode* after) const {
+    return findInPreOrder(*this, name, after);
+}
