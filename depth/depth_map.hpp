@@ -39,16 +39,35 @@ void freeDepthMap(DepthMapPtr map);
 void fillDepthMap(DepthMap& map, std::uint8_t value);
 std::uint8_t* pixelAddress(const DepthMap& map, std::int32_t column, std::int32_t row);
 
-// Clips `source`'s size placed at (x, y) against `target`'s size. The last
-// column and row of the target are never part of the result.
+// Clips `source`'s size placed at (x, y) against `target`'s size (origins
+// ignored). False when nothing of it can show. A rectangle that only touches
+// the left or top edge is accepted with a width or height of 0; one that
+// reaches the right or bottom edge stops one short of it, so the last column
+// and row of the target are never part of the result. The output size is
+// never negative.
 bool clipRect(const Rect& target, const Rect& source, std::int32_t x, std::int32_t y, Rect& out);
 
 // Shift of the 15-row depth bands, -14..0, following the camera's y.
 extern std::int32_t rowPhase;
 void computeRowPhase(std::int32_t cameraY);
 
+// Both blits put `sourceRect` of `source` with its top-left corner at (x, y)
+// of `target`, clipped by clipRect. A source rectangle reaching outside its
+// map is first cut to the map, so no blit ever reads or writes out of bounds.
+//
+// Opaque: every pixel becomes source + band of its target row, capped at 31.
 void blitScene(const DepthMap& source, const Rect& sourceRect, DepthMap& target,
                std::int32_t x, std::int32_t y);
+// Transparent where the source is 0; elsewhere source + (band of the last
+// drawn row - 2), capped at 31, wherever that is nearer than the target.
 void blitSprite(const DepthMap& source, const Rect& sourceRect, DepthMap& target,
                 std::int32_t x, std::int32_t y);
+// Takes row / 15 off every byte of each row, wrapping, so that blitScene can
+// put the slope of whatever screen row the image lands on back in.
 void removeDepthSlope(DepthMap& map);
+
+// The widest vector code the blits use. Every path draws the same bytes;
+// Best is the widest this processor runs, the others are there to be compared.
+enum class BlitPath { Best, Baseline, Avx2, Avx512 };
+// False, changing nothing, when this processor cannot run `path`.
+bool selectBlitPath(BlitPath path);
