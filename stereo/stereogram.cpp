@@ -1,4 +1,405 @@
-// placeholder until the stereogram renderer lands
 #include "stereo/stereogram.hpp"
-void renderStereogram(DepthMap&) {}
-void releasePattern() {}
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <utility>
+#include <vector>
+
+#include "display/options.hpp"
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#define TOLVANE_X86_KERNELS 1
+#include <immintrin.h>
+#endif
+
+namespace {
+
+DepthMapPtr pattern;
+
+// The right strip reads each pattern row from a doubled, rotated copy (see
+// transformRows). The copies live here, kept from frame to frame so that the
+// buffer is allocated once, not per frame; beyond this size the strip takes
+// the remainder per pixel instead.
+constexpr std::size_t kMaxDoubledBytes = std::size_t{1} << 20;
+std::vector<std::uint8_t> doubledRows;
+
+// Rows transformed side by side. Within a row every block waits for blocks
+// just stored to its right; blocks of different rows do not, so the
+// processor works on several rows' blocks at once.
+constexpr std::int32_t kRowsAtOnce = 8;
+
+// Vector blocks read a window from 32 bytes before the source of a depth-0
+// pixel, so they need at least that much pattern width behind them.
+constexpr std::int32_t kMinVectorPattern = 32;
+
+// A depth the vector blocks take without clamping: their shuffle indices are
+// 32 - d + lane (64 - d + lane for 64-pixel blocks), which must stay within
+// their windows.
+constexpr std::int32_t kMaxVectorDepth = 31;
+
+// Which blocks of a gather may use vectors: a block goes wide only when no
+// depth in it exceeds the limit for its width (-1: never).
+struct BlockLimits {
+    std::int32_t widest = -1;  // 64-pixel blocks
+    std::int32_t wide = -1;    // 32-pixel blocks
+    std::int32_t narrow = -1;  // 16-pixel blocks
+};
+
+// One run of pixels to gather: dst[k] = src[k + p - d(k)], d(k) being dst[k]
+// before it is overwritten, taken as p - 1 when larger. Runs are done right
+// to left, so when src is dst the source has already been written.
+struct Run {
+    std::uint8_t* dst;
+    const std::uint8_t* src;
+};
+
+void gatherScalar(Run run, std::int32_t count, std::int32_t p) {
+    const auto nearest = static_cast<std::uint32_t>(p - 1);
+    for (std::int32_t k = count - 1; k >= 0; --k) {
+        const std::uint32_t d = std::min<std::uint32_t>(run.dst[k], nearest);
+        run.dst[k] = run.src[static_cast<std::uint32_t>(k + p) - d];
+    }
+}
+
+void gatherRunsScalar(const Run* runs, std::int32_t runCount, std::int32_t count, std::int32_t p, const BlockLimits&) {
+    for (std::int32_t i = 0; i < runCount; ++i) {
+        gatherScalar(runs[i], count, p);
+    }
+}
+
+#if defined(TOLVANE_X86_KERNELS)
+
+// 16 pixels from a 48-byte window w: out[i] = w[32 + i - d(i)]. Each table is
+// XORed with the one before so that the three shuffles, whose indices go
+// negative (and so select 0) below their own table, add up to the one table
+// that holds the byte.
+__attribute__((target("ssse3"))) inline __m128i gather16(const std::uint8_t* w, __m128i depth) {
+    const __m128i lanes = _mm_setr_epi8(32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43, 44, 45, 46, 47);
+    const __m128i sixteen = _mm_set1_epi8(16);
+    const __m128i t0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w));
+    const __m128i t1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 16));
+    const __m128i t2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 32));
+    const __m128i i0 = _mm_sub_epi8(lanes, depth);
+    const __m128i i1 = _mm_sub_epi8(i0, sixteen);
+    const __m128i i2 = _mm_sub_epi8(i1, sixteen);
+    __m128i out = _mm_shuffle_epi8(t0, i0);
+    out = _mm_xor_si128(out, _mm_shuffle_epi8(_mm_xor_si128(t0, t1), i1));
+    return _mm_xor_si128(out, _mm_shuffle_epi8(_mm_xor_si128(t1, t2), i2));
+}
+
+// The 16 pixels of `run` from k0, as a vector if its depths allow, else one
+// by one.
+__attribute__((target("ssse3"))) inline void block16(Run run, std::int32_t k0, std::int32_t p, std::int32_t limit) {
+    const __m128i depth = _mm_loadu_si128(reinterpret_cast<const __m128i*>(run.dst + k0));
+    const __m128i over = _mm_subs_epu8(depth, _mm_set1_epi8(static_cast<char>(limit)));
+    if (limit >= 0 && _mm_movemask_epi8(_mm_cmpeq_epi8(over, _mm_setzero_si128())) == 0xFFFF) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(run.dst + k0), gather16(run.src + k0 + p - 32, depth));
+    } else {
+        gatherScalar(Run{run.dst + k0, run.src + k0}, 16, p);
+    }
+}
+
+__attribute__((target("ssse3"))) void gatherRunsSsse3(const Run* runs, std::int32_t runCount, std::int32_t count,
+                                                      std::int32_t p, const BlockLimits& shared) {
+    // A copy the compiler need not reload after every store to a row.
+    const BlockLimits limits = shared;
+    std::int32_t k = count;
+    for (; k >= 16; k -= 16) {
+        for (std::int32_t i = 0; i < runCount; ++i) {
+            block16(runs[i], k - 16, p, limits.narrow);
+        }
+    }
+    gatherRunsScalar(runs, runCount, k, p, limits);
+}
+
+// The 32-pixel form: each 128-bit half is a 16-pixel block whose window is
+// 16 bytes further on, which is exactly what 256-bit loads at w, w + 16 and
+// w + 32 put in the upper halves. The middle one is loaded as two halves: a
+// single load there would straddle two blocks stored moments before and wait
+// for both to reach the cache.
+__attribute__((target("avx2"))) inline __m256i gather32(const std::uint8_t* w, __m256i depth) {
+    const __m256i lanes = _mm256_setr_epi8(32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43, 44, 45, 46, 47, 32, 33, 34,
+                                           35, 36, 37, 38, 39, 40, 41, 42, 43, 44, 45, 46, 47);
+    const __m256i sixteen = _mm256_set1_epi8(16);
+    const __m256i t0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w));
+    const __m256i t2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w + 32));
+    const __m256i t1 =
+        _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 16))),
+                                _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 32)), 1);
+    const __m256i i0 = _mm256_sub_epi8(lanes, depth);
+    const __m256i i1 = _mm256_sub_epi8(i0, sixteen);
+    const __m256i i2 = _mm256_sub_epi8(i1, sixteen);
+    __m256i out = _mm256_shuffle_epi8(t0, i0);
+    out = _mm256_xor_si256(out, _mm256_shuffle_epi8(_mm256_xor_si256(t0, t1), i1));
+    return _mm256_xor_si256(out, _mm256_shuffle_epi8(_mm256_xor_si256(t1, t2), i2));
+}
+
+__attribute__((target("avx2"))) inline void block32(Run run, std::int32_t k0, std::int32_t p,
+                                                    const BlockLimits& limits) {
+    const __m256i depth = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(run.dst + k0));
+    const __m256i over = _mm256_subs_epu8(depth, _mm256_set1_epi8(static_cast<char>(limits.wide)));
+    if (limits.wide >= 0 && _mm256_testz_si256(over, over)) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(run.dst + k0), gather32(run.src + k0 + p - 32, depth));
+    } else {
+        // Two halves, each of which may still go wide.
+        block16(run, k0 + 16, p, limits.narrow);
+        block16(run, k0, p, limits.narrow);
+    }
+}
+
+__attribute__((target("avx2"))) void gatherRunsAvx2(const Run* runs, std::int32_t runCount, std::int32_t count,
+                                                    std::int32_t p, const BlockLimits& shared) {
+    // A copy the compiler need not reload after every store to a row.
+    const BlockLimits limits = shared;
+    std::int32_t k = count;
+    for (; k >= 32; k -= 32) {
+        for (std::int32_t i = 0; i < runCount; ++i) {
+            block32(runs[i], k - 32, p, limits);
+        }
+    }
+    for (; k >= 16; k -= 16) {
+        for (std::int32_t i = 0; i < runCount; ++i) {
+            block16(runs[i], k - 16, p, limits.narrow);
+        }
+    }
+    // Clean upper halves before plain code runs again: without this every
+    // SSE instruction after it pays for the dirty state.
+    _mm256_zeroupper();
+    gatherRunsScalar(runs, runCount, k, p, limits);
+}
+
+// 64 pixels with one two-table byte permute: the sources of a 64-pixel block
+// lie within 64 + 31 bytes, inside the 128 bytes from w = block + p - 64. The
+// index 64 + i - d(i) picks from the first table below 64, the second above.
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) inline void block64(Run run, std::int32_t k0, std::int32_t p,
+                                                                           const BlockLimits& limits) {
+    alignas(64) static constexpr std::uint8_t kLanes[64] = {
+        64,  65,  66,  67,  68,  69,  70,  71,  72,  73,  74,  75,  76,  77,  78,  79,  80,  81,  82,  83,  84,  85,
+        86,  87,  88,  89,  90,  91,  92,  93,  94,  95,  96,  97,  98,  99,  100, 101, 102, 103, 104, 105, 106, 107,
+        108, 109, 110, 111, 112, 113, 114, 115, 116, 117, 118, 119, 120, 121, 122, 123, 124, 125, 126, 127,
+    };
+    const __m512i depth = _mm512_loadu_si512(run.dst + k0);
+    if (limits.widest >= 0 && _mm512_cmpgt_epu8_mask(depth, _mm512_set1_epi8(static_cast<char>(limits.widest))) == 0) {
+        const std::uint8_t* w = run.src + k0 + p - 64;
+        const __m512i t0 = _mm512_loadu_si512(w);
+        const __m512i t1 = _mm512_loadu_si512(w + 64);
+        const __m512i index = _mm512_sub_epi8(_mm512_load_si512(kLanes), depth);
+        _mm512_storeu_si512(run.dst + k0, _mm512_permutex2var_epi8(t0, index, t1));
+    } else {
+        block32(run, k0 + 32, p, limits);
+        block32(run, k0, p, limits);
+    }
+}
+
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) void gatherRunsAvx512(const Run* runs, std::int32_t runCount,
+                                                                             std::int32_t count, std::int32_t p,
+                                                                             const BlockLimits& shared) {
+    // A copy the compiler need not reload after every store to a row.
+    const BlockLimits limits = shared;
+    std::int32_t k = count;
+    for (; k >= 64; k -= 64) {
+        for (std::int32_t i = 0; i < runCount; ++i) {
+            block64(runs[i], k - 64, p, limits);
+        }
+    }
+    gatherRunsAvx2(runs, runCount, k, p, limits);
+}
+
+#endif  // TOLVANE_X86_KERNELS
+
+using GatherFn = void (*)(const Run*, std::int32_t, std::int32_t, std::int32_t, const BlockLimits&);
+
+bool kernelSupported(StereoKernel kernel) {
+    switch (kernel) {
+        case StereoKernel::Best:
+        case StereoKernel::Scalar:
+            return true;
+#if defined(TOLVANE_X86_KERNELS)
+        case StereoKernel::Ssse3:
+            return __builtin_cpu_supports("ssse3");
+        case StereoKernel::Avx2:
+            return __builtin_cpu_supports("avx2");
+        case StereoKernel::Avx512:
+            return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512f") &&
+                   __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi");
+#else
+        case StereoKernel::Ssse3:
+        case StereoKernel::Avx2:
+        case StereoKernel::Avx512:
+            return false;
+#endif
+    }
+    return false;
+}
+
+StereoKernel bestKernel() {
+    for (StereoKernel kernel : {StereoKernel::Avx512, StereoKernel::Avx2, StereoKernel::Ssse3}) {
+        if (kernelSupported(kernel)) {
+            return kernel;
+        }
+    }
+    return StereoKernel::Scalar;
+}
+
+StereoKernel& activeKernel() {
+    static StereoKernel kernel = bestKernel();
+    return kernel;
+}
+
+GatherFn gatherFor(StereoKernel kernel) {
+    switch (kernel) {
+#if defined(TOLVANE_X86_KERNELS)
+        case StereoKernel::Avx512:
+            return gatherRunsAvx512;
+        case StereoKernel::Avx2:
+            return gatherRunsAvx2;
+        case StereoKernel::Ssse3:
+            return gatherRunsSsse3;
+#endif
+        default:
+            return gatherRunsScalar;
+    }
+}
+
+// The right strip when the doubled rows would be too large: the
+// pattern index (x - d + p) mod p by one conditional add, x mod p kept by
+// counting down instead of dividing per pixel.
+void stripByRemainder(std::uint8_t* row, std::int32_t width, std::int32_t p, const std::uint8_t* patternRow) {
+    std::int32_t phase = (width - 1) % p;
+    for (std::int32_t x = width - 1; x >= width - p; --x) {
+        const std::int32_t d = std::min<std::int32_t>(row[x], p - 1);
+        std::int32_t index = phase - d;
+        if (index < 0) {
+            index += p;
+        }
+        row[x] = patternRow[index];
+        phase = phase == 0 ? p - 1 : phase - 1;
+    }
+}
+
+// Row r of the result holds patternRow(r)[(width + j) mod p] for j from 0 to
+// 2p - 1, so that strip pixel x, which needs pattern byte (x - d + p) mod p,
+// finds it at [k + p - d] for k = x - (width - p): the same gather as the
+// rest of the row. Null when the copies would be too large.
+const std::uint8_t* doublePattern(const DepthMap& source, std::int32_t width, std::int32_t rows) {
+    const auto p = static_cast<std::size_t>(source.area.w);
+    const std::size_t bytes = 2 * p * static_cast<std::size_t>(rows);
+    if (bytes > kMaxDoubledBytes) {
+        return nullptr;
+    }
+    if (doubledRows.size() < bytes) {
+        try {
+            doubledRows.resize(bytes);
+        } catch (const std::bad_alloc&) {
+            return nullptr;
+        }
+    }
+    const auto turn = static_cast<std::size_t>(width % source.area.w);
+    std::uint8_t* out = doubledRows.data();
+    const std::uint8_t* in = source.pixels;
+    for (std::int32_t r = 0; r < rows; ++r, out += 2 * p, in += p) {
+        std::memcpy(out, in + turn, p - turn);
+        std::memcpy(out + (p - turn), in, p);
+        std::memcpy(out + (2 * p - turn), in, turn);
+    }
+    return doubledRows.data();
+}
+
+void transformRows(DepthMap& map, const DepthMap& source, GatherFn gather) {
+    const std::int32_t width = map.area.w;
+    const std::int32_t height = map.area.h;
+    const std::int32_t p = source.area.w;
+    const std::int32_t q = source.area.h;
+    const std::int32_t rest = width - p;
+    // The strip reads a separate buffer, so only the window and the shuffle
+    // range bound its depths; the rest of the row also needs every source to
+    // lie beyond the block (p - d >= block width).
+    BlockLimits stripLimits;
+    BlockLimits restLimits;
+    if (p >= kMinVectorPattern) {
+        stripLimits = BlockLimits{p >= 64 ? kMaxVectorDepth : -1, kMaxVectorDepth, kMaxVectorDepth};
+        restLimits = BlockLimits{std::min(kMaxVectorDepth, p - 64), std::min(kMaxVectorDepth, p - 32),
+                                 std::min(kMaxVectorDepth, p - 16)};
+    }
+    const std::uint8_t* doubled = doublePattern(source, width, std::min(q, height));
+
+    std::int32_t patternY = 0;
+    for (std::int32_t y0 = 0; y0 < height; y0 += kRowsAtOnce) {
+        const std::int32_t rows = std::min(kRowsAtOnce, height - y0);
+        Run strips[kRowsAtOnce];
+        Run rests[kRowsAtOnce];
+        for (std::int32_t i = 0; i < rows; ++i) {
+            std::uint8_t* row = map.pixels + static_cast<std::ptrdiff_t>(y0 + i) * width;
+            if (doubled != nullptr) {
+                strips[i] = Run{row + rest, doubled + static_cast<std::ptrdiff_t>(patternY) * 2 * p};
+            } else {
+                stripByRemainder(row, width, p, source.pixels + static_cast<std::ptrdiff_t>(patternY) * p);
+            }
+            rests[i] = Run{row, row};
+            if (++patternY == q) {
+                patternY = 0;
+            }
+        }
+        if (doubled != nullptr) {
+            gather(strips, rows, p, p, stripLimits);
+        }
+        gather(rests, rows, rest, p, restLimits);
+    }
+}
+
+}  // namespace
+
+void fillRandom(DepthMap& map) {
+    if (map.pixels == nullptr || map.area.w <= 0 || map.area.h <= 0) {
+        return;
+    }
+    const std::size_t count = static_cast<std::size_t>(map.area.w) * static_cast<std::size_t>(map.area.h);
+    for (std::size_t i = 0; i < count; ++i) {
+        map.pixels[i] = static_cast<std::uint8_t>(std::rand() & 0xFF);
+    }
+}
+
+bool transformStereogram(DepthMap& map, const DepthMap& source) {
+    const std::int32_t p = source.area.w;
+    const std::int32_t q = source.area.h;
+    if (p < 1 || q < 1 || source.pixels == nullptr || p > map.area.w) {
+        return false;
+    }
+    if (map.area.h == 0) {
+        return true;
+    }
+    if (map.area.h < 0 || map.pixels == nullptr) {
+        return false;
+    }
+    transformRows(map, source, gatherFor(activeKernel()));
+    return true;
+}
+
+void renderStereogram(DepthMap& map) {
+    if (!pattern) {
+        pattern = createDepthMap(getOption(PatternWidth), getOption(PatternHeight));
+        if (!pattern) {
+            return;
+        }
+        fillRandom(*pattern);
+    }
+    if (getOption(PatternEveryFrame) == 1) {
+        fillRandom(*pattern);
+    }
+    transformStereogram(map, *pattern);
+}
+
+void releasePattern() { freeDepthMap(std::move(pattern)); }
+
+const DepthMap* currentPattern() { return pattern.get(); }
+
+bool selectStereoKernel(StereoKernel kernel) {
+    if (!kernelSupported(kernel)) {
+        return false;
+    }
+    activeKernel() = kernel == StereoKernel::Best ? bestKernel() : kernel;
+    return true;
+}

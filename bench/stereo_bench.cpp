@@ -1,0 +1,127 @@
+// The stereogram transform at the demo's size beside its plain form, the
+// pattern renewal, and a byte-per-pixel pass as a floor.
+
+#include <benchmark/benchmark.h>
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <random>
+
+#include "bench/stereo_oracle.hpp"
+#include "stereo/stereogram.hpp"
+
+namespace {
+
+constexpr std::int32_t kScreenW = 640;
+constexpr std::int32_t kScreenH = 480;
+constexpr std::size_t kScreenBytes = std::size_t{kScreenW} * kScreenH;
+
+// What the world step leaves: the floor's slope, a few broad near shapes, and
+// a sprinkling of noise so that no row is uniform.
+DepthMapPtr sceneDepths() {
+    std::mt19937 random(11);
+    DepthMapPtr map = createDepthMap(kScreenW, kScreenH);
+    for (std::int32_t y = 0; y < kScreenH; ++y) {
+        for (std::int32_t x = 0; x < kScreenW; ++x) {
+            std::int32_t d = y / 15;
+            const std::int32_t dx = x - 320;
+            const std::int32_t dy = y - 240;
+            if (dx * dx + dy * dy < 120 * 120) {
+                d = 24 + (120 * 120 - dx * dx - dy * dy) / 2000;
+            } else if (x > 40 && x < 200 && y > 60 && y < 300) {
+                d = 18;
+            } else if (x > 460 && x < 600 && y > 200 && y < 420) {
+                d = 12 + (x - 460) / 20;
+            }
+            if (random() % 8 == 0) {
+                d += static_cast<std::int32_t>(random() % 3) - 1;
+            }
+            *pixelAddress(*map, x, y) = static_cast<std::uint8_t>(d < 0 ? 0 : (d > 31 ? 31 : d));
+        }
+    }
+    return map;
+}
+
+DepthMapPtr fixedPattern() {
+    std::mt19937 random(12);
+    DepthMapPtr pattern = createDepthMap(128, 60);
+    for (std::int32_t i = 0; i < 128 * 60; ++i) {
+        pattern->pixels[i] = static_cast<std::uint8_t>(random());
+    }
+    return pattern;
+}
+
+template <class Transform>
+void runTransform(benchmark::State& state, Transform transform) {
+    const DepthMapPtr depths = sceneDepths();
+    const DepthMapPtr pattern = fixedPattern();
+    DepthMapPtr frame = createDepthMap(kScreenW, kScreenH);
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::memcpy(frame->pixels, depths->pixels, kScreenBytes);
+        state.ResumeTiming();
+        transform(*frame, *pattern);
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(kScreenBytes));
+}
+
+void BM_StereoOracle(benchmark::State& state) { runTransform(state, oracleTransform); }
+BENCHMARK(BM_StereoOracle);
+
+void transformWith(benchmark::State& state, StereoKernel kernel) {
+    if (!selectStereoKernel(kernel)) {
+        state.SkipWithError("kernel not supported here");
+        return;
+    }
+    runTransform(state, [](DepthMap& map, const DepthMap& pattern) { transformStereogram(map, pattern); });
+    selectStereoKernel(StereoKernel::Best);
+}
+
+void BM_StereoTransform(benchmark::State& state) { transformWith(state, StereoKernel::Best); }
+BENCHMARK(BM_StereoTransform);
+void BM_StereoTransformAvx512(benchmark::State& state) { transformWith(state, StereoKernel::Avx512); }
+BENCHMARK(BM_StereoTransformAvx512);
+void BM_StereoTransformAvx2(benchmark::State& state) { transformWith(state, StereoKernel::Avx2); }
+BENCHMARK(BM_StereoTransformAvx2);
+void BM_StereoTransformSsse3(benchmark::State& state) { transformWith(state, StereoKernel::Ssse3); }
+BENCHMARK(BM_StereoTransformSsse3);
+void BM_StereoTransformScalar(benchmark::State& state) { transformWith(state, StereoKernel::Scalar); }
+BENCHMARK(BM_StereoTransformScalar);
+
+// 7,680 random draws: what PatternEveryFrame costs per frame.
+void BM_PatternRenewal(benchmark::State& state) {
+    DepthMapPtr pattern = createDepthMap(128, 60);
+    for (auto _ : state) {
+        fillRandom(*pattern);
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * 128 * 60);
+}
+BENCHMARK(BM_PatternRenewal);
+
+// The least any per-pixel transform can do: read each depth byte and write
+// one byte that depends on it.
+void BM_DepthReadWritePass(benchmark::State& state) {
+    const DepthMapPtr depths = sceneDepths();
+    DepthMapPtr frame = createDepthMap(kScreenW, kScreenH);
+    std::array<std::uint8_t, 256> table{};
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        table[i] = static_cast<std::uint8_t>(i * 37 + 5);
+    }
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::memcpy(frame->pixels, depths->pixels, kScreenBytes);
+        state.ResumeTiming();
+        std::uint8_t* p = frame->pixels;
+        for (std::size_t i = 0; i < kScreenBytes; ++i) {
+            p[i] = table[p[i]];
+        }
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(kScreenBytes));
+}
+BENCHMARK(BM_DepthReadWritePass);
+
+}  // namespace

@@ -1,0 +1,341 @@
+// The random-dot stereogram: the transform against its plain form, the
+// worked rows, and the pattern's life through renderStereogram.
+
+#include "stereo/stereogram.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "bench/stereo_oracle.hpp"
+#include "display/options.hpp"
+
+namespace {
+
+constexpr StereoKernel kKernels[] = {StereoKernel::Scalar, StereoKernel::Ssse3, StereoKernel::Avx2,
+                                     StereoKernel::Avx512};
+
+const char* kernelName(StereoKernel kernel) {
+    switch (kernel) {
+        case StereoKernel::Scalar:
+            return "scalar";
+        case StereoKernel::Ssse3:
+            return "ssse3";
+        case StereoKernel::Avx2:
+            return "avx2";
+        case StereoKernel::Avx512:
+            return "avx512";
+        default:
+            return "best";
+    }
+}
+
+DepthMapPtr mapOf(std::int32_t w, std::int32_t h, const std::string& bytes) {
+    DepthMapPtr map = createDepthMap(w, h);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        map->pixels[i] = static_cast<std::uint8_t>(bytes[i]);
+    }
+    return map;
+}
+
+std::string bytesOf(const DepthMap& map) {
+    return std::string(reinterpret_cast<const char*>(map.pixels),
+                       static_cast<std::size_t>(map.area.w) * static_cast<std::size_t>(map.area.h));
+}
+
+DepthMapPtr copyOf(const DepthMap& map) { return mapOf(map.area.w, map.area.h, bytesOf(map)); }
+
+// Noise of the given range, with broad flat shapes so that long runs of one
+// depth (the case the fast path must also get right) are there too.
+DepthMapPtr randomDepths(std::int32_t w, std::int32_t h, std::uint32_t seed, std::uint32_t range) {
+    std::mt19937 random(seed);
+    DepthMapPtr map = createDepthMap(w, h);
+    for (std::int32_t y = 0; y < h; ++y) {
+        for (std::int32_t x = 0; x < w; ++x) {
+            const bool shape = ((x / 40) + (y / 30)) % 3 == 0;
+            *pixelAddress(*map, x, y) = static_cast<std::uint8_t>(shape ? (x / 40) % 32 : random() % range);
+        }
+    }
+    return map;
+}
+
+DepthMapPtr randomPattern(std::int32_t p, std::int32_t q, std::uint32_t seed) {
+    std::mt19937 random(seed);
+    DepthMapPtr map = createDepthMap(p, q);
+    for (std::int32_t i = 0; i < p * q; ++i) {
+        map->pixels[i] = static_cast<std::uint8_t>(random());
+    }
+    return map;
+}
+
+// Every pixel of `map` is the pattern's row y mod Q at x mod P: what an
+// all-far depth map turns into.
+void expectPatternTiled(const DepthMap& map, const DepthMap& pattern) {
+    for (std::int32_t y = 0; y < map.area.h; ++y) {
+        for (std::int32_t x = 0; x < map.area.w; ++x) {
+            ASSERT_EQ(*pixelAddress(map, x, y), *pixelAddress(pattern, x % pattern.area.w, y % pattern.area.h))
+                << x << "," << y;
+        }
+    }
+}
+
+class StereogramTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        resetOptions();
+        releasePattern();
+        selectStereoKernel(StereoKernel::Best);
+    }
+    void TearDown() override { SetUp(); }
+};
+
+TEST_F(StereogramTest, WorkedRows) {
+    struct Case {
+        std::string depths;
+        std::string shown;
+    };
+    const Case cases[] = {
+        {std::string(8, '\0'), "abcabcab"},
+        {std::string("\0\0\1\0\0\0\0\0", 8), "abbabcab"},
+        // Depths beyond P - 1 count as P - 1 = 2, in the strip and before it.
+        {std::string("\0\0\310\0\0\0\0\0", 8), "abaabcab"},
+        {std::string("\0\0\0\0\0\0\0\377", 8), "accaccac"},
+        {std::string("\2\2\2\2\2\2\2\2", 8), "aaaaaabc"},
+    };
+    DepthMapPtr pattern = mapOf(3, 1, "abc");
+    for (StereoKernel kernel : kKernels) {
+        if (!selectStereoKernel(kernel)) {
+            continue;
+        }
+        for (const Case& c : cases) {
+            DepthMapPtr map = mapOf(8, 1, c.depths);
+            ASSERT_TRUE(transformStereogram(*map, *pattern));
+            EXPECT_EQ(bytesOf(*map), c.shown) << kernelName(kernel);
+        }
+    }
+}
+
+TEST_F(StereogramTest, FarDepthRepeatsPatternFromLeftEdgeAndEveryQRows) {
+    DepthMapPtr pattern = randomPattern(128, 60, 7);
+    for (StereoKernel kernel : kKernels) {
+        if (!selectStereoKernel(kernel)) {
+            continue;
+        }
+        SCOPED_TRACE(kernelName(kernel));
+        DepthMapPtr map = createDepthMap(640, 480);
+        ASSERT_TRUE(transformStereogram(*map, *pattern));
+        expectPatternTiled(*map, *pattern);
+    }
+}
+
+TEST_F(StereogramTest, EveryKernelMatchesThePlainTransform) {
+    struct Case {
+        std::int32_t w, h, p, q;
+        std::uint32_t range;  // depths drawn from 0..range-1
+    };
+    const Case cases[] = {
+        {640, 480, 128, 60, 32},
+        {128, 3, 128, 5, 32},
+        {129, 7, 128, 3, 32},
+        {641, 5, 128, 60, 32},
+        {333, 9, 97, 7, 32},
+        {200, 4, 64, 2, 32},
+        {301, 5, 63, 4, 32},
+        {150, 3, 47, 3, 32},
+        {100, 3, 33, 1, 32},
+        {100, 3, 32, 1, 32},
+        {99, 3, 31, 2, 32},
+        {50, 2, 16, 2, 32},
+        {17, 2, 3, 1, 32},
+        {5, 3, 1, 1, 32},
+        {1, 1, 1, 1, 32},
+        {4201, 2, 2100, 3, 32},
+        {2048, 2, 2048, 1, 32},
+        {640, 20, 128, 60, 256},
+        {203, 6, 40, 5, 256},
+        {640, 8, 128, 7, 40},
+        {640, 8, 70, 3, 40},
+        {90, 4, 64, 3, 40},
+        // A pattern too large to keep doubled copies of: the strip by remainders.
+        {2125, 300, 2048, 300, 32},
+    };
+    std::uint32_t seed = 1;
+    for (const Case& c : cases) {
+        DepthMapPtr pattern = randomPattern(c.p, c.q, seed++);
+        DepthMapPtr depths = randomDepths(c.w, c.h, seed++, c.range);
+        DepthMapPtr expected = copyOf(*depths);
+        oracleTransform(*expected, *pattern);
+        for (StereoKernel kernel : kKernels) {
+            if (!selectStereoKernel(kernel)) {
+                continue;
+            }
+            DepthMapPtr map = copyOf(*depths);
+            ASSERT_TRUE(transformStereogram(*map, *pattern));
+            EXPECT_EQ(bytesOf(*map), bytesOf(*expected))
+                << kernelName(kernel) << " W " << c.w << " H " << c.h << " P " << c.p << " Q " << c.q;
+        }
+    }
+}
+
+// Flat rows put every depth exactly on the bounds where a block may or may not
+// go wide, for every pattern width the block sizes care about.
+TEST_F(StereogramTest, FlatRowsAtEveryPatternWidthAndDepth) {
+    for (std::int32_t p = 1; p <= 160; ++p) {
+        DepthMapPtr pattern = randomPattern(p, 2, static_cast<std::uint32_t>(p));
+        const std::int32_t w = p + 130 + p % 7;
+        for (std::int32_t d = 0; d <= 40; ++d) {
+            DepthMapPtr depths = createDepthMap(w, 2);
+            fillDepthMap(*depths, static_cast<std::uint8_t>(d));
+            DepthMapPtr expected = copyOf(*depths);
+            oracleTransform(*expected, *pattern);
+            for (StereoKernel kernel : kKernels) {
+                if (!selectStereoKernel(kernel)) {
+                    continue;
+                }
+                DepthMapPtr map = copyOf(*depths);
+                ASSERT_TRUE(transformStereogram(*map, *pattern));
+                ASSERT_EQ(bytesOf(*map), bytesOf(*expected)) << kernelName(kernel) << " P " << p << " depth " << d;
+            }
+        }
+    }
+}
+
+TEST_F(StereogramTest, RefusesPatternsThatCannotServeTheMap) {
+    struct Case {
+        std::int32_t w, h, p, q;
+        bool served;
+    };
+    const Case cases[] = {
+        {8, 2, 0, 1, false}, {8, 2, 3, 0, false}, {8, 2, 9, 1, false},
+        {0, 2, 1, 1, false}, {8, 0, 3, 1, true},  {8, 2, 8, 1, true},
+    };
+    for (const Case& c : cases) {
+        DepthMapPtr pattern = randomPattern(c.p, c.q, 3);
+        DepthMapPtr map = randomDepths(c.w, c.h, 4, 256);
+        const std::string before = bytesOf(*map);
+        EXPECT_EQ(transformStereogram(*map, *pattern), c.served) << c.w << " " << c.p << " " << c.q;
+        if (!c.served) {
+            EXPECT_EQ(bytesOf(*map), before);
+        }
+    }
+    DepthMap bare;  // a pattern with a size but no pixels
+    bare.area = Rect{0, 0, 3, 1};
+    DepthMapPtr map = mapOf(8, 1, "01234567");
+    EXPECT_FALSE(transformStereogram(*map, bare));
+    EXPECT_EQ(bytesOf(*map), "01234567");
+}
+
+TEST_F(StereogramTest, FirstFrameFillsThePatternTwiceWhenRenewing) {
+    std::srand(1234);
+    DepthMapPtr map = createDepthMap(640, 480);
+    renderStereogram(*map);
+    const DepthMap* pattern = currentPattern();
+    ASSERT_NE(pattern, nullptr);
+    EXPECT_EQ(pattern->area.w, 128);
+    EXPECT_EQ(pattern->area.h, 60);
+
+    std::srand(1234);
+    std::string second;
+    for (int fill = 0; fill < 2; ++fill) {
+        second.clear();
+        for (int i = 0; i < 128 * 60; ++i) {
+            second.push_back(static_cast<char>(std::rand() & 0xFF));
+        }
+    }
+    EXPECT_EQ(bytesOf(*pattern), second);
+    expectPatternTiled(*map, *pattern);
+}
+
+TEST_F(StereogramTest, FirstFrameFillsOnceWhenNotRenewing) {
+    setOption(PatternEveryFrame, 0);
+    std::srand(99);
+    DepthMapPtr map = createDepthMap(300, 2);
+    renderStereogram(*map);
+    std::srand(99);
+    std::string first;
+    for (int i = 0; i < 128 * 60; ++i) {
+        first.push_back(static_cast<char>(std::rand() & 0xFF));
+    }
+    ASSERT_NE(currentPattern(), nullptr);
+    EXPECT_EQ(bytesOf(*currentPattern()), first);
+}
+
+TEST_F(StereogramTest, DotsRenewOnlyWhilePatternEveryFrameIsExactlyOne) {
+    struct Case {
+        std::int32_t everyFrame;
+        bool renewed;
+    };
+    const Case cases[] = {{1, true}, {0, false}, {2, false}, {-1, false}};
+    for (const Case& c : cases) {
+        releasePattern();
+        setOption(PatternEveryFrame, c.everyFrame);
+        DepthMapPtr depths = randomDepths(640, 48, 5, 32);
+        DepthMapPtr first = copyOf(*depths);
+        DepthMapPtr second = copyOf(*depths);
+        renderStereogram(*first);
+        renderStereogram(*second);
+        EXPECT_EQ(bytesOf(*first) != bytesOf(*second), c.renewed) << c.everyFrame;
+    }
+}
+
+TEST_F(StereogramTest, PatternSizeIsFixedOnceCreated) {
+    setOption(PatternEveryFrame, 0);
+    DepthMapPtr map = createDepthMap(640, 4);
+    renderStereogram(*map);
+    setOption(PatternWidth, 64);
+    setOption(PatternHeight, 2);
+    DepthMapPtr again = createDepthMap(640, 4);
+    renderStereogram(*again);
+    ASSERT_NE(currentPattern(), nullptr);
+    EXPECT_EQ(currentPattern()->area.w, 128);
+    EXPECT_EQ(currentPattern()->area.h, 60);
+    EXPECT_EQ(bytesOf(*again), bytesOf(*map));
+
+    // A new pattern after release takes the options in force then.
+    releasePattern();
+    EXPECT_EQ(currentPattern(), nullptr);
+    DepthMapPtr fresh = createDepthMap(640, 4);
+    renderStereogram(*fresh);
+    ASSERT_NE(currentPattern(), nullptr);
+    EXPECT_EQ(currentPattern()->area.w, 64);
+    EXPECT_EQ(currentPattern()->area.h, 2);
+    expectPatternTiled(*fresh, *currentPattern());
+}
+
+TEST_F(StereogramTest, ReleaseWithoutPatternDoesNothing) {
+    releasePattern();
+    releasePattern();
+    EXPECT_EQ(currentPattern(), nullptr);
+}
+
+TEST_F(StereogramTest, UnusablePatternOptionsLeaveTheMapAlone) {
+    struct Case {
+        std::int32_t width, height;
+        bool created;
+    };
+    const Case cases[] = {
+        {0, 60, true}, {128, 0, true}, {641, 60, true}, {-1, 60, false}, {128, -5, false}, {65536, 65536, false},
+    };
+    for (const Case& c : cases) {
+        releasePattern();
+        setOption(PatternWidth, c.width);
+        setOption(PatternHeight, c.height);
+        DepthMapPtr map = randomDepths(640, 30, 6, 32);
+        const std::string before = bytesOf(*map);
+        renderStereogram(*map);
+        EXPECT_EQ(bytesOf(*map), before) << c.width << " x " << c.height;
+        EXPECT_EQ(currentPattern() != nullptr, c.created) << c.width << " x " << c.height;
+    }
+    // An empty frame is no error either.
+    releasePattern();
+    resetOptions();
+    DepthMapPtr empty = createDepthMap(640, 0);
+    renderStereogram(*empty);
+    EXPECT_NE(currentPattern(), nullptr);
+}
+
+}  // namespace
