@@ -1,5 +1,13 @@
 #pragma once
-// The plain text depth grid (".txt").
+// The plain text depth grid (".txt"): a header of two integers, width then
+// height, whose line's rest is skipped, then one line per row, a character
+// per pixel. A line is read at most width + 4 characters at a time, so a
+// longer line spills into the next row. CR LF ends a line like LF.
+//
+// Sound where the file is not: pixels past the end of a short line, and rows
+// for which the file has no line, read as depth 0. A header that does not
+// start with two integers, or gives a negative size or a side above
+// kMaxDepthFileSide, is refused.
 
 #include <cstdint>
 #include <span>
@@ -7,7 +15,10 @@
 
 #include "depth/depth_map.hpp"
 
+// Space gives 0, '1'..'9' give 1..9, '0' gives 10, any other byte c gives
+// (c - 54) modulo 256, so 'A'..'U' give 11..31. Nothing is clamped.
 std::uint8_t depthFromChar(char c);
+
 DepthMapPtr loadTextDepthMap(const char* fileName, std::string* why = nullptr);
 // The real work, on the file's bytes.
 DepthMapPtr decodeTextDepthMap(std::span<const std::uint8_t> bytes, std::string* why = nullptr);

@@ -1,0 +1,131 @@
+#include "depth/text_file.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <vector>
+
+#include "depth/file_io.hpp"
+
+namespace {
+
+// Characters a line may hold beyond the width before it is cut: the line
+// buffer of the format is width + 5 bytes, one of them the terminator.
+constexpr std::int64_t kLineSlack = 4;
+
+// The largest meaningful file for the largest map: a header, then every row
+// line at its longest (width + 3 characters and a CR LF). Anything beyond
+// that is not a depth grid worth holding in memory.
+constexpr std::uint64_t kLargestTextFile =
+    std::uint64_t(kMaxDepthFileSide + 5) * std::uint64_t(kMaxDepthFileSide) + (1u << 20);
+
+constexpr std::array<std::uint8_t, 256> kDepthOfChar = [] {
+    std::array<std::uint8_t, 256> table{};
+    for (int c = 0; c < 256; ++c) table[std::size_t(c)] = std::uint8_t(c - 54);
+    table[' '] = 0;
+    table['0'] = 10;
+    for (int digit = 1; digit <= 9; ++digit) table[std::size_t('0' + digit)] = std::uint8_t(digit);
+    return table;
+}();
+
+// The file's bytes as a text-mode stream delivers them on a platform that
+// translates line ends: a CR directly before an LF comes out as the LF
+// alone, so CR LF files read exactly like LF files. Past the end, peek()
+// gives -1.
+class TextCursor {
+public:
+    explicit TextCursor(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+
+    int peek() const {
+        if (at_ >= bytes_.size()) return -1;
+        return isLineEndPair() ? '\n' : bytes_[at_];
+    }
+    void advance() { at_ += isLineEndPair() ? 2 : 1; }
+    const std::uint8_t* position() const { return bytes_.data() + at_; }
+
+private:
+    bool isLineEndPair() const {
+        return bytes_[at_] == '\r' && at_ + 1 < bytes_.size() && bytes_[at_ + 1] == '\n';
+    }
+
+    std::span<const std::uint8_t> bytes_;
+    std::size_t at_ = 0;
+};
+
+bool isFormattedInputSpace(int c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// Formatted integer input: white space skipped, an optional sign, then at
+// least one digit. The value saturates far beyond any acceptable side, so
+// that an absurd header is refused by the size check rather than wrapping.
+bool readInteger(TextCursor& cursor, std::int64_t& value) {
+    constexpr std::int64_t kSaturated = std::int64_t(1) << 40;
+    while (isFormattedInputSpace(cursor.peek())) cursor.advance();
+    bool negative = false;
+    if (cursor.peek() == '+' || cursor.peek() == '-') {
+        negative = cursor.peek() == '-';
+        cursor.advance();
+    }
+    if (cursor.peek() < '0' || cursor.peek() > '9') return false;
+    value = 0;
+    while (cursor.peek() >= '0' && cursor.peek() <= '9') {
+        value = std::min(value * 10 + (cursor.peek() - '0'), kSaturated);
+        cursor.advance();
+    }
+    if (negative) value = -value;
+    return true;
+}
+
+// One line by the format's rule: at most `limit` characters are taken, and
+// once that many are taken the next character stays unread, even a line
+// end. A line end is consumed and not part of the line. The characters of
+// a line are always contiguous in the file, because a CR LF ends it.
+std::span<const std::uint8_t> readLine(TextCursor& cursor, std::int64_t limit) {
+    const std::uint8_t* start = cursor.position();
+    std::size_t taken = 0;
+    while (std::int64_t(taken) < limit) {
+        const int c = cursor.peek();
+        if (c < 0) break;
+        cursor.advance();
+        if (c == '\n') break;
+        ++taken;
+    }
+    return {start, taken};
+}
+
+}  // namespace
+
+std::uint8_t depthFromChar(char c) { return kDepthOfChar[static_cast<unsigned char>(c)]; }
+
+DepthMapPtr decodeTextDepthMap(std::span<const std::uint8_t> bytes, std::string* why) {
+    TextCursor cursor(bytes);
+    std::int64_t width = 0;
+    std::int64_t height = 0;
+    if (!readInteger(cursor, width) || !readInteger(cursor, height)) {
+        setReason(why, "header does not start with two integers (width, then height)");
+        return nullptr;
+    }
+    DepthMapPtr map = createDepthMapForFile(width, height, why);
+    if (!map) return nullptr;
+
+    const std::int64_t limit = width + kLineSlack;
+    readLine(cursor, limit);  // the rest of the header's line
+    const std::size_t rowBytes = std::size_t(width);
+    for (std::int32_t y = 0; y < map->area.h; ++y) {
+        // Past the end of the file every line is empty, so missing rows
+        // come out as 0 like the ends of short lines.
+        const std::span<const std::uint8_t> line = readLine(cursor, limit);
+        std::uint8_t* row = pixelAddress(*map, 0, y);
+        const std::size_t given = std::min(line.size(), rowBytes);
+        for (std::size_t x = 0; x < given; ++x) row[x] = kDepthOfChar[line[x]];
+        if (given < rowBytes) std::memset(row + given, 0, rowBytes - given);
+    }
+    return map;
+}
+
+DepthMapPtr loadTextDepthMap(const char* fileName, std::string* why) {
+    std::vector<std::uint8_t> bytes;
+    if (!readFileBytes(fileName, kLargestTextFile, bytes, why)) return nullptr;
+    return decodeTextDepthMap(bytes, why);
+}

@@ -1,0 +1,207 @@
+#include "depth/bitmap_file.hpp"
+
+#include <SDL.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "depth_file_fixtures.hpp"
+
+namespace {
+
+struct SurfaceDeleter {
+    void operator()(SDL_Surface* surface) const { SDL_FreeSurface(surface); }
+};
+using SurfacePtr = std::unique_ptr<SDL_Surface, SurfaceDeleter>;
+
+// A 3 x 2 24-bit bitmap written out by hand: rows bottom first, blue first,
+// each padded to 12 bytes. Top row: blue 16, blue 24, white; bottom row:
+// blue 248, pure red, blue 8.
+const Bytes kBitmap24 = {
+    0x42, 0x4D, 0x4E, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x36, 0x00, 0x00, 0x00,
+    0x28, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x01, 0x00,
+    0x18, 0x00, 0x00, 0x00, 0x00, 0x00, 0x18, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+    0xF8, 0x00, 0x00, 0x00, 0x00, 0xFF, 0x08, 0x01, 0x02, 0x00, 0x00, 0x00,
+    0x10, 0x00, 0x00, 0x18, 0x09, 0x09, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00,
+};
+const Bytes kBitmap24Depths = {2, 3, 31, 31, 0, 1};
+
+// The same picture stored top row first, as a negative height says.
+Bytes topDownBitmap() {
+    Bytes bytes(kBitmap24.begin(), kBitmap24.begin() + 54);
+    bytes[22] = 0xFE;
+    bytes[23] = bytes[24] = bytes[25] = 0xFF;
+    bytes.insert(bytes.end(), kBitmap24.begin() + 66, kBitmap24.end());
+    bytes.insert(bytes.end(), kBitmap24.begin() + 54, kBitmap24.begin() + 66);
+    return bytes;
+}
+
+Bytes withLe32(Bytes bytes, std::size_t at, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) bytes[at + i] = std::uint8_t(value >> (8 * i));
+    return bytes;
+}
+
+// The file SDL writes for `surface`.
+Bytes bitmapOf(SDL_Surface* surface) {
+    Bytes bytes(1 << 16);
+    SDL_RWops* stream = SDL_RWFromMem(bytes.data(), int(bytes.size()));
+    EXPECT_EQ(SDL_SaveBMP_RW(surface, stream, 0), 0) << SDL_GetError();
+    bytes.resize(std::size_t(SDL_RWtell(stream)));
+    SDL_RWclose(stream);
+    return bytes;
+}
+
+// An 8-bit surface holding these palette indices, its palette all black:
+// only the index may decide.
+SurfacePtr indexedSurface(int width, int height, const Bytes& indices) {
+    SurfacePtr surface(SDL_CreateRGBSurface(0, width, height, 8, 0, 0, 0, 0));
+    SDL_Color black[256] = {};
+    SDL_SetColors(surface.get(), black, 0, 256);
+    auto* pixels = static_cast<std::uint8_t*>(surface->pixels);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) pixels[y * surface->pitch + x] = indices[y * width + x];
+    }
+    return surface;
+}
+
+struct Colour {
+    std::uint8_t r, g, b;
+};
+
+SurfacePtr colourSurface(int width, int height, int bits, const std::vector<Colour>& colours) {
+    SurfacePtr surface(SDL_CreateRGBSurface(0, width, height, bits, 0xFF0000, 0x00FF00, 0x0000FF, 0));
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const Colour& c = colours[y * width + x];
+            SDL_Rect pixel{Sint16(x), Sint16(y), 1, 1};
+            SDL_FillRect(surface.get(), &pixel, SDL_MapRGB(surface->format, c.r, c.g, c.b));
+        }
+    }
+    return surface;
+}
+
+void expectDepths(const Bytes& file, std::int32_t width, std::int32_t height, const Bytes& depths) {
+    std::string why;
+    const DepthMapPtr map = decodeBitmapDepthMap(file, &why);
+    ASSERT_TRUE(map) << why;
+    EXPECT_EQ(map->area.w, width);
+    EXPECT_EQ(map->area.h, height);
+    EXPECT_EQ(pixelsOf(*map), depths);
+}
+
+TEST(BitmapFileTest, ReadsTheFirstByteOfEachPixelShiftedByThree) {
+    expectDepths(kBitmap24, 3, 2, kBitmap24Depths);
+    expectDepths(topDownBitmap(), 3, 2, kBitmap24Depths);
+}
+
+TEST(BitmapFileTest, ReadsPaletteIndicesAtEveryPaddedWidth) {
+    // Widths 3 and 5 pad their rows; a packed reading would drift.
+    const Bytes indices3 = {255, 7, 8, 0, 16, 248};
+    const Bytes indices5 = {255, 7, 8, 16, 100, 0, 248, 255, 31, 32};
+    expectDepths(bitmapOf(indexedSurface(3, 2, indices3).get()), 3, 2, {31, 0, 1, 0, 2, 31});
+    expectDepths(bitmapOf(indexedSurface(5, 2, indices5).get()), 5, 2, {31, 0, 1, 2, 12, 0, 31, 31, 3, 4});
+    expectDepths(bitmapOf(indexedSurface(4, 1, {9, 10, 11, 12}).get()), 4, 1, {1, 1, 1, 1});
+}
+
+TEST(BitmapFileTest, ReadsTheBlueOfTrueColourBitmaps) {
+    const std::vector<Colour> colours = {
+        {255, 0, 0}, {0, 0, 255}, {0, 0, 80}, {255, 255, 255}, {0, 255, 0},
+        {1, 2, 8},   {0, 0, 7},   {9, 9, 9},  {200, 100, 248}, {0, 0, 0},
+    };
+    const Bytes depths = {0, 31, 10, 31, 0, 1, 0, 1, 31, 0};
+    for (const int bits : {24, 32}) {
+        SCOPED_TRACE(bits);
+        expectDepths(bitmapOf(colourSurface(5, 2, bits, colours).get()), 5, 2, depths);
+        const std::vector<Colour> narrow(colours.begin(), colours.begin() + 6);
+        expectDepths(bitmapOf(colourSurface(3, 2, bits, narrow).get()), 3, 2,
+                     Bytes(depths.begin(), depths.begin() + 6));
+    }
+}
+
+TEST(BitmapFileTest, RefusesOversizedHeadersBeforeDecoding) {
+    const std::pair<Bytes, const char*> cases[] = {
+        {withLe32(kBitmap24, 18, 16385), "above 16384"},
+        {withLe32(kBitmap24, 22, 16385), "above 16384"},
+        {withLe32(kBitmap24, 22, std::uint32_t(-16385)), "above 16384"},
+        {withLe32(withLe32(kBitmap24, 18, 0x7FFFFFFF), 22, 0x7FFFFFFF), "above 16384"},
+        {withLe32(kBitmap24, 18, std::uint32_t(-3)), "negative size"},
+    };
+    for (const auto& [bytes, reason] : cases) {
+        std::string why;
+        EXPECT_FALSE(decodeBitmapDepthMap(bytes, &why));
+        EXPECT_NE(why.find(reason), std::string::npos) << why;
+    }
+}
+
+TEST(BitmapFileTest, RefusesWhatSdlCannotDecode) {
+    std::string why;
+    EXPECT_FALSE(decodeBitmapDepthMap(Bytes{}, &why));
+    EXPECT_NE(why.find("cannot decode bitmap"), std::string::npos) << why;
+    const std::string text = "3 2\n1 0\nAU9\n";
+    EXPECT_FALSE(decodeBitmapDepthMap(Bytes(text.begin(), text.end()), &why));
+    EXPECT_NE(why.find("cannot decode bitmap"), std::string::npos) << why;
+    for (std::size_t length = 0; length < kBitmap24.size(); ++length) {
+        EXPECT_FALSE(decodeBitmapDepthMap(std::span(kBitmap24.data(), length))) << "prefix " << length;
+    }
+}
+
+TEST(BitmapFileTest, SavesGreyDepthTimesEight) {
+    const DepthMapPtr map = mapOf(3, 2, {31, 1, 0, 32, 2, 17});
+    Bytes file;
+    std::string why;
+    ASSERT_TRUE(encodeDepthMapBitmap(*map, file, &why)) << why;
+    const SurfacePtr surface(SDL_LoadBMP_RW(SDL_RWFromConstMem(file.data(), int(file.size())), 1));
+    ASSERT_TRUE(surface) << SDL_GetError();
+    ASSERT_EQ(surface->w, 3);
+    ASSERT_EQ(surface->h, 2);
+    // Depth 32 wraps to 0; every colour byte of a pixel holds the same grey.
+    const Bytes greys = {248, 8, 0, 0, 16, 136};
+    const int bytesPerPixel = surface->format->BytesPerPixel;
+    ASSERT_GE(bytesPerPixel, 3);
+    const auto* pixels = static_cast<const std::uint8_t*>(surface->pixels);
+    for (int i = 0; i < 6; ++i) {
+        const std::uint8_t* pixel = pixels + (i / 3) * surface->pitch + (i % 3) * bytesPerPixel;
+        for (int b = 0; b < 3; ++b) EXPECT_EQ(pixel[b], greys[i]) << "pixel " << i << " byte " << b;
+    }
+}
+
+TEST(BitmapFileTest, SavedMapsLoadBackAtOddWidths) {
+    ScratchFolder folder;
+    for (const auto& [width, height] : {std::pair{5, 3}, std::pair{4, 2}, std::pair{1, 7}, std::pair{33, 1}}) {
+        Bytes depths(std::size_t(width * height));
+        for (std::size_t i = 0; i < depths.size(); ++i) depths[i] = std::uint8_t((i * 7 + 3) % 32);
+        const DepthMapPtr map = mapOf(width, height, depths);
+        const std::string name = folder.file("map.bmp");
+        ASSERT_TRUE(saveDepthMapBitmap(*map, name.c_str()));
+        const DepthMapPtr back = loadBitmapDepthMap(name.c_str());
+        ASSERT_TRUE(back);
+        EXPECT_EQ(back->area.w, width);
+        EXPECT_EQ(back->area.h, height);
+        EXPECT_EQ(pixelsOf(*back), depths);
+    }
+    EXPECT_EQ(folder.names(), std::vector<std::string>{"map.bmp"});
+}
+
+TEST(BitmapFileTest, FailedSaveKeepsTheEarlierFile) {
+    ScratchFolder folder;
+    const std::string shot = folder.file("screenshot.bmp");
+    writeBytes(shot, kBitmap24);
+    const DepthMapPtr map = mapOf(40, 40, Bytes(1600, 9));
+    std::string why;
+    {
+        // Room for the old picture but not the new one.
+        const FileSizeLimit limit(1000);
+        EXPECT_FALSE(saveDepthMapBitmap(*map, shot.c_str(), &why));
+    }
+    EXPECT_NE(why.find("cannot write"), std::string::npos) << why;
+    EXPECT_EQ(readBytes(shot), kBitmap24);
+    EXPECT_EQ(folder.names(), std::vector<std::string>{"screenshot.bmp"});
+
+    EXPECT_FALSE(saveDepthMapBitmap(*map, folder.file("no/such/folder/shot.bmp").c_str()));
+    EXPECT_FALSE(saveDepthMapBitmap(*map, (shot + "/inside.bmp").c_str()));
+    EXPECT_EQ(readBytes(shot), kBitmap24);
+    EXPECT_EQ(folder.names(), std::vector<std::string>{"screenshot.bmp"});
+}
+
+}  // namespace

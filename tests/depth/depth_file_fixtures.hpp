@@ -1,0 +1,101 @@
+#pragma once
+// Small helpers shared by the depth-file tests: a scratch folder, whole-file
+// bytes, and maps written out as literal pixel lists.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <csignal>
+#include <sys/resource.h>
+
+#include "depth/depth_map.hpp"
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A fresh folder under /tmp, removed with everything in it at the end. Its
+// name holds no dot, so no depth extension can appear in it by chance.
+class ScratchFolder {
+public:
+    ScratchFolder() {
+        std::string pattern = "/tmp/tolvane-depth-XXXXXX";
+        if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+    }
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    ~ScratchFolder() {
+        std::error_code ignored;
+        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+    }
+
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+    // Every name in the folder, sorted.
+    std::vector<std::string> names() const {
+        std::vector<std::string> found;
+        for (const auto& entry : std::filesystem::directory_iterator(path_)) {
+            found.push_back(entry.path().filename().string());
+        }
+        std::sort(found.begin(), found.end());
+        return found;
+    }
+
+private:
+    std::string path_;
+};
+
+inline Bytes readBytes(const std::string& fileName) {
+    std::ifstream in(fileName, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void writeBytes(const std::string& fileName, const Bytes& bytes) {
+    std::ofstream out(fileName, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+inline void writeText(const std::string& fileName, const std::string& text) {
+    writeBytes(fileName, Bytes(text.begin(), text.end()));
+}
+
+inline DepthMapPtr mapOf(std::int32_t width, std::int32_t height, const Bytes& pixels) {
+    DepthMapPtr map = createDepthMap(width, height);
+    if (map && !pixels.empty()) std::copy(pixels.begin(), pixels.end(), map->pixels);
+    return map;
+}
+
+inline Bytes pixelsOf(const DepthMap& map) {
+    return Bytes(map.pixels, map.pixels + std::size_t(map.area.w) * std::size_t(map.area.h));
+}
+
+// Makes every write of this process past `bytes` fail (EFBIG) while in
+// scope: a deterministic failed write, even for root, who may write into
+// any folder.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &saved_);
+        previous_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = saved_;
+        limit.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, previous_);
+    }
+
+private:
+    rlimit saved_{};
+    void (*previous_)(int) = nullptr;
+};

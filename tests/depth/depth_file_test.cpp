@@ -1,0 +1,166 @@
+#include "depth/depth_file.hpp"
+
+#include <gtest/gtest.h>
+
+#include "depth/bitmap_file.hpp"
+#include "depth_file_fixtures.hpp"
+
+namespace {
+
+// rows 1 1 2 and 3 3 3 in both compressed forms
+const Bytes kSchm = {3, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0, 0x21, 0x02, 0x43};
+const Bytes kScmhm = {3, 0, 0, 0, 2, 0, 0, 0, 0x21, 0x02, 0x43, 0x00, 0x00};
+const Bytes kDepths = {1, 1, 2, 3, 3, 3};
+
+// A 3 x 2 24-bit bitmap whose blue bytes give depths 2 3 31 / 31 0 1, and
+// that map in both compressed forms.
+const Bytes kBitmap = {
+    0x42, 0x4D, 0x4E, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x36, 0x00, 0x00, 0x00,
+    0x28, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x01, 0x00,
+    0x18, 0x00, 0x00, 0x00, 0x00, 0x00, 0x18, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+    0xF8, 0x00, 0x00, 0x00, 0x00, 0xFF, 0x08, 0x01, 0x02, 0x00, 0x00, 0x00,
+    0x10, 0x00, 0x00, 0x18, 0x09, 0x09, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00,
+};
+const Bytes kBitmapSchm = {3, 0, 0, 0, 2, 0, 0, 0, 5, 0, 0, 0, 0x02, 0x03, 0x3F, 0x00, 0x01};
+const Bytes kBitmapScmhm = {3, 0, 0, 0, 2, 0, 0, 0, 0x02, 0x03, 0x3F, 0x00, 0x00,
+                            0x01, 0x00, 0x00, 0x00, 0x00};
+
+const std::string kText = "3 2\r\n1 0\r\nAU9\r\n";
+const Bytes kTextSchm = {3, 0, 0, 0, 2, 0, 0, 0, 6, 0, 0, 0, 0x01, 0x00, 0x0A, 0x0B, 0x1F, 0x09};
+
+Bytes depthsOfBitmapFile(const std::string& name) {
+    const DepthMapPtr map = loadBitmapDepthMap(name.c_str());
+    return map ? pixelsOf(*map) : Bytes{};
+}
+
+TEST(DepthFileTest, LoadsByTheFirstExtensionFoundAnywhereInTheName) {
+    ScratchFolder folder;
+    writeBytes(folder.file("hill.schm"), kSchm);
+    writeBytes(folder.file("hill.scmhm.old"), kScmhm);
+    writeText(folder.file("hill.txt.bak"), kText);
+    writeBytes(folder.file("hill.bmp"), kBitmap);
+    // ".bmp" is tried first, so these are read as bitmaps.
+    writeBytes(folder.file("a.bmp.schm"), kSchm);
+    writeBytes(folder.file("b.bmp.schm"), kBitmap);
+    writeBytes(folder.file("HILL.SCHM"), kSchm);
+
+    const std::pair<const char*, Bytes> loaded[] = {
+        {"hill.schm", kDepths},
+        {"hill.scmhm.old", kDepths},
+        {"hill.txt.bak", {1, 0, 10, 11, 31, 9}},
+        {"hill.bmp", {2, 3, 31, 31, 0, 1}},
+        {"b.bmp.schm", {2, 3, 31, 31, 0, 1}},
+    };
+    for (const auto& [name, depths] : loaded) {
+        std::string why;
+        const DepthMapPtr map = loadDepthMap(folder.file(name).c_str(), &why);
+        ASSERT_TRUE(map) << name << ": " << why;
+        EXPECT_EQ(pixelsOf(*map), depths) << name;
+    }
+    std::string why;
+    EXPECT_FALSE(loadDepthMap(folder.file("a.bmp.schm").c_str(), &why));
+    EXPECT_NE(why.find("cannot decode bitmap"), std::string::npos) << why;
+    EXPECT_FALSE(loadDepthMap(folder.file("HILL.SCHM").c_str(), &why));
+    EXPECT_EQ(why, "the name contains none of \".bmp\", \".schm\", \".scmhm\", \".txt\"");
+}
+
+TEST(DepthFileTest, ConvertsCompressedFilesToBitmaps) {
+    ScratchFolder folder;
+    writeBytes(folder.file("hill.schm"), kSchm);
+    writeBytes(folder.file("dune.scmhm"), kScmhm);
+    writeBytes(folder.file("hill.bmp"), {'o', 'l', 'd'});  // replaced
+    writeBytes(folder.file("a.bmp.schm"), kSchm);
+
+    for (const char* name : {"hill.schm", "dune.scmhm", "a.bmp.schm"}) {
+        std::string why;
+        EXPECT_EQ(convertDepthFile(folder.file(name).c_str(), &why), ConvertResult::Converted) << why;
+    }
+    EXPECT_EQ(depthsOfBitmapFile(folder.file("hill.bmp")), kDepths);
+    EXPECT_EQ(depthsOfBitmapFile(folder.file("dune.bmp")), kDepths);
+    EXPECT_EQ(depthsOfBitmapFile(folder.file("a.bmp.bmp")), kDepths);
+    EXPECT_EQ(folder.names(), (std::vector<std::string>{"a.bmp.bmp", "a.bmp.schm", "dune.bmp",
+                                                         "dune.scmhm", "hill.bmp", "hill.schm"}));
+}
+
+TEST(DepthFileTest, ConvertsBitmapsToBothCompressedForms) {
+    ScratchFolder folder;
+    writeBytes(folder.file("hill.bmp"), kBitmap);
+    writeBytes(folder.file("hill.bmp.old"), kBitmap);
+    std::string why;
+    ASSERT_EQ(convertDepthFile(folder.file("hill.bmp").c_str(), &why), ConvertResult::Converted) << why;
+    ASSERT_EQ(convertDepthFile(folder.file("hill.bmp.old").c_str(), &why), ConvertResult::Converted) << why;
+    EXPECT_EQ(readBytes(folder.file("hill.schm")), kBitmapSchm);
+    EXPECT_EQ(readBytes(folder.file("hill.scmhm")), kBitmapScmhm);
+    EXPECT_EQ(readBytes(folder.file("hill.old.schm")), kBitmapSchm);
+    EXPECT_EQ(readBytes(folder.file("hill.old.scmhm")), kBitmapScmhm);
+    EXPECT_EQ(folder.names(), (std::vector<std::string>{"hill.bmp", "hill.bmp.old", "hill.old.schm",
+                                                         "hill.old.scmhm", "hill.schm", "hill.scmhm"}));
+}
+
+TEST(DepthFileTest, ConvertsTextOnlyToSchmRemovingTheFirstExtension) {
+    ScratchFolder folder;
+    writeText(folder.file("hill.txt"), kText);
+    writeText(folder.file("x.txt.txt"), kText);
+    std::string why;
+    ASSERT_EQ(convertDepthFile(folder.file("hill.txt").c_str(), &why), ConvertResult::Converted) << why;
+    ASSERT_EQ(convertDepthFile(folder.file("x.txt.txt").c_str(), &why), ConvertResult::Converted) << why;
+    EXPECT_EQ(readBytes(folder.file("hill.schm")), kTextSchm);
+    EXPECT_EQ(readBytes(folder.file("x.txt.schm")), kTextSchm);
+    EXPECT_EQ(folder.names(), (std::vector<std::string>{"hill.schm", "hill.txt", "x.txt.schm", "x.txt.txt"}));
+}
+
+TEST(DepthFileTest, UnknownExtensionsTouchNothing) {
+    ScratchFolder folder;
+    writeBytes(folder.file("HILL.BMP"), kBitmap);
+    for (const char* name : {"HILL.BMP", "hill", "hill.bm", "hill.sch"}) {
+        std::string why;
+        EXPECT_EQ(convertDepthFile(folder.file(name).c_str(), &why), ConvertResult::UnknownExtension) << name;
+        EXPECT_EQ(why.rfind(folder.file(name) + ": nothing converted", 0), 0u) << why;
+    }
+    EXPECT_EQ(folder.names(), std::vector<std::string>{"HILL.BMP"});
+}
+
+TEST(DepthFileTest, FailedConversionsNameTheFileAndChangeNothing) {
+    ScratchFolder folder;
+    const Bytes old = {'o', 'l', 'd'};
+    writeBytes(folder.file("short.schm"), Bytes(kSchm.begin(), kSchm.end() - 2));
+    writeBytes(folder.file("short.bmp"), old);
+    writeBytes(folder.file("tiny.scmhm"), Bytes(kScmhm.begin(), kScmhm.begin() + 12));
+    writeText(folder.file("bad.txt"), "three two\n");
+    writeBytes(folder.file("broken.bmp"), Bytes(kBitmap.begin(), kBitmap.end() - 20));
+    // Outputs that cannot be written: "plain.schm/../hill" names "hill", but
+    // its output name "plain/../hill.bmp" runs through a file; the second
+    // output of "taken.bmp" is a folder, so the first must not land either.
+    std::filesystem::create_directory(folder.file("plain.schm"));
+    writeBytes(folder.file("plain"), old);
+    writeBytes(folder.file("hill"), kSchm);
+    writeBytes(folder.file("taken.bmp"), kBitmap);
+    writeBytes(folder.file("taken.schm"), old);
+    std::filesystem::create_directory(folder.file("taken.scmhm"));
+    const std::vector<std::string> before = folder.names();
+
+    const std::string dir = folder.path() + "/";
+    const std::pair<std::string, std::string> cases[] = {
+        {"missing.schm", "missing.schm: cannot open: No such file or directory"},
+        {"short.schm", "short.schm: run count 3 is beyond the 1 run bytes present"},
+        {"tiny.scmhm", "tiny.scmhm: file ends before its 3 x 2 map is filled"},
+        {"bad.txt", "bad.txt: header does not start with two integers (width, then height)"},
+        {"broken.bmp", "broken.bmp: cannot decode bitmap: "},
+        {"plain.schm", "plain.schm: cannot read: Is a directory"},
+        {"plain.schm/../hill", "plain/../hill.bmp: cannot create a temporary file beside it: Not a directory"},
+        {"taken.bmp", "taken.scmhm: cannot replace: Is a directory"},
+    };
+    for (const auto& [name, message] : cases) {
+        std::string why;
+        EXPECT_EQ(convertDepthFile((dir + name).c_str(), &why), ConvertResult::Failed) << name;
+        EXPECT_EQ(why.rfind(dir + message, 0), 0u) << why;
+        EXPECT_EQ(why.find('\n'), std::string::npos) << why;
+    }
+    EXPECT_EQ(folder.names(), before);
+    EXPECT_EQ(readBytes(folder.file("short.bmp")), old);
+    EXPECT_EQ(readBytes(folder.file("taken.schm")), old);
+    EXPECT_EQ(readBytes(folder.file("plain")), old);
+}
+
+}  // namespace

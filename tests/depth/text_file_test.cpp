@@ -1,0 +1,106 @@
+#include "depth/text_file.hpp"
+
+#include <gtest/gtest.h>
+
+#include "depth_file_fixtures.hpp"
+
+namespace {
+
+DepthMapPtr decode(const std::string& text, std::string* why = nullptr) {
+    return decodeTextDepthMap(Bytes(text.begin(), text.end()), why);
+}
+
+TEST(TextFileTest, CharacterTable) {
+    const std::pair<char, int> cases[] = {
+        {' ', 0},   {'1', 1},   {'9', 9},    {'0', 10},   {'A', 11},  {'U', 31},
+        {'V', 32},  {'a', 43},  {'!', 235},  {'\0', 202}, {'\t', 211}, {'\xFF', 201},
+    };
+    for (const auto& [c, depth] : cases) {
+        EXPECT_EQ(depthFromChar(c), depth) << "code " << int(static_cast<unsigned char>(c));
+    }
+}
+
+struct GridCase {
+    const char* name;
+    std::string text;
+    std::int32_t width;
+    std::int32_t height;
+    Bytes pixels;
+};
+
+TEST(TextFileTest, ReadsGridsLineByLine) {
+    const GridCase cases[] = {
+        {"plain", "3 2\n1 0\nAU9\n", 3, 2, {1, 0, 10, 11, 31, 9}},
+        {"CR LF line ends", "3 2\r\n1 0\r\nAU9\r\n", 3, 2, {1, 0, 10, 11, 31, 9}},
+        {"no final line end", "3 2\n1 0\nAU9", 3, 2, {1, 0, 10, 11, 31, 9}},
+        {"header split over lines", "3\n2 rest\n1 0\nAU9\n", 3, 2, {1, 0, 10, 11, 31, 9}},
+        {"white space before the header", "\n\t 3\r\n\v 2\n1 0\nAU9\n", 3, 2, {1, 0, 10, 11, 31, 9}},
+        {"signs", "+3 +2\n1 0\nAU9\n", 3, 2, {1, 0, 10, 11, 31, 9}},
+        {"characters beyond the table", "3 1\nVa!\n", 3, 1, {32, 43, 235}},
+        {"leading blanks are pixels", "3 1\n  1\n", 3, 1, {0, 0, 1}},
+        {"a lone CR is a character", "3 1\n1\r2\n", 3, 1, {1, 215, 2}},
+        {"NUL is a character", std::string("2 1\n\0" "1\n", 7), 2, 1, {202, 1}},
+        // The header's rest may hold width + 3 characters and still be
+        // skipped; one more leaves its line end for the first row.
+        {"header rest of width + 3", "3 2abcdef\n1 0\nAU9\n", 3, 2, {1, 0, 10, 11, 31, 9}},
+        {"header rest of width + 4", "3 2abcdefg\n1 0\nAU9\n", 3, 2, {0, 0, 0, 1, 0, 10}},
+        {"header rest of width + 5", "3 2abcdefgh\n1 0\nAU9\n", 3, 2, {50, 0, 0, 1, 0, 10}},
+        {"header rest of width + 4, CR LF", "3 2abcdefg\r\n1 0\r\nAU9\r\n", 3, 2, {0, 0, 0, 1, 0, 10}},
+        {"row of width + 3", "3 2\n123456\nAU9\n", 3, 2, {1, 2, 3, 11, 31, 9}},
+        {"row of width + 4 leaves its line end", "3 2\n1234567\nAU9\n", 3, 2, {1, 2, 3, 0, 0, 0}},
+        {"row of width + 4, CR LF", "3 2\r\n1234567\r\nAU9\r\n", 3, 2, {1, 2, 3, 0, 0, 0}},
+        {"longer row spills into the next", "3 3\n12345678\nAU9\n", 3, 3, {1, 2, 3, 8, 0, 0, 11, 31, 9}},
+        {"short lines end in depth 0", "4 3\n12\n\nA\n", 4, 3, {1, 2, 0, 0, 0, 0, 0, 0, 11, 0, 0, 0}},
+        {"missing rows are depth 0", "2 3\n12\n", 2, 3, {1, 2, 0, 0, 0, 0}},
+        {"header only", "2 2", 2, 2, {0, 0, 0, 0}},
+        {"no width, lines still read", "0 2\nabc\n\n", 0, 2, {}},
+        {"no height", "3 0\n123\n", 3, 0, {}},
+        {"minus zero", "-0 1\n", 0, 1, {}},
+        {"largest side", "16384 0\n", 16384, 0, {}},
+    };
+    for (const GridCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string why;
+        const DepthMapPtr map = decode(c.text, &why);
+        ASSERT_TRUE(map) << why;
+        EXPECT_EQ(map->area.w, c.width);
+        EXPECT_EQ(map->area.h, c.height);
+        EXPECT_EQ(pixelsOf(*map), c.pixels);
+    }
+}
+
+TEST(TextFileTest, RefusesHeadersWithoutTwoSoundSizes) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"", "two integers"},
+        {"   \n", "two integers"},
+        {"abc", "two integers"},
+        {"3", "two integers"},
+        {"3 x\n", "two integers"},
+        {"- 3 2\n", "two integers"},
+        {"3 +\n", "two integers"},
+        {"-1 2\n", "negative size -1 x 2"},
+        {"3 -2\n", "negative size 3 x -2"},
+        {"16385 1\n", "above 16384"},
+        {"1 99999999999999999999999\n", "above 16384"},
+        {"-99999999999999999999999 1\n", "negative size"},
+    };
+    for (const auto& [text, reason] : cases) {
+        std::string why;
+        EXPECT_FALSE(decode(text, &why)) << '"' << text << '"';
+        EXPECT_NE(why.find(reason), std::string::npos) << '"' << text << "\": " << why;
+    }
+}
+
+TEST(TextFileTest, LoadsFilesAndReportsMissingOnes) {
+    ScratchFolder folder;
+    writeText(folder.file("hill.txt"), "3 2\r\n1 0\r\nAU9\r\n");
+    const DepthMapPtr map = loadTextDepthMap(folder.file("hill.txt").c_str());
+    ASSERT_TRUE(map);
+    EXPECT_EQ(pixelsOf(*map), (Bytes{1, 0, 10, 11, 31, 9}));
+
+    std::string why;
+    EXPECT_FALSE(loadTextDepthMap(folder.file("none.txt").c_str(), &why));
+    EXPECT_EQ(why, "cannot open: No such file or directory");
+}
+
+}  // namespace
