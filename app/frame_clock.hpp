@@ -6,7 +6,13 @@
 extern std::uint32_t lastTicks;  // all bits set: no previous call
 extern float frameDt;            // seconds, already scaled by timeScale
 extern float timeScale;          // 1 running, 0 paused
-extern bool screenshotRequested;
+extern bool screenshotRequested; // key K; the world step saves and clears it
 
+// Measures the time since the previous call with SDL's millisecond clock.
 void updateFrameTime();
-void updateFrameTimeAt(std::uint32_t now);  // the clock's rule for a given tick count
+
+// The clock's rule for a given tick count: the first call primes the clock
+// (frameDt 0); later calls set frameDt to the ticks elapsed, taken modulo
+// 2^32 as a signed difference so the counter's wrap after 49 days is one
+// ordinary frame, in seconds, times timeScale.
+void updateFrameTimeAt(std::uint32_t now);

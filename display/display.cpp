@@ -1,11 +1,139 @@
-// placeholder until the display lands
 #include "display/display.hpp"
+
 #include <SDL.h>
-namespace { DepthMap frame; SDL_Color palette[256]; }
-void initDisplay(int, int) {}
-int lockDisplay() { return 0; }
-DepthMap& screenDepthMap() { return frame; }
-void presentFrame() {}
-void buildPalette(std::int32_t) {}
-void setPaletteEntry(int, std::uint8_t, std::uint8_t, std::uint8_t) {}
-const SDL_Color* paletteTable() { return palette; }
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+#include "display/options.hpp"
+#include "stereo/stereogram.hpp"
+
+namespace {
+
+// Owned by SDL, which frees it in SDL_Quit or on the next SDL_SetVideoMode.
+SDL_Surface* screen = nullptr;
+DepthMap frame;
+std::array<SDL_Color, 256> palette{};
+
+constexpr int kGreyRampEntries = 32;
+constexpr int kGreyRampStep = 8;
+
+std::uint8_t randomByte() { return static_cast<std::uint8_t>(std::rand() & 0xFF); }
+
+bool mustLock(const SDL_Surface* surface) { return SDL_MUSTLOCK(surface); }
+
+}  // namespace
+
+void initDisplay(int width, int height) {
+    // One seed for the whole run: the palette and the random-dot pattern
+    // both draw from this generator.
+    std::srand(static_cast<unsigned>(std::time(nullptr)));
+
+    // The SDL 1.2 compatibility layer would otherwise present our 640 x 480
+    // software surface through an OpenGL scaler, which costs some 85 MiB of
+    // resident memory for nothing we use. A user's own setting still wins.
+    setenv("SDL12COMPAT_OPENGL_SCALING", "0", 0);
+    setenv("SDL_RENDER_DRIVER", "software", 0);
+    setenv("SDL_FRAMEBUFFER_ACCELERATION", "0", 0);
+
+    if (SDL_Init(SDL_INIT_VIDEO) < 0) {
+        std::fprintf(stderr, "Couldn't initialize SDL: %s\n", SDL_GetError());
+        std::exit(1);
+    }
+    // A software surface with its own palette: depth values are palette
+    // indexes, so the palette must be ours alone.
+    screen = SDL_SetVideoMode(width, height, 8, SDL_HWPALETTE);
+    if (screen == nullptr) {
+        std::fprintf(stderr, "Couldn't set display mode: %s\n", SDL_GetError());
+        SDL_Quit();
+        std::exit(5);
+    }
+    // SDL hands out the surface uninitialised, and handing it a palette
+    // already shows it: start from depth 0 rather than from whatever bytes
+    // the heap held.
+    SDL_FillRect(screen, nullptr, 0);
+    buildPalette(getOption(PaletteFlags));
+}
+
+int lockDisplay() {
+    if (screen == nullptr || !mustLock(screen)) {
+        return 0;
+    }
+    if (SDL_LockSurface(screen) < 0) {
+        std::fprintf(stderr, "Couldn't lock display surface: %s\n", SDL_GetError());
+        return -1;
+    }
+    return 0;
+}
+
+DepthMap& screenDepthMap() {
+    // Rows are taken to lie `w` bytes apart. Every surface has pitch >= w
+    // bytes per row, so w x h bytes never pass the pixels SDL allocated; at
+    // 8 bits per pixel the two are equal. Without pixels to point at, the map
+    // is empty and drawing into it does nothing.
+    if (screen == nullptr || screen->pixels == nullptr || screen->pitch < screen->w) {
+        frame.pixels = nullptr;
+        frame.area = Rect{};
+        return frame;
+    }
+    frame.pixels = static_cast<std::uint8_t*>(screen->pixels);
+    frame.area = Rect{0, 0, screen->w, screen->h};
+    return frame;
+}
+
+void presentFrame() {
+    if (screen == nullptr) {
+        return;
+    }
+    if (getOption(DepthView) == 0) {
+        renderStereogram(screenDepthMap());
+    }
+    if (mustLock(screen)) {
+        SDL_UnlockSurface(screen);
+    }
+    SDL_UpdateRect(screen, 0, 0, 0, 0);
+}
+
+void buildPalette(std::int32_t flags) {
+    for (int index = 0; index < 256; ++index) {
+        if ((flags & PaletteGreyRamp) != 0) {
+            if (index < kGreyRampEntries) {
+                const auto grey = static_cast<std::uint8_t>(index * kGreyRampStep);
+                setPaletteEntry(index, grey, grey, grey);
+            } else {
+                const std::uint8_t red = randomByte();
+                const std::uint8_t green = randomByte();
+                const std::uint8_t blue = randomByte();
+                setPaletteEntry(index, red, green, blue);
+            }
+            continue;
+        }
+        // Three draws per entry whatever the flags, so the generator moves
+        // on the same way for every colour choice.
+        const std::uint8_t red = randomByte();
+        const std::uint8_t green = randomByte();
+        const std::uint8_t blue = randomByte();
+        setPaletteEntry(index, (flags & PaletteRed) != 0 ? red : 0, (flags & PaletteGreen) != 0 ? green : 0,
+                        (flags & PaletteBlue) != 0 ? blue : 0);
+    }
+    // Options are set before the window exists (and in tests without one):
+    // the table is then handed over by initDisplay.
+    if (screen != nullptr) {
+        SDL_SetColors(screen, palette.data(), 0, static_cast<int>(palette.size()));
+    }
+}
+
+void setPaletteEntry(int index, std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
+    if (index < 0 || index >= static_cast<int>(palette.size())) {
+        return;
+    }
+    SDL_Color& entry = palette[static_cast<std::size_t>(index)];
+    entry.r = red;
+    entry.g = green;
+    entry.b = blue;
+    entry.unused = 0;
+}
+
+const SDL_Color* paletteTable() { return palette.data(); }

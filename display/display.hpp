@@ -1,5 +1,8 @@
 #pragma once
 // The window, its 8-bit palettised screen surface and the palette.
+//
+// The frame's depth map lies directly in the screen surface, so a depth value
+// is also a palette index: in the depth view the palette is what shows it.
 
 #include <cstdint>
 
@@ -7,12 +10,31 @@
 
 struct SDL_Color;
 
-// Opens the display or ends the process (status 1 or 5).
+// Seeds the random generator, opens SDL video and a width x height x 8
+// window, and builds the palette from PaletteFlags. Returns only when the
+// display is open: otherwise it reports on stderr and ends the process with
+// status 1 (SDL_Init failed) or 5 (no video mode).
 void initDisplay(int width, int height);
-int lockDisplay();  // 0 on success or when no lock is needed, -1 on failure
+
+// Locks the screen surface when SDL requires it. 0 on success or when no
+// lock is needed, -1 (after a message on stderr) when the lock failed; the
+// surface must then not be written.
+int lockDisplay();
+
+// The frame's depth map over the screen pixels, refreshed from the surface
+// on every call; always the same object. Before initDisplay it is empty.
 DepthMap& screenDepthMap();
+
+// Stereogram transform unless DepthView is set, unlock, show the whole
+// surface. Does nothing before initDisplay.
 void presentFrame();
 
+// Fills the 256-entry palette table from the flag bits (PaletteFlagBits) and
+// hands it to SDL when the display is open. Each entry costs three random
+// draws unless it is part of the grey ramp.
 void buildPalette(std::int32_t flags);
+
+// Writes one table entry; SDL is not told. Indexes outside 0..255 are ignored.
 void setPaletteEntry(int index, std::uint8_t red, std::uint8_t green, std::uint8_t blue);
+
 const SDL_Color* paletteTable();  // 256 entries

@@ -1,0 +1,17 @@
+#pragma once
+// The program entry: conversion mode or the interactive demo.
+
+#include <iosfwd>
+
+// Runs the program and gives its exit status. Exactly one argument converts
+// that depth file without opening a window; otherwise the demo runs until
+// the user quits. Display failures end the process inside initDisplay.
+int runEntry(int argc, char** argv);
+
+// The banner and key help, twelve lines, the last one flushed.
+void printBanner(std::ostream& out);
+
+// Conversion mode for one file name: 0 when converted or when the name has
+// no known extension ("Done" on `out`, the reason on `err`), 2 when the
+// conversion failed (the reason on `err`).
+int convertArgument(const char* fileName, std::ostream& out, std::ostream& err);

@@ -1,0 +1,83 @@
+#include "app/events.hpp"
+
+#include <cstdint>
+
+#include "app/frame_clock.hpp"
+#include "display/options.hpp"
+#include "world/world.hpp"
+
+namespace {
+
+void toggleOption(std::int32_t slot) { setOption(slot, getOption(slot) == 0 ? 1 : 0); }
+
+void dispatchKey(SDLKey sym, InputState& input) {
+    switch (sym) {
+        case SDLK_p:
+            timeScale = timeScale == 0.0f ? 1.0f : 0.0f;
+            break;
+        case SDLK_s:
+            toggleOption(DepthView);
+            break;
+        case SDLK_r:
+            toggleOption(PatternEveryFrame);
+            break;
+        case SDLK_c:
+            setOption(PaletteFlags, PaletteRed | PaletteGreen | PaletteBlue);
+            break;
+        case SDLK_g:
+            setOption(PaletteFlags, PaletteGreyRamp);
+            break;
+        case SDLK_k:
+            screenshotRequested = true;
+            break;
+        case SDLK_ESCAPE:
+            input.quitRequested = true;
+            break;
+        default:
+            break;
+    }
+}
+
+// The camera wraps rather than overflowing after absurdly long drags; the
+// addition is done unsigned because signed overflow is undefined.
+std::int32_t moveBy(std::int32_t position, int delta) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(position) + static_cast<std::uint32_t>(delta));
+}
+
+}  // namespace
+
+void dispatchEvent(const SDL_Event& event, InputState& input) {
+    switch (event.type) {
+        case SDL_KEYDOWN:
+            dispatchKey(event.key.keysym.sym, input);
+            break;
+        case SDL_MOUSEMOTION:
+            if (input.dragging) {
+                theWorld.cameraX = moveBy(theWorld.cameraX, event.motion.x - input.dragLastX);
+                theWorld.cameraY = moveBy(theWorld.cameraY, event.motion.y - input.dragLastY);
+                input.dragLastX = event.motion.x;
+                input.dragLastY = event.motion.y;
+            }
+            break;
+        case SDL_MOUSEBUTTONDOWN:
+        case SDL_MOUSEBUTTONUP:
+            // Whichever button: a wheel notch arrives as a press and a
+            // release of button 4 or 5, so it ends a drag too.
+            input.dragging = event.button.state == SDL_PRESSED;
+            input.dragLastX = event.button.x;
+            input.dragLastY = event.button.y;
+            break;
+        case SDL_QUIT:
+            input.quitRequested = true;
+            break;
+        default:
+            break;
+    }
+}
+
+void drainEvents(InputState& input) {
+    SDL_Event event;
+    while (SDL_PollEvent(&event) != 0) {
+        dispatchEvent(event, input);
+    }
+}

@@ -1,0 +1,150 @@
+// The program entry: the banner, the conversion mode's outcomes, and runs of
+// the real program (status 1 without a video driver, conversion without a
+// screen, a short headless demo run).
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "app/entry.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const char kBanner[] =
+    "Tolvane Engine Demo - By Harwick\n"
+    "\n"
+    "Keys:\n"
+    "S - toggle SIRD mode\n"
+    "R - toggle constant random frames\n"
+    "C - turn on multi colours (looks bad in nonSIRD mode)\n"
+    "G - turn to grey scale (turn on when not in SIRD mode to see depthmap\n"
+    "P - pause time\n"
+    "K - kapture screen shot (sorry 'C' was taken)\n"
+    "I - switch between logo rendering styles\n"
+    "Esc - exit\n"
+    "LSize = 15\n";
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+struct ProgramRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs the real program in its own empty working directory.
+class ProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/tolvane_entry_XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        root_ = pattern;
+        work_ = root_ / "work";
+        fs::create_directory(work_);
+    }
+    void TearDown() override { fs::remove_all(root_); }
+
+    ProgramRun run(const std::string& environment, const std::string& arguments) {
+        const std::string command = "cd '" + work_.string() + "' && env -u DISPLAY " + environment + " '" +
+                                    TOLVANE_BINARY + "' " + arguments + " </dev/null >'" +
+                                    (root_ / "out").string() + "' 2>'" + (root_ / "err").string() + "'";
+        const int raw = std::system(command.c_str());
+        ProgramRun result;
+        result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        result.out = readFile(root_ / "out");
+        result.err = readFile(root_ / "err");
+        return result;
+    }
+
+    std::size_t filesInWork() const {
+        std::size_t count = 0;
+        for ([[maybe_unused]] const auto& entry : fs::directory_iterator(work_)) {
+            ++count;
+        }
+        return count;
+    }
+
+    fs::path root_;
+    fs::path work_;
+};
+
+TEST(Entry, BannerIsTwelveExactLines) {
+    std::ostringstream out;
+    printBanner(out);
+    EXPECT_EQ(out.str(), kBanner);
+}
+
+TEST(Entry, UnknownExtensionSaysDoneAndWhyNothingHappened) {
+    const char* names[] = {"HILL.BMP", "hill", "hill.png", ""};
+    for (const char* name : names) {
+        std::ostringstream out;
+        std::ostringstream err;
+        EXPECT_EQ(convertArgument(name, out, err), 0) << name;
+        EXPECT_EQ(out.str(), "Done\n") << name;
+        EXPECT_EQ(err.str(), std::string(name) +
+                                 ": nothing converted: the name contains none of \".bmp\", \".schm\", "
+                                 "\".scmhm\", \".txt\"\n")
+            << name;
+    }
+}
+
+TEST_F(ProgramTest, NoVideoDriverExitsWithStatusOne) {
+    const ProgramRun r = run("SDL_VIDEODRIVER=nonexistent_driver", "");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("Couldn't initialize SDL: ", 0), 0u) << r.err;
+    EXPECT_EQ(r.err.back(), '\n');
+    EXPECT_EQ(r.out, "") << "the banner comes after the display opens";
+}
+
+TEST_F(ProgramTest, UnknownExtensionNeedsNoScreen) {
+    const ProgramRun r = run("SDL_VIDEODRIVER=nonexistent_driver", "HILL.BMP");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Done\n");
+    EXPECT_EQ(r.err,
+              "HILL.BMP: nothing converted: the name contains none of \".bmp\", \".schm\", \".scmhm\", \".txt\"\n");
+    EXPECT_EQ(filesInWork(), 0u);
+}
+
+TEST_F(ProgramTest, ConversionNeedsNoScreenAndPrintsNothing) {
+    std::ofstream(work_ / "hill.txt") << "3 2\n1 A\n0U \n";
+    const ProgramRun r = run("SDL_VIDEODRIVER=nonexistent_driver", "hill.txt");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(fs::exists(work_ / "hill.schm"));
+    EXPECT_EQ(filesInWork(), 2u);
+}
+
+TEST_F(ProgramTest, FailedConversionExitsWithStatusTwoAndAReason) {
+    const ProgramRun r = run("SDL_VIDEODRIVER=nonexistent_driver", "missing.txt");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    ASSERT_GT(r.err.size(), 1u);
+    EXPECT_EQ(r.err.back(), '\n');
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "one line: " << r.err;
+    EXPECT_EQ(filesInWork(), 0u);
+}
+
+TEST_F(ProgramTest, HeadlessDemoPrintsTheBannerAndQuitsAfterTheFrameCount) {
+    for (const char* arguments : {"", "a.txt b.txt"}) {
+        const ProgramRun r = run("SDL_VIDEODRIVER=dummy TOLVANE_EXIT_AFTER_FRAMES=5", arguments);
+        EXPECT_EQ(r.status, 0) << arguments << r.err;
+        EXPECT_EQ(r.out, kBanner) << arguments;
+        EXPECT_EQ(filesInWork(), 0u) << "two arguments run the demo, not a conversion";
+    }
+}
+
+}  // namespace

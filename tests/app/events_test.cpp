@@ -1,0 +1,228 @@
+// Event dispatch with real SDL_Event values: drags move the camera by
+// exactly the pointer's movement, keys switch modes by symbol, and a drain
+// handles every queued event even after a quit request.
+
+#include <SDL.h>
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdint>
+#include <vector>
+
+#include "app/events.hpp"
+#include "app/frame_clock.hpp"
+#include "display/display.hpp"
+#include "display/options.hpp"
+#include "tests/app/test_display.hpp"
+#include "world/world.hpp"
+
+namespace {
+
+SDL_Event keyDown(SDLKey sym, SDLMod mod = KMOD_NONE) {
+    SDL_Event e{};
+    e.type = SDL_KEYDOWN;
+    e.key.state = SDL_PRESSED;
+    e.key.keysym.sym = sym;
+    e.key.keysym.mod = mod;
+    return e;
+}
+
+SDL_Event keyUp(SDLKey sym) {
+    SDL_Event e = keyDown(sym);
+    e.type = SDL_KEYUP;
+    e.key.state = SDL_RELEASED;
+    return e;
+}
+
+SDL_Event button(bool press, std::uint8_t which, std::uint16_t x, std::uint16_t y) {
+    SDL_Event e{};
+    e.type = press ? SDL_MOUSEBUTTONDOWN : SDL_MOUSEBUTTONUP;
+    e.button.button = which;
+    e.button.state = press ? SDL_PRESSED : SDL_RELEASED;
+    e.button.x = x;
+    e.button.y = y;
+    return e;
+}
+
+SDL_Event down(std::uint8_t which, std::uint16_t x, std::uint16_t y) { return button(true, which, x, y); }
+SDL_Event up(std::uint8_t which, std::uint16_t x, std::uint16_t y) { return button(false, which, x, y); }
+
+SDL_Event motion(std::uint16_t x, std::uint16_t y, std::int16_t xrel = 0, std::int16_t yrel = 0) {
+    SDL_Event e{};
+    e.type = SDL_MOUSEMOTION;
+    e.motion.x = x;
+    e.motion.y = y;
+    e.motion.xrel = xrel;
+    e.motion.yrel = yrel;
+    return e;
+}
+
+struct DragCase {
+    const char* name;
+    std::vector<SDL_Event> events;
+    bool dragging;
+    int lastX, lastY;
+    std::int32_t cameraX, cameraY;  // from a camera at (1000, -1000)
+};
+
+TEST(Events, DragsMoveTheCameraByThePointersMovement) {
+    const DragCase cases[] = {
+        {"release without press moves the origin only", {up(1, 30, 40)}, false, 30, 40, 1000, -1000},
+        {"motion without press moves nothing", {motion(50, 60, 5, 5)}, false, 0, 0, 1000, -1000},
+        {"press then motion", {down(1, 10, 10), motion(15, 7)}, true, 15, 7, 1005, -1003},
+        {"deltas add up", {down(1, 100, 100), motion(90, 120), motion(60, 125)}, true, 60, 125, 960, -975},
+        {"relative fields are not used", {down(1, 10, 10), motion(12, 13, 100, -100)}, true, 12, 13, 1002, -997},
+        {"any button drags", {down(3, 0, 0), motion(4, 4)}, true, 4, 4, 1004, -996},
+        {"second press keeps dragging from its position",
+         {down(1, 10, 10), down(3, 20, 20), motion(25, 30)}, true, 25, 30, 1005, -990},
+        {"releasing either button ends the drag",
+         {down(1, 10, 10), down(3, 20, 20), up(3, 21, 21), motion(80, 80)}, false, 21, 21, 1000, -1000},
+        {"a wheel notch ends the drag",
+         {down(1, 10, 10), motion(12, 10), down(4, 12, 10), up(4, 12, 10), motion(50, 50)}, false, 12, 10, 1002,
+         -1000},
+        {"motion after release moves nothing",
+         {down(1, 0, 0), motion(5, 5), up(1, 5, 5), motion(100, 100)}, false, 5, 5, 1005, -995},
+        {"positions are unsigned 16-bit", {down(1, 0, 0), motion(65535, 65535)}, true, 65535, 65535, 66535, 64535},
+        {"key and quit events leave the drag alone", {down(1, 1, 1), keyDown(SDLK_a), motion(2, 3)}, true, 2, 3, 1001,
+         -998},
+    };
+    for (const DragCase& c : cases) {
+        theWorld.cameraX = 1000;
+        theWorld.cameraY = -1000;
+        InputState input;
+        for (const SDL_Event& e : c.events) {
+            dispatchEvent(e, input);
+        }
+        EXPECT_EQ(input.dragging, c.dragging) << c.name;
+        EXPECT_EQ(input.dragLastX, c.lastX) << c.name;
+        EXPECT_EQ(input.dragLastY, c.lastY) << c.name;
+        EXPECT_EQ(theWorld.cameraX, c.cameraX) << c.name;
+        EXPECT_EQ(theWorld.cameraY, c.cameraY) << c.name;
+        EXPECT_FALSE(input.quitRequested) << c.name;
+    }
+    theWorld.cameraX = 0;
+    theWorld.cameraY = 0;
+}
+
+TEST(Events, CameraWrapsInsteadOfOverflowing) {
+    theWorld.cameraX = INT32_MAX;
+    theWorld.cameraY = INT32_MIN;
+    InputState input;
+    dispatchEvent(down(1, 10, 10), input);
+    dispatchEvent(motion(11, 9), input);
+    EXPECT_EQ(theWorld.cameraX, INT32_MIN);
+    EXPECT_EQ(theWorld.cameraY, INT32_MAX);
+    theWorld.cameraX = 0;
+    theWorld.cameraY = 0;
+}
+
+struct Modes {
+    float timeScale;
+    std::int32_t depthView, everyFrame, paletteFlags;
+    bool screenshot, quit;
+};
+
+Modes modesAfter(const SDL_Event& event) {
+    resetOptions();
+    timeScale = 1.0f;
+    screenshotRequested = false;
+    InputState input;
+    dispatchEvent(event, input);
+    return {timeScale, getOption(DepthView), getOption(PatternEveryFrame), getOption(PaletteFlags),
+            screenshotRequested, input.quitRequested};
+}
+
+TEST(Events, KeysSwitchModesBySymbol) {
+    struct Case {
+        const char* name;
+        SDL_Event event;
+        Modes expected;
+    };
+    // From the defaults: running, stereogram view, renewing dots, flags 4.
+    const Case cases[] = {
+        {"P pauses", keyDown(SDLK_p), {0.0f, 0, 1, 4, false, false}},
+        {"S selects the depth view", keyDown(SDLK_s), {1.0f, 1, 1, 4, false, false}},
+        {"R freezes the dots", keyDown(SDLK_r), {1.0f, 0, 0, 4, false, false}},
+        {"C all colours", keyDown(SDLK_c), {1.0f, 0, 1, 7, false, false}},
+        {"G grey ramp", keyDown(SDLK_g), {1.0f, 0, 1, 8, false, false}},
+        {"K screenshot", keyDown(SDLK_k), {1.0f, 0, 1, 4, true, false}},
+        {"Escape quits", keyDown(SDLK_ESCAPE), {1.0f, 0, 1, 4, false, true}},
+        {"Shift+S acts like S", keyDown(SDLK_s, KMOD_LSHIFT), {1.0f, 1, 1, 4, false, false}},
+        {"Shift+P acts like P", keyDown(SDLK_p, static_cast<SDLMod>(KMOD_RSHIFT | KMOD_CAPS)), {0.0f, 0, 1, 4, false, false}},
+        {"I does nothing", keyDown(SDLK_i), {1.0f, 0, 1, 4, false, false}},
+        {"arrows do nothing", keyDown(SDLK_UP), {1.0f, 0, 1, 4, false, false}},
+        {"key release of Escape is ignored", keyUp(SDLK_ESCAPE), {1.0f, 0, 1, 4, false, false}},
+        {"key release of S is ignored", keyUp(SDLK_s), {1.0f, 0, 1, 4, false, false}},
+    };
+    for (const Case& c : cases) {
+        const Modes got = modesAfter(c.event);
+        EXPECT_EQ(got.timeScale, c.expected.timeScale) << c.name;
+        EXPECT_EQ(got.depthView, c.expected.depthView) << c.name;
+        EXPECT_EQ(got.everyFrame, c.expected.everyFrame) << c.name;
+        EXPECT_EQ(got.paletteFlags, c.expected.paletteFlags) << c.name;
+        EXPECT_EQ(got.screenshot, c.expected.screenshot) << c.name;
+        EXPECT_EQ(got.quit, c.expected.quit) << c.name;
+    }
+    resetOptions();
+}
+
+TEST(Events, TogglesReturnOnTheSecondPress) {
+    resetOptions();
+    timeScale = 1.0f;
+    InputState input;
+    for (SDLKey sym : {SDLK_p, SDLK_s, SDLK_r}) {
+        dispatchEvent(keyDown(sym), input);
+        dispatchEvent(keyDown(sym), input);
+    }
+    EXPECT_EQ(timeScale, 1.0f);
+    EXPECT_EQ(getOption(DepthView), 0);
+    EXPECT_EQ(getOption(PatternEveryFrame), 1);
+
+    // Any nonzero view counts as the depth view; S turns it off.
+    setOption(DepthView, 5);
+    dispatchEvent(keyDown(SDLK_s), input);
+    EXPECT_EQ(getOption(DepthView), 0);
+    resetOptions();
+}
+
+TEST(Events, WindowCloseQuitsAndOtherTypesAreIgnored) {
+    std::vector<SDL_Event> ignored;
+    for (Uint8 type : {Uint8{0}, Uint8{SDL_ACTIVEEVENT}, Uint8{SDL_JOYAXISMOTION}, Uint8{SDL_JOYBUTTONUP},
+                       Uint8{SDL_VIDEORESIZE}, Uint8{SDL_USEREVENT}}) {
+        SDL_Event e{};
+        e.type = type;
+        ignored.push_back(e);
+    }
+    InputState input;
+    for (const SDL_Event& e : ignored) {
+        dispatchEvent(e, input);
+    }
+    EXPECT_FALSE(input.quitRequested);
+    EXPECT_FALSE(input.dragging);
+
+    SDL_Event quit{};
+    quit.type = SDL_QUIT;
+    dispatchEvent(quit, input);
+    EXPECT_TRUE(input.quitRequested);
+}
+
+TEST(Events, DrainHandlesEventsQueuedAfterEscape) {
+    openDummyDisplayOnce();
+    screenshotRequested = false;
+    theWorld.cameraX = 0;
+    SDL_Event queued[] = {keyDown(SDLK_ESCAPE), keyDown(SDLK_k), down(1, 10, 10), motion(17, 10)};
+    for (SDL_Event& e : queued) {
+        ASSERT_EQ(SDL_PushEvent(&e), 0);
+    }
+    InputState input;
+    drainEvents(input);
+    EXPECT_TRUE(input.quitRequested);
+    EXPECT_TRUE(screenshotRequested);
+    EXPECT_EQ(theWorld.cameraX, 7);
+    SDL_Event left;
+    EXPECT_EQ(SDL_PollEvent(&left), 0);
+    screenshotRequested = false;
+    theWorld.cameraX = 0;
+}
+
+}  // namespace

@@ -1,0 +1,181 @@
+// One frame of the demo with SDL's dummy driver: the caption, what a frame
+// does when the screen could not be locked, and the loop's frame-count hook.
+
+#include <SDL.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "app/frame_clock.hpp"
+#include "app/frame_loop.hpp"
+#include "display/display.hpp"
+#include "display/options.hpp"
+#include "markup/text.hpp"
+#include "tests/app/test_display.hpp"
+
+namespace {
+
+std::string windowTitle() {
+    char* title = nullptr;
+    char* icon = nullptr;
+    SDL_WM_GetCaption(&title, &icon);
+    return title == nullptr ? std::string("(none)") : std::string(title);
+}
+
+SDL_Event keyDown(SDLKey sym) {
+    SDL_Event e{};
+    e.type = SDL_KEYDOWN;
+    e.key.state = SDL_PRESSED;
+    e.key.keysym.sym = sym;
+    return e;
+}
+
+// Frames run the world step, which reads "world.xml" from the working
+// directory: run them in an empty one.
+class FrameLoopTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/tolvane_frame_XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        previous_ = std::filesystem::current_path();
+        std::filesystem::current_path(dir_);
+        floatMaxFractionDigits = 4;
+        openDummyDisplayOnce();
+        resetOptions();
+        setOption(DepthView, 1);
+        timeScale = 1.0f;
+        screenshotRequested = false;
+        lastTicks = 0xFFFFFFFFu;
+        updateFrameTime();
+    }
+    void TearDown() override {
+        SDL_Event e;
+        while (SDL_PollEvent(&e) != 0) {
+        }
+        std::filesystem::current_path(previous_);
+        std::filesystem::remove_all(dir_);
+        resetOptions();
+        timeScale = 1.0f;
+        screenshotRequested = false;
+    }
+    std::filesystem::path dir_;
+    std::filesystem::path previous_;
+};
+
+TEST(Caption, PrefixThenRateWithFourFractionDigits) {
+    floatMaxFractionDigits = 4;
+    struct Case {
+        float dt;
+        const char* caption;
+    };
+    const Case cases[] = {
+        {0.0f, "Tolvane Engine Demo - By Harwick - FPS: 0.0000"},
+        {0.5f, "Tolvane Engine Demo - By Harwick - FPS: 2"},
+        {1.0f, "Tolvane Engine Demo - By Harwick - FPS: 1"},
+        {0.016f, "Tolvane Engine Demo - By Harwick - FPS: 62.4999"},
+        {0.001f, "Tolvane Engine Demo - By Harwick - FPS: 999.9999"},
+        {0.3f, "Tolvane Engine Demo - By Harwick - FPS: 3.3333"},
+    };
+    TextBuffer caption;
+    for (const Case& c : cases) {
+        rebuildCaption(caption, c.dt);
+        EXPECT_STREQ(caption.data(), c.caption) << c.dt;
+    }
+}
+
+TEST(ExitAfterFrames, OnlyPlainDecimalCountsAreTaken) {
+    struct Case {
+        const char* text;
+        std::int64_t frames;
+    };
+    const Case cases[] = {
+        {nullptr, -1}, {"", -1},   {"0", 0},   {"1", 1},     {"250", 250},  {"007", 7},
+        {"-1", -1},    {"+3", -1}, {" 3", -1}, {"3 ", -1},   {"12x", -1},   {"0x10", -1},
+        {"999999999999999999", 999999999999999999}, {"9999999999999999999", -1},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(exitAfterFramesFrom(c.text), c.frames) << (c.text == nullptr ? "(unset)" : c.text);
+    }
+}
+
+TEST_F(FrameLoopTest, PausedFrameCaptionReadsZeroRate) {
+    SDL_Event p = keyDown(SDLK_p);
+    ASSERT_EQ(SDL_PushEvent(&p), 0);
+    FrameLoop loop;
+    runFrame(loop);  // P is handled at the end of this frame
+    EXPECT_EQ(timeScale, 0.0f);
+    runFrame(loop);
+    EXPECT_EQ(frameDt, 0.0f);
+    EXPECT_EQ(windowTitle(), "Tolvane Engine Demo - By Harwick - FPS: 0.0000");
+    char* title = nullptr;
+    char* icon = nullptr;
+    SDL_WM_GetCaption(&title, &icon);
+    ASSERT_NE(icon, nullptr);
+    EXPECT_STREQ(icon, "");
+}
+
+TEST_F(FrameLoopTest, UnlockedFrameNeitherDrawsNorPresentsButHandlesInput) {
+    DepthMap& map = screenDepthMap();
+    ASSERT_NE(map.pixels, nullptr);
+    std::memset(map.pixels, 7, 640 * 480);
+    screenshotRequested = true;
+    SDL_Event escape = keyDown(SDLK_ESCAPE);
+    ASSERT_EQ(SDL_PushEvent(&escape), 0);
+    FrameLoop loop;
+    SDL_WM_SetCaption("stale", "");
+
+    runFrameAfterLock(loop, false);
+
+    EXPECT_TRUE(loop.input.quitRequested);
+    EXPECT_TRUE(screenshotRequested) << "the screenshot waits for a drawn frame";
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "screenshot.bmp"));
+    EXPECT_EQ(windowTitle().rfind("Tolvane Engine Demo - By Harwick - FPS: ", 0), 0u);
+    for (std::int32_t i = 0; i < 640 * 480; ++i) {
+        ASSERT_EQ(map.pixels[i], 7) << i;
+    }
+}
+
+TEST_F(FrameLoopTest, LockedFrameDrawsTheWorldStep) {
+    DepthMap& map = screenDepthMap();
+    ASSERT_NE(map.pixels, nullptr);
+    std::memset(map.pixels, 7, 640 * 480);
+    FrameLoop loop;
+    runFrameAfterLock(loop, true);
+    // No "world.xml" here: the step leaves the cleared map, shown as is in
+    // the depth view.
+    for (std::int32_t i = 0; i < 640 * 480; ++i) {
+        ASSERT_EQ(map.pixels[i], 0) << i;
+    }
+    EXPECT_FALSE(loop.input.quitRequested);
+}
+
+TEST_F(FrameLoopTest, LoopEndsAfterTheRequestedFrameCount) {
+    struct Case {
+        std::int64_t exitAfter;
+        std::int64_t framesRun;
+    };
+    const Case cases[] = {{3, 3}, {1, 1}, {0, 1}};
+    for (const Case& c : cases) {
+        FrameLoop loop;
+        loop.exitAfterFrames = c.exitAfter;
+        runFrameLoop(loop);
+        EXPECT_EQ(loop.framesRun, c.framesRun) << c.exitAfter;
+        EXPECT_TRUE(loop.input.quitRequested);
+    }
+}
+
+TEST_F(FrameLoopTest, EscapeEndsTheLoopAfterItsFrame) {
+    SDL_Event escape = keyDown(SDLK_ESCAPE);
+    ASSERT_EQ(SDL_PushEvent(&escape), 0);
+    FrameLoop loop;
+    runFrameLoop(loop);
+    EXPECT_EQ(loop.framesRun, 1);
+}
+
+}  // namespace

@@ -1,0 +1,16 @@
+#pragma once
+// The dummy-driver window shared by every test of this program that needs
+// SDL video: SDL may open it once per process.
+
+#include <cstdlib>
+
+#include "display/display.hpp"
+
+inline void openDummyDisplayOnce() {
+    static bool open = false;
+    if (!open) {
+        setenv("SDL_VIDEODRIVER", "dummy", 0);
+        initDisplay(640, 480);
+        open = true;
+    }
+}

@@ -1,0 +1,226 @@
+// The palette built from its flag bits, and the screen surface seen as the
+// frame's depth map, with SDL's dummy video driver.
+
+#include <SDL.h>
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "display/display.hpp"
+#include "display/options.hpp"
+
+namespace {
+
+struct Rgb {
+    int r, g, b;
+};
+
+Rgb entry(int index) {
+    const SDL_Color& c = paletteTable()[index];
+    return {c.r, c.g, c.b};
+}
+
+int randomByte() { return std::rand() & 0xFF; }
+
+// SDL video may be opened once per process; every test that needs the
+// window shares it.
+void openDisplayOnce() {
+    static bool open = false;
+    if (!open) {
+        setenv("SDL_VIDEODRIVER", "dummy", 0);
+        initDisplay(640, 480);
+        open = true;
+    }
+}
+
+TEST(Palette, GreyRampIsEightTimesTheIndex) {
+    buildPalette(PaletteGreyRamp);
+    const int ramp[32] = {0,   8,   16,  24,  32,  40,  48,  56,  64,  72,  80,  88,  96,  104, 112, 120,
+                          128, 136, 144, 152, 160, 168, 176, 184, 192, 200, 208, 216, 224, 232, 240, 248};
+    for (int i = 0; i < 32; ++i) {
+        EXPECT_EQ(entry(i).r, ramp[i]) << i;
+        EXPECT_EQ(entry(i).g, ramp[i]) << i;
+        EXPECT_EQ(entry(i).b, ramp[i]) << i;
+    }
+}
+
+TEST(Palette, AboveTheRampEachEntryTakesTheNextThreeDraws) {
+    std::srand(7);
+    buildPalette(PaletteGreyRamp);
+    std::srand(7);
+    for (int i = 32; i < 256; ++i) {
+        const int r = randomByte();
+        const int g = randomByte();
+        const int b = randomByte();
+        ASSERT_EQ(entry(i).r, r) << i;
+        ASSERT_EQ(entry(i).g, g) << i;
+        ASSERT_EQ(entry(i).b, b) << i;
+    }
+}
+
+TEST(Palette, GreyRampIgnoresTheColourBits) {
+    std::array<SDL_Color, 256> rampOnly;
+    std::srand(99);
+    buildPalette(PaletteGreyRamp);
+    std::copy(paletteTable(), paletteTable() + 256, rampOnly.begin());
+    std::srand(99);
+    buildPalette(PaletteGreyRamp | PaletteRed | PaletteGreen | PaletteBlue);
+    for (int i = 0; i < 256; ++i) {
+        EXPECT_EQ(entry(i).r, rampOnly[i].r) << i;
+        EXPECT_EQ(entry(i).g, rampOnly[i].g) << i;
+        EXPECT_EQ(entry(i).b, rampOnly[i].b) << i;
+    }
+}
+
+TEST(Palette, ColourBitsKeepTheirChannelOfEveryThreeDraws) {
+    struct Case {
+        std::int32_t flags;
+        bool red, green, blue;
+    };
+    const Case cases[] = {
+        // Flags 0: all black, yet the generator still moves three per entry.
+        {0, false, false, false}, {1, true, false, false}, {2, false, true, false},
+        {4, false, false, true},  {5, true, false, true},  {7, true, true, true},
+    };
+    for (const Case& c : cases) {
+        std::srand(1234);
+        buildPalette(c.flags);
+        const int drawAfter = randomByte();
+        std::srand(1234);
+        for (int i = 0; i < 256; ++i) {
+            const int r = randomByte();
+            const int g = randomByte();
+            const int b = randomByte();
+            ASSERT_EQ(entry(i).r, c.red ? r : 0) << "flags " << c.flags << " entry " << i;
+            ASSERT_EQ(entry(i).g, c.green ? g : 0) << "flags " << c.flags << " entry " << i;
+            ASSERT_EQ(entry(i).b, c.blue ? b : 0) << "flags " << c.flags << " entry " << i;
+        }
+        EXPECT_EQ(randomByte(), drawAfter) << "flags " << c.flags << ": 768 draws, no more";
+    }
+}
+
+TEST(Palette, RebuildingWithTheSameFlagsGivesNewColoursAboveTheRamp) {
+    buildPalette(PaletteGreyRamp);
+    std::array<SDL_Color, 256> first;
+    std::copy(paletteTable(), paletteTable() + 256, first.begin());
+    buildPalette(PaletteGreyRamp);
+    int changed = 0;
+    for (int i = 0; i < 256; ++i) {
+        const bool same = entry(i).r == first[i].r && entry(i).g == first[i].g && entry(i).b == first[i].b;
+        if (i < 32) {
+            EXPECT_TRUE(same) << i;
+        } else {
+            changed += !same;
+        }
+    }
+    EXPECT_GT(changed, 150);
+}
+
+TEST(Palette, FourthByteStaysZero) {
+    for (std::int32_t flags : {0, 7, 8, 15}) {
+        buildPalette(flags);
+        for (int i = 0; i < 256; ++i) {
+            ASSERT_EQ(paletteTable()[i].unused, 0) << "flags " << flags << " entry " << i;
+        }
+    }
+}
+
+TEST(Palette, SetPaletteEntryWritesOneEntryAndIgnoresBadIndexes) {
+    buildPalette(0);
+    setPaletteEntry(200, 1, 2, 3);
+    setPaletteEntry(-1, 9, 9, 9);
+    setPaletteEntry(256, 9, 9, 9);
+    for (int i = 0; i < 256; ++i) {
+        const Rgb expected = i == 200 ? Rgb{1, 2, 3} : Rgb{0, 0, 0};
+        EXPECT_EQ(entry(i).r, expected.r) << i;
+        EXPECT_EQ(entry(i).g, expected.g) << i;
+        EXPECT_EQ(entry(i).b, expected.b) << i;
+    }
+}
+
+TEST(DisplayDeathTest, BeforeInitDisplayNothingIsTouched) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    // A fresh process, so no display is open yet.
+    EXPECT_EXIT(
+        {
+            const DepthMap& map = screenDepthMap();
+            presentFrame();
+            const bool empty = map.pixels == nullptr && map.area.w == 0 && map.area.h == 0;
+            std::exit(empty && lockDisplay() == 0 ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+TEST(DisplayDeathTest, ImpossibleModeExitsWithStatusFive) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    setenv("SDL_VIDEODRIVER", "dummy", 0);
+    EXPECT_EXIT(initDisplay(-5, -5), ::testing::ExitedWithCode(5), "^Couldn't set display mode: ");
+}
+
+TEST(Display, FrameDepthMapCoversTheScreenPixels) {
+    openDisplayOnce();
+    SDL_Surface* surface = SDL_GetVideoSurface();
+    ASSERT_NE(surface, nullptr);
+    EXPECT_EQ(surface->format->BitsPerPixel, 8);
+    ASSERT_EQ(lockDisplay(), 0);
+    DepthMap& map = screenDepthMap();
+    EXPECT_EQ(map.pixels, surface->pixels);
+    EXPECT_EQ(map.area.x, 0);
+    EXPECT_EQ(map.area.y, 0);
+    EXPECT_EQ(map.area.w, 640);
+    EXPECT_EQ(map.area.h, 480);
+    EXPECT_EQ(&screenDepthMap(), &map);
+    EXPECT_EQ(map.storage, nullptr);
+}
+
+TEST(Display, PaletteIsHandedToTheScreen) {
+    openDisplayOnce();
+    for (std::int32_t flags : {std::int32_t{PaletteGreyRamp}, std::int32_t{PaletteRed | PaletteGreen | PaletteBlue}}) {
+        setOption(PaletteFlags, flags);
+        const SDL_Palette* screenPalette = SDL_GetVideoSurface()->format->palette;
+        ASSERT_NE(screenPalette, nullptr);
+        ASSERT_EQ(screenPalette->ncolors, 256);
+        for (int i = 0; i < 256; ++i) {
+            ASSERT_EQ(screenPalette->colors[i].r, paletteTable()[i].r) << i;
+            ASSERT_EQ(screenPalette->colors[i].g, paletteTable()[i].g) << i;
+            ASSERT_EQ(screenPalette->colors[i].b, paletteTable()[i].b) << i;
+        }
+    }
+    resetOptions();
+}
+
+TEST(Display, DepthViewPresentsTheDepthMapUnchanged) {
+    openDisplayOnce();
+    setOption(DepthView, 1);
+    ASSERT_EQ(lockDisplay(), 0);
+    DepthMap& map = screenDepthMap();
+    for (std::int32_t i = 0; i < 640 * 480; ++i) {
+        map.pixels[i] = static_cast<std::uint8_t>(i % 32);
+    }
+    presentFrame();
+    for (std::int32_t i = 0; i < 640 * 480; ++i) {
+        ASSERT_EQ(map.pixels[i], i % 32) << i;
+    }
+    resetOptions();
+}
+
+TEST(Display, StereogramViewRepeatsEveryPatternWidthOverFlatDepth) {
+    openDisplayOnce();
+    resetOptions();
+    ASSERT_EQ(getOption(DepthView), 0);
+    ASSERT_EQ(lockDisplay(), 0);
+    DepthMap& map = screenDepthMap();
+    std::memset(map.pixels, 0, 640 * 480);
+    presentFrame();
+    for (std::int32_t y = 0; y < 480; ++y) {
+        const std::uint8_t* row = map.pixels + y * 640;
+        for (std::int32_t x = 0; x + 128 < 640; ++x) {
+            ASSERT_EQ(row[x], row[x + 128]) << "x " << x << " y " << y;
+        }
+    }
+}
+
+}  // namespace
