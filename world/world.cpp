@@ -1,3 +1,143 @@
-// placeholder until the world lands
 #include "world/world.hpp"
+
+#include <string>
+
+#include "depth/depth_map.hpp"
+#include "markup/text.hpp"
+#include "markup/xml.hpp"
+#include "world/elements.hpp"
+#include "world/images.hpp"
+
 World theWorld;
+
+namespace {
+
+std::string quoted(const char* text) { return std::string("\"") + text + "\""; }
+
+std::unique_ptr<BaseImage> createImage(const char* type) {
+    if (textEquals(type, "sprite")) return std::make_unique<SpriteImage>();
+    if (textEquals(type, "scene")) return std::make_unique<SceneImage>();
+    return nullptr;
+}
+
+std::unique_ptr<BaseElement> createElement(const char* type) {
+    if (textEquals(type, "scene")) return std::make_unique<SceneElement>();
+    if (textEquals(type, "ani")) return std::make_unique<AniElement>();
+    if (textEquals(type, "char")) return std::make_unique<CharElement>();
+    return nullptr;
+}
+
+// Hands `found` on as lines that start with `label`. Names and values are
+// quoted as written, so control characters (an escaped line feed, say) become
+// "?" to keep each problem on one line.
+void report(WorldProblems* problems, const std::string& label, const WorldProblems& found) {
+    if (problems == nullptr) return;
+    for (const std::string& line : found) {
+        std::string text = label + ": " + line;
+        for (char& c : text) {
+            if (static_cast<unsigned char>(c) < 32 || c == 127) c = '?';
+        }
+        problems->push_back(std::move(text));
+    }
+}
+
+}  // namespace
+
+World::World() = default;
+
+World::~World() { clear(); }
+
+void World::build(const XmlNode* node, WorldProblems* problems) {
+    const XmlNode* w = node != nullptr ? node->findFirst("World") : nullptr;
+    if (w == nullptr) return;
+
+    // Labels count the "image" and "element" nodes in document order, so an
+    // author can find the one meant even when it has no usable name.
+    WorldProblems found;
+    std::int32_t number = 0;
+    for (const XmlNode* n = w->findNext("image", nullptr); n != nullptr; n = w->findNext("image", n)) {
+        ++number;
+        found.clear();
+        const char* type = n->attributeValue("type");
+        std::unique_ptr<BaseImage> image = type != nullptr ? createImage(type) : nullptr;
+        if (type == nullptr) found.push_back("missing \"type\"; skipped");
+        if (image) {
+            image->load(*n, found);
+            if (findImage(image->name.data()) != nullptr) {
+                found.push_back("an earlier image has the same name; elements show that one");
+            }
+        }
+        std::string label = "image " + std::to_string(number);
+        if (const char* name = n->attributeValue("name")) label.append(" ").append(quoted(name));
+        report(problems, label, found);
+        if (image) addImage(std::move(image));
+    }
+
+    number = 0;
+    for (const XmlNode* n = w->findNext("element", nullptr); n != nullptr;
+         n = w->findNext("element", n)) {
+        ++number;
+        found.clear();
+        const char* type = n->attributeValue("type");
+        std::unique_ptr<BaseElement> element = type != nullptr ? createElement(type) : nullptr;
+        if (type == nullptr) found.push_back("missing \"type\"; skipped");
+        if (element) {
+            element->world = this;
+            element->load(*n, found);
+        }
+        std::string label = "element " + std::to_string(number);
+        if (type != nullptr) {
+            label.append(" (").append(type);
+            if (const char* imageName = n->attributeValue("imagename")) {
+                label.append(" ").append(quoted(imageName));
+            }
+            label.append(")");
+        }
+        report(problems, label, found);
+        if (element) addElement(std::move(element));
+    }
+
+    cameraX = 0;
+    cameraY = 0;
+}
+
+void World::addImage(std::unique_ptr<BaseImage> image) {
+    if (image) images.append(std::move(image));
+}
+
+void World::addElement(std::unique_ptr<BaseElement> element) {
+    if (!element) return;
+    BaseElement* raw = element.get();
+    if (textEquals(raw->typeName(), "scene")) {
+        drawOrder_.insert(drawOrder_.begin() + static_cast<std::ptrdiff_t>(sceneCount_), raw);
+        ++sceneCount_;
+    } else {
+        drawOrder_.push_back(raw);
+    }
+    elements.append(std::move(element));
+}
+
+BaseImage* World::findImage(const char* name) const {
+    for (const auto& image : images) {
+        if (image->name.equals(name)) return image.get();
+    }
+    return nullptr;
+}
+
+void World::update(float dt) {
+    for (const auto& element : elements) element->update(dt);
+}
+
+void World::draw(DepthMap& target) const {
+    computeRowPhase(cameraY);
+    // Scenes are opaque and overwrite each other in list order; sprites then
+    // keep only what is nearer, so their own order does not matter.
+    for (BaseElement* element : drawOrder_) element->draw(target, cameraX, cameraY);
+}
+
+void World::clear() {
+    drawOrder_.clear();
+    sceneCount_ = 0;
+    elements.clear();
+    images.clear();
+}

@@ -1,12 +1,84 @@
 #pragma once
-// The world: camera offset, image catalogue and placed elements.
+// The world: camera offset, image catalogue and placed elements, built once
+// from the "World" node of "world.xml" and then updated and drawn every frame.
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+class BaseImage;
+class BaseElement;
+class XmlNode;
+struct DepthMap;
+
+// An owning, append-only list: iteration runs from the head in insertion
+// order, and teardown releases the items in that same order.
+template <typename T>
+class LinkedList {
+public:
+    LinkedList() = default;
+    LinkedList(const LinkedList&) = delete;
+    LinkedList& operator=(const LinkedList&) = delete;
+    ~LinkedList() { clear(); }
+
+    void append(std::unique_ptr<T> item) { items_.push_back(std::move(item)); }
+    std::int32_t count() const { return static_cast<std::int32_t>(items_.size()); }
+    bool empty() const { return items_.empty(); }
+    T& operator[](std::int32_t i) const { return *items_[static_cast<std::size_t>(i)]; }
+    auto begin() const { return items_.begin(); }
+    auto end() const { return items_.end(); }
+
+    void clear() {
+        for (auto& item : items_) item.reset();
+        items_.clear();
+    }
+
+private:
+    std::vector<std::unique_ptr<T>> items_;
+};
+
+// Lines describing what in a world description cannot be shown as written,
+// one line per problem, each naming the image or element concerned.
+using WorldProblems = std::vector<std::string>;
 
 class World {
 public:
+    // Scroll offset added to every element's position when drawing; the
+    // frame loop's mouse drags write these.
     std::int32_t cameraX = 0;
     std::int32_t cameraY = 0;
+    LinkedList<BaseImage> images;
+    LinkedList<BaseElement> elements;
+
+    World();
+    ~World();
+    World(const World&) = delete;
+    World& operator=(const World&) = delete;
+
+    // Builds from `node` if it is named "World", else from the first "World"
+    // below it; with neither, nothing happens. Every image is loaded before
+    // any element, so elements may name images written after them. The
+    // camera goes back to (0, 0). Problems go to `problems` when given.
+    void build(const XmlNode* node, WorldProblems* problems = nullptr);
+    void addImage(std::unique_ptr<BaseImage> image);
+    void addElement(std::unique_ptr<BaseElement> element);
+    BaseImage* findImage(const char* name) const;  // first exact match, or null
+
+    void update(float dt);
+    // Sets the row phase from cameraY, then draws every "scene" element in
+    // list order, then every other element.
+    void draw(DepthMap& target) const;
+
+    // Teardown: every element (giving back its image use), then every image.
+    void clear();
+
+private:
+    // The elements in drawing order: scenes first, each group in list order.
+    // Settled when an element is added, so drawing compares no names.
+    std::vector<BaseElement*> drawOrder_;
+    std::size_t sceneCount_ = 0;
 };
 
 extern World theWorld;

@@ -1,0 +1,177 @@
+// Descriptions that cannot be shown as written: each is told once, at build
+// time, in one line naming the image or element, and none of them faults
+// while the world is updated and drawn.
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <string>
+
+#include "world/elements.hpp"
+#include "world/images.hpp"
+#include "world/world.hpp"
+#include "world_fixture.hpp"
+
+namespace {
+
+struct BadInput {
+    const char* what;
+    std::string markup;  // inside <World>, beside the good images below
+    WorldProblems lines;
+    bool drawsSomething;  // frame 0 of the good sprite
+};
+
+// A good 4 x 4 scene "sky" and a good sprite sheet "ball" of two 2 x 2 frames.
+const char* const kGoodImages =
+    "<image type=\"scene\" name=\"sky\" file=\"sky.txt\" />"
+    "<image type=\"sprite\" name=\"ball\" file=\"ball.txt\" sizex=\"2\" sizey=\"2\" />";
+
+std::string ani(const std::string& attributes) { return "<element type=\"ani\" " + attributes + " />"; }
+
+const BadInput kBadInputs[] = {
+    {"unknown image name", ani("imagename=\"nothing\" x=\"5\" y=\"9\" fps=\"1\" startframe=\"0\""),
+     {"element 1 (ani \"nothing\"): no image named \"nothing\"; nothing is drawn"}, false},
+    {"scene named by char", "<element type=\"char\" imagename=\"sky\" x=\"5\" y=\"9\" fps=\"1\" startframe=\"0\" />",
+     {"element 1 (char \"sky\"): \"sky\" is a scene image, not a sprite; nothing is drawn"}, false},
+    {"scene named by ani", ani("imagename=\"sky\" x=\"5\" y=\"9\" fps=\"1\" startframe=\"0\""),
+     {"element 1 (ani \"sky\"): \"sky\" is a scene image, not a sprite; nothing is drawn"}, false},
+    {"missing imagename", ani("x=\"5\" y=\"9\" fps=\"1\" startframe=\"0\""),
+     {"element 1 (ani): missing \"imagename\"; nothing is drawn"}, false},
+    {"missing element type", "<element imagename=\"ball\" x=\"5\" y=\"9\" />",
+     {"element 1: missing \"type\"; skipped"}, false},
+    {"missing x and y", ani("imagename=\"ball\" fps=\"1\" startframe=\"0\""),
+     {"element 1 (ani \"ball\"): missing \"x\"; using 0", "element 1 (ani \"ball\"): missing \"y\"; using 0"}, false},
+    {"missing fps", ani("imagename=\"ball\" x=\"5\" y=\"9\" startframe=\"1\""),
+     {"element 1 (ani \"ball\"): missing \"fps\"; showing frame 0"}, true},
+    {"fps 0", ani("imagename=\"ball\" x=\"5\" y=\"9\" fps=\"0\" startframe=\"1\""),
+     {"element 1 (ani \"ball\"): \"fps\" 0 is zero; showing frame 0"}, true},
+    {"fps below the smallest float", ani("imagename=\"ball\" x=\"5\" y=\"9\" fps=\"0.0000000000000000000000000000000000000000000000001\" startframe=\"1\""),
+     {"element 1 (ani \"ball\"): \"fps\" 0.0000000000000000000000000000000000000000000000001 is zero; showing frame 0"}, true},
+    {"negative fps", ani("imagename=\"ball\" x=\"5\" y=\"9\" fps=\"-3\" startframe=\"0\""),
+     {"element 1 (ani \"ball\"): \"fps\" -3 is negative; the frames run backwards"}, true},
+    {"missing startframe", ani("imagename=\"ball\" x=\"5\" y=\"9\" fps=\"2\""),
+     {"element 1 (ani \"ball\"): missing \"startframe\"; starting at frame 0"}, true},
+    {"negative startframe", ani("imagename=\"ball\" x=\"5\" y=\"9\" fps=\"2\" startframe=\"-2\""),
+     {"element 1 (ani \"ball\"): \"startframe\" -2 is negative; counting back from the last frame"}, true},
+    {"infinite frame number", ani("imagename=\"ball\" x=\"5\" y=\"9\" fps=\"0.0000000000000000000000000000000000000001\" startframe=\"1\""),
+     {"element 1 (ani \"ball\"): \"startframe\" 1 gives no finite frame number; showing frame 0"}, true},
+    {"control characters in names", ani("imagename=\"no\\nthing\\there\" x=\"5\" y=\"9\" fps=\"1\" startframe=\"0\""),
+     {"element 1 (ani \"no?thing?here\"): no image named \"no?thing?here\"; nothing is drawn"}, false},
+    {"missing image name", "<image type=\"scene\" file=\"sky.txt\" />",
+     {"image 3: missing \"name\"; no element can show it"}, false},
+    {"missing file", "<image type=\"scene\" name=\"hill\" />",
+     {"image 3 \"hill\": missing \"file\"; nothing is drawn"}, false},
+    {"missing image type", "<image name=\"hill\" file=\"sky.txt\" />",
+     {"image 3 \"hill\": missing \"type\"; skipped"}, false},
+    {"sizex 0", "<image type=\"sprite\" name=\"s\" file=\"ball.txt\" sizex=\"0\" sizey=\"2\" />",
+     {"image 3 \"s\": \"sizex\" 0 is not a positive width; nothing is drawn"}, false},
+    {"negative sizey", "<image type=\"sprite\" name=\"s\" file=\"ball.txt\" sizex=\"2\" sizey=\"-2\" />",
+     {"image 3 \"s\": \"sizey\" -2 is not a positive height; nothing is drawn"}, false},
+    {"sizex wider than the sheet", "<image type=\"sprite\" name=\"s\" file=\"ball.txt\" sizex=\"5\" sizey=\"2\" />",
+     {"image 3 \"s\": \"sizex\" 5 is larger than the sheet's 4 px width; nothing is drawn"}, false},
+    {"sizey taller than the sheet", "<image type=\"sprite\" name=\"s\" file=\"ball.txt\" sizex=\"2\" sizey=\"3\" />",
+     {"image 3 \"s\": \"sizey\" 3 is larger than the sheet's 2 px height; nothing is drawn"}, false},
+    {"missing sizex", "<image type=\"sprite\" name=\"s\" file=\"ball.txt\" sizey=\"2\" />",
+     {"image 3 \"s\": missing \"sizex\"; nothing is drawn"}, false},
+};
+
+class Problems : public ::testing::TestWithParam<BadInput> {
+protected:
+    void SetUp() override {
+        writeFlatDepthText("sky.txt", 4, 4, '4');
+        writeDepthText("ball.txt", {"AAKK", "AAKK"});
+    }
+    ScratchFolder folder;
+};
+
+TEST_P(Problems, ReportedOnceAndDrawnSafely) {
+    const BadInput& bad = GetParam();
+    World world;
+    // Each bad element names the sprite or scene, possibly drawn from one
+    // bad image; the image itself is only catalogued, never drawn.
+    WorldProblems lines = buildFrom(world, std::string("<World>") + kGoodImages + bad.markup + "</World>");
+    EXPECT_EQ(lines, bad.lines);
+
+    DepthMapPtr target = blankMap(32, 32);
+    for (int frame = 0; frame < 5; ++frame) {
+        world.update(0.37f);
+        fillDepthMap(*target, 0);
+        world.draw(*target);
+    }
+    if (bad.drawsSomething) {
+        // Frame 0 (depth 11 on band 0, so 9) or frame 1 (21 -> 19) of the
+        // sprite, standing with its feet at (5, 9).
+        const Rect drawn = nonZeroBox(*target);
+        EXPECT_EQ((std::vector<int>{drawn.x, drawn.y, drawn.w, drawn.h}), (std::vector<int>{4, 7, 2, 2}));
+    } else {
+        EXPECT_TRUE(allZero(*target));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(World, Problems, ::testing::ValuesIn(kBadInputs),
+                         [](const ::testing::TestParamInfo<BadInput>& info) {
+                             std::string name = info.param.what;
+                             for (char& c : name) {
+                                 if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                             }
+                             return name;
+                         });
+
+TEST(ProblemsWithFrames, StoppedAnimationShowsFrameZero) {
+    ScratchFolder folder;
+    writeDepthText("ball.txt", {"AAKK", "AAKK"});
+    World world;
+    buildFrom(world, std::string("<World>") + kGoodImages + ani("imagename=\"ball\" x=\"5\" y=\"9\" fps=\"0\" startframe=\"1\"") + "</World>");
+    DepthMapPtr target = blankMap(32, 32);
+    world.update(3.0f);
+    world.draw(*target);
+    EXPECT_EQ(at(*target, 4, 7), 9);  // frame 0 holds 11, on band 0
+}
+
+TEST(ProblemsWithFiles, UnreadableFileNamesTheFile) {
+    ScratchFolder folder;
+    World world;
+    WorldProblems lines = buildFrom(world,
+        "<World><image type=\"scene\" name=\"gone\" file=\"gone.txt\" />"
+        "<image type=\"sprite\" name=\"odd\" file=\"odd.png\" sizex=\"2\" sizey=\"2\" />"
+        "<element type=\"scene\" imagename=\"gone\" x=\"0\" y=\"0\" />"
+        "<element type=\"ani\" imagename=\"odd\" x=\"0\" y=\"0\" fps=\"1\" startframe=\"0\" /></World>");
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].rfind("image 1 \"gone\": cannot read \"gone.txt\"", 0), 0u) << lines[0];
+    EXPECT_EQ(lines[1].rfind("image 2 \"odd\": cannot read \"odd.png\"", 0), 0u) << lines[1];
+    for (const std::string& line : lines) {
+        EXPECT_EQ(line.find('\n'), std::string::npos);
+        EXPECT_NE(line.find("; nothing is drawn"), std::string::npos) << line;
+    }
+    // Elements bound to map-less images still count as their users.
+    EXPECT_EQ(world.images[0].useCount, 1);
+    DepthMapPtr target = blankMap(8, 8);
+    world.update(1.0f);
+    world.draw(*target);
+    EXPECT_TRUE(allZero(*target));
+}
+
+TEST(ProblemsWithMarkup, EveryTruncatedDescriptionBuildsAndDrawsSafely) {
+    ScratchFolder folder;
+    writeFlatDepthText("sky.txt", 4, 4, '4');
+    writeDepthText("ball.txt", {"AAKK", "AAKK"});
+    const std::string full =
+        "<World>\n"
+        "  <image type=\"scene\" name=\"sky\" file=\"sky.txt\" />\n"
+        "  <image type=\"sprite\" name=\"ball\" file=\"ball.txt\" sizex=\"2\" sizey=\"2\" />\n"
+        "  <element type=\"scene\" imagename=\"sky\" x=\"3\" y=\"4\" />\n"
+        "  <element type=\"ani\" imagename=\"ball\" x=\"10\" y=\"20\" fps=\"12.5\" startframe=\"1.5\" />\n"
+        "  <element type=\"char\" imagename=\"ball\" x=\"-7\" y=\"900\" fps=\"-3\" startframe=\"-1\" />\n"
+        "</World>\n";
+    DepthMapPtr target = blankMap(24, 24);
+    for (std::size_t n = 0; n <= full.size(); ++n) {
+        World world;
+        const WorldProblems lines = buildFrom(world, std::string_view(full).substr(0, n));
+        for (const std::string& line : lines) EXPECT_EQ(line.find('\n'), std::string::npos) << n;
+        world.cameraY = static_cast<std::int32_t>(n % 40);
+        world.update(0.1f);
+        world.draw(*target);
+    }
+}
+
+}  // namespace
