@@ -116,18 +116,34 @@ std::uint8_t bandOfRow(std::int32_t row) {
     return static_cast<std::uint8_t>((static_cast<std::int64_t>(row) + rowPhase) / kBandRows);
 }
 
-std::uint8_t sceneValue(std::uint8_t source, std::uint8_t band) {
-    const auto v = static_cast<std::uint8_t>(source + band);
-    return v > kNearest ? kNearest : v;
+// The 8-bit sum of a depth and its slope offset, held to 0..31. Sums run
+// past 31 when an image is drawn low on the screen, and wrap below 0 when
+// the camera lifts a scene by less than a band or a sprite stands in the top
+// band: a wrapped sum (127 < sum) is far, not near, so it becomes 0 rather
+// than 31. Valid depths plus a band never reach 128, so nothing else changes.
+//
+// The vector forms compute the same thing as min(max(sum, 0), 31) on the
+// sum taken as signed, with unsigned byte operations only: adding
+// `offset + 128` instead of `offset` maps the signed sum -128..127 onto
+// 0..255, and a saturating subtraction of 128 then floors it at 0.
+std::uint8_t heldDepth(std::uint8_t source, std::uint8_t offset) {
+    const auto sum = static_cast<std::uint8_t>(source + offset);
+    if (sum <= kNearest) {
+        return sum;
+    }
+    return sum < 128 ? kNearest : 0;
 }
+
+std::uint8_t biased(std::uint8_t offset) { return static_cast<std::uint8_t>(offset + 128); }
+
+std::uint8_t sceneValue(std::uint8_t source, std::uint8_t band) { return heldDepth(source, band); }
 
 std::uint8_t spriteValue(std::uint8_t source, std::uint8_t offset, std::uint8_t current) {
     if (source == 0) {
         return current;
     }
-    const auto v = static_cast<std::uint8_t>(source + offset);
-    const std::uint8_t capped = v > kNearest ? kNearest : v;
-    return capped > current ? capped : current;
+    const std::uint8_t v = heldDepth(source, offset);
+    return v > current ? v : current;
 }
 
 // One row each, 16 bytes at a time, the last few bytes one by one. Always
@@ -137,11 +153,12 @@ std::uint8_t spriteValue(std::uint8_t source, std::uint8_t offset, std::uint8_t 
                                             std::uint8_t band) {
     std::int32_t j = 0;
 #if defined(__SSE2__)
-    const __m128i add = _mm_set1_epi8(static_cast<char>(band));
+    const __m128i add = _mm_set1_epi8(static_cast<char>(biased(band)));
+    const __m128i bias = _mm_set1_epi8(static_cast<char>(0x80));
     const __m128i cap = _mm_set1_epi8(static_cast<char>(kNearest));
     for (; j + 16 <= width; j += 16) {
         const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + j));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(target + j), _mm_min_epu8(_mm_add_epi8(s, add), cap));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(target + j), _mm_min_epu8(_mm_subs_epu8(_mm_add_epi8(s, add), bias), cap));
     }
 #endif
     for (; j < width; ++j) {
@@ -153,14 +170,15 @@ std::uint8_t spriteValue(std::uint8_t source, std::uint8_t offset, std::uint8_t 
                                              std::uint8_t offset) {
     std::int32_t j = 0;
 #if defined(__SSE2__)
-    const __m128i add = _mm_set1_epi8(static_cast<char>(offset));
+    const __m128i add = _mm_set1_epi8(static_cast<char>(biased(offset)));
+    const __m128i bias = _mm_set1_epi8(static_cast<char>(0x80));
     const __m128i cap = _mm_set1_epi8(static_cast<char>(kNearest));
     const __m128i zero = _mm_setzero_si128();
     for (; j + 16 <= width; j += 16) {
         const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + j));
         const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(target + j));
         // A transparent source pixel becomes 0, which never beats the target.
-        const __m128i v = _mm_min_epu8(_mm_add_epi8(s, add), cap);
+        const __m128i v = _mm_min_epu8(_mm_subs_epu8(_mm_add_epi8(s, add), bias), cap);
         const __m128i shown = _mm_andnot_si128(_mm_cmpeq_epi8(s, zero), v);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(target + j), _mm_max_epu8(shown, t));
     }
@@ -197,15 +215,16 @@ void spriteRows(const BlitPlan& shared, std::uint8_t offset) {
 __attribute__((target("avx2"))) void sceneRowsAvx2(const BlitPlan& shared) {
     const BlitPlan plan = shared;
     const __m256i cap = _mm256_set1_epi8(static_cast<char>(kNearest));
+    const __m256i bias = _mm256_set1_epi8(static_cast<char>(0x80));
     const std::uint8_t* from = plan.source;
     std::uint8_t* to = plan.target;
     for (std::int32_t i = 0; i < plan.height; ++i, from += plan.sourceStride, to += plan.targetStride) {
         const std::uint8_t band = bandOfRow(plan.firstRow + i);
-        const __m256i add = _mm256_set1_epi8(static_cast<char>(band));
+        const __m256i add = _mm256_set1_epi8(static_cast<char>(biased(band)));
         std::int32_t j = 0;
         for (; j + 32 <= plan.width; j += 32) {
             const __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + j));
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + j), _mm256_min_epu8(_mm256_add_epi8(s, add), cap));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + j), _mm256_min_epu8(_mm256_subs_epu8(_mm256_add_epi8(s, add), bias), cap));
         }
         sceneRow(to + j, from + j, plan.width - j, band);
     }
@@ -215,8 +234,9 @@ __attribute__((target("avx2"))) void sceneRowsAvx2(const BlitPlan& shared) {
 
 __attribute__((target("avx2"))) void spriteRowsAvx2(const BlitPlan& shared, std::uint8_t offset) {
     const BlitPlan plan = shared;
-    const __m256i add = _mm256_set1_epi8(static_cast<char>(offset));
+    const __m256i add = _mm256_set1_epi8(static_cast<char>(biased(offset)));
     const __m256i cap = _mm256_set1_epi8(static_cast<char>(kNearest));
+    const __m256i bias = _mm256_set1_epi8(static_cast<char>(0x80));
     const __m256i zero = _mm256_setzero_si256();
     const std::uint8_t* from = plan.source;
     std::uint8_t* to = plan.target;
@@ -226,7 +246,7 @@ __attribute__((target("avx2"))) void spriteRowsAvx2(const BlitPlan& shared, std:
             const __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + j));
             const __m256i t = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(to + j));
             // A transparent source pixel becomes 0, which never beats the target.
-            const __m256i v = _mm256_min_epu8(_mm256_add_epi8(s, add), cap);
+            const __m256i v = _mm256_min_epu8(_mm256_subs_epu8(_mm256_add_epi8(s, add), bias), cap);
             const __m256i shown = _mm256_andnot_si256(_mm256_cmpeq_epi8(s, zero), v);
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + j), _mm256_max_epu8(shown, t));
         }
@@ -242,21 +262,22 @@ __attribute__((target("avx2"))) void spriteRowsAvx2(const BlitPlan& shared, std:
 __attribute__((target("avx512f,avx512bw"))) void sceneRowsAvx512(const BlitPlan& shared) {
     const BlitPlan plan = shared;
     const __m512i cap = _mm512_set1_epi8(static_cast<char>(kNearest));
+    const __m512i bias = _mm512_set1_epi8(static_cast<char>(0x80));
     const std::int32_t whole = plan.width & ~63;
     const bool ragged = (plan.width & 63) != 0;
     const __mmask64 tail = _cvtu64_mask64(~std::uint64_t{0} >> (63 - (plan.width & 63)) >> 1);
     const std::uint8_t* from = plan.source;
     std::uint8_t* to = plan.target;
     for (std::int32_t i = 0; i < plan.height; ++i, from += plan.sourceStride, to += plan.targetStride) {
-        const __m512i add = _mm512_set1_epi8(static_cast<char>(bandOfRow(plan.firstRow + i)));
+        const __m512i add = _mm512_set1_epi8(static_cast<char>(biased(bandOfRow(plan.firstRow + i))));
         std::int32_t j = 0;
         for (; j < whole; j += 64) {
             const __m512i s = _mm512_loadu_si512(from + j);
-            _mm512_storeu_si512(to + j, _mm512_min_epu8(_mm512_add_epi8(s, add), cap));
+            _mm512_storeu_si512(to + j, _mm512_min_epu8(_mm512_subs_epu8(_mm512_add_epi8(s, add), bias), cap));
         }
         if (ragged) {
             const __m512i s = _mm512_maskz_loadu_epi8(tail, from + j);
-            _mm512_mask_storeu_epi8(to + j, tail, _mm512_min_epu8(_mm512_add_epi8(s, add), cap));
+            _mm512_mask_storeu_epi8(to + j, tail, _mm512_min_epu8(_mm512_subs_epu8(_mm512_add_epi8(s, add), bias), cap));
         }
     }
     _mm256_zeroupper();
@@ -264,8 +285,9 @@ __attribute__((target("avx512f,avx512bw"))) void sceneRowsAvx512(const BlitPlan&
 
 __attribute__((target("avx512f,avx512bw"))) void spriteRowsAvx512(const BlitPlan& shared, std::uint8_t offset) {
     const BlitPlan plan = shared;
-    const __m512i add = _mm512_set1_epi8(static_cast<char>(offset));
+    const __m512i add = _mm512_set1_epi8(static_cast<char>(biased(offset)));
     const __m512i cap = _mm512_set1_epi8(static_cast<char>(kNearest));
+    const __m512i bias = _mm512_set1_epi8(static_cast<char>(0x80));
     const std::int32_t whole = plan.width & ~63;
     const bool ragged = (plan.width & 63) != 0;
     const __mmask64 tail = _cvtu64_mask64(~std::uint64_t{0} >> (63 - (plan.width & 63)) >> 1);
@@ -277,13 +299,13 @@ __attribute__((target("avx512f,avx512bw"))) void spriteRowsAvx512(const BlitPlan
             const __m512i s = _mm512_loadu_si512(from + j);
             const __m512i t = _mm512_loadu_si512(to + j);
             // Transparent pixels become 0, which never beats the target.
-            const __m512i shown = _mm512_maskz_min_epu8(_mm512_test_epi8_mask(s, s), _mm512_add_epi8(s, add), cap);
+            const __m512i shown = _mm512_maskz_min_epu8(_mm512_test_epi8_mask(s, s), _mm512_subs_epu8(_mm512_add_epi8(s, add), bias), cap);
             _mm512_storeu_si512(to + j, _mm512_max_epu8(shown, t));
         }
         if (ragged) {
             const __m512i s = _mm512_maskz_loadu_epi8(tail, from + j);
             const __m512i t = _mm512_maskz_loadu_epi8(tail, to + j);
-            const __m512i shown = _mm512_maskz_min_epu8(_mm512_test_epi8_mask(s, s), _mm512_add_epi8(s, add), cap);
+            const __m512i shown = _mm512_maskz_min_epu8(_mm512_test_epi8_mask(s, s), _mm512_subs_epu8(_mm512_add_epi8(s, add), bias), cap);
             _mm512_mask_storeu_epi8(to + j, tail, _mm512_max_epu8(shown, t));
         }
     }

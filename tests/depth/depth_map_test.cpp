@@ -209,10 +209,11 @@ TEST_P(BlitTest, SceneAddsTheBandOfEachTargetRowAndCapsAt31) {
 }
 
 TEST_P(BlitTest, SceneArithmeticWrapsBeforeTheCap) {
-    // Row 45 is band 3. Widths around every vector block size, so that whole
-    // blocks and the tails after them must agree.
+    // Row 45 is band 3. 250 + 3 wraps to 253, a sum below zero: far, not
+    // near. Widths around every vector block size, so that whole blocks and
+    // the tails after them must agree.
     const std::vector<std::uint8_t> source = {253, 254, 255, 0, 28, 29, 250, 1};
-    const std::vector<std::uint8_t> shown = {0, 1, 2, 3, 31, 31, 31, 4};
+    const std::vector<std::uint8_t> shown = {0, 1, 2, 3, 31, 31, 0, 4};
     std::vector<std::uint8_t> wide;
     std::vector<std::uint8_t> expected;
     for (int i = 0; i < 12; ++i) {
@@ -228,6 +229,25 @@ TEST_P(BlitTest, SceneArithmeticWrapsBeforeTheCap) {
         EXPECT_EQ(*pixelAddress(*screen, 0, 44), 9) << width;
         EXPECT_EQ(*pixelAddress(*screen, 0, 46), 9) << width;
     }
+}
+
+// Dragging the view up by less than a band takes one level off every scene
+// pixel; a far sky of 0 must stay far rather than wrap round to nearest.
+TEST_P(BlitTest, LiftedSceneKeepsItsFarPixelsFar) {
+    DepthMapPtr image = filledMap(70, 60, 0);
+    for (std::int32_t c = 0; c < 70; ++c) {
+        *pixelAddress(*image, c, 40) = 6;
+    }
+    removeDepthSlope(*image);
+    DepthMapPtr screen = filledMap(640, 480, 9);
+    computeRowPhase(-1);
+    blitScene(*image, image->area, *screen, 0, -1);
+    for (std::int32_t r = 0; r < 59; ++r) {
+        // World row r + 1 on screen row r; rows 15 and on are one band lower.
+        const std::uint8_t expected = r + 1 == 40 ? 5 : 0;
+        ASSERT_EQ(rowOf(*screen, r, 0, 69), std::vector<std::uint8_t>(69, expected)) << "row " << r;
+    }
+    rowPhase = 0;
 }
 
 TEST_P(BlitTest, FullScreenSceneLeavesLastColumnAndRow) {
@@ -303,8 +323,9 @@ TEST_P(BlitTest, SpriteBandComesFromLastVisibleRow) {
         {470, 20, 0, 1, 30},
         // Transparent even where 0 + 29 would be nearer than the target.
         {470, 20, 0, 0, 0},
-        // Unclipped at the top of the screen: band 0 wraps the offset to 254.
-        {0, 4, 0, 1, 31},
+        // Unclipped at the top of the screen: band 0 wraps the offset to 254,
+        // and 1 + 254 is a sum below zero, which shows as far, so nothing.
+        {0, 4, 0, 1, 0},
         {0, 4, 0, 2, 0},
         {0, 4, 0, 3, 1},
         // Band 1: offset 255, a value of 1 becomes 0 and shows nothing.
@@ -366,7 +387,7 @@ TEST_P(BlitTest, SceneWithSlopeRemovedFollowsTheCamera) {
 
 TEST_P(BlitTest, BlitsStayInsideBothMapsWhateverTheRectangle) {
     DepthMapPtr image = filledMap(4, 4, 7);
-    *pixelAddress(*image, 0, 0) = 1;
+    *pixelAddress(*image, 0, 0) = 4;
     *pixelAddress(*image, 3, 3) = 3;
     struct Case {
         Rect from;
@@ -401,9 +422,9 @@ TEST_P(BlitTest, BlitsStayInsideBothMapsWhateverTheRectangle) {
     }
     DepthMapPtr target = filledMap(12, 12, 0);
     blitScene(*image, Rect{-2, 0, 4, 1}, *target, 5, 0);
-    EXPECT_EQ(rowOf(*target, 0, 5, 5), (std::vector<std::uint8_t>{0, 0, 1, 7, 0}));
+    EXPECT_EQ(rowOf(*target, 0, 5, 5), (std::vector<std::uint8_t>{0, 0, 4, 7, 0}));
     blitScene(*image, Rect{0, -3, 1, 4}, *target, 0, 5);
-    EXPECT_EQ(*pixelAddress(*target, 0, 8), 1);
+    EXPECT_EQ(*pixelAddress(*target, 0, 8), 4);
     EXPECT_EQ(*pixelAddress(*target, 0, 7), 0);
 }
 
