@@ -53,25 +53,56 @@ std::uint32_t readLe32(const std::uint8_t* p) {
            std::uint32_t(p[3]) << 24;
 }
 
+std::uint16_t readLe16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
+
 // SDL allocates the whole surface from the header's size before it reads a
-// single pixel, so the size is checked here first. Files too short to hold
-// a size, or that are not bitmaps at all, are left for SDL to refuse.
-bool checkHeaderSize(std::span<const std::uint8_t> bytes, std::string* why) {
-    constexpr std::size_t kSizeEnd = 26;
-    if (bytes.size() < kSizeEnd || bytes[0] != 'B' || bytes[1] != 'M') return true;
+// single pixel, so the header is checked here first: the sides against the
+// map limit, and, for uncompressed pixels, the file against the bytes those
+// sides need. Files that are not bitmaps at all are left for SDL to refuse.
+bool checkHeader(std::span<const std::uint8_t> bytes, std::string* why) {
+    constexpr std::size_t kFileHeader = 14;
+    constexpr std::size_t kCoreHeader = 12;  // the old header: 16-bit sides
+    constexpr std::uint32_t kRgb = 0;
+    constexpr std::uint32_t kBitFields = 3;
+    if (bytes.size() < 2 || bytes[0] != 'B' || bytes[1] != 'M') return true;
+    if (bytes.size() < kFileHeader + 4) {
+        setReason(why, "bitmap header is truncated");
+        return false;
+    }
     const std::uint32_t infoSize = readLe32(bytes.data() + 14);
+    const bool core = infoSize == kCoreHeader;
+    // The sides first, as soon as the bytes holding them are there; then
+    // the bits per pixel and, past the core header, the compression.
+    if (bytes.size() < (core ? 22u : 26u)) {
+        setReason(why, "bitmap header is truncated");
+        return false;
+    }
     std::int64_t width = 0;
     std::int64_t height = 0;
-    if (infoSize == 12) {  // the old core header: unsigned 16-bit sides
-        width = bytes[18] | bytes[19] << 8;
-        height = bytes[20] | bytes[21] << 8;
+    if (core) {
+        width = readLe16(bytes.data() + 18);
+        height = readLe16(bytes.data() + 20);
     } else {
         width = static_cast<std::int32_t>(readLe32(bytes.data() + 18));
         // A negative height only means the rows are stored top first.
         height = static_cast<std::int32_t>(readLe32(bytes.data() + 22));
         if (height < 0) height = -height;
     }
-    return checkDepthFileSize(width, height, why);
+    if (!checkDepthFileSize(width, height, why)) return false;
+    if (bytes.size() < (core ? 26u : 34u)) {
+        setReason(why, "bitmap header is truncated");
+        return false;
+    }
+    const std::uint32_t bitsPerPixel = readLe16(bytes.data() + (core ? 24 : 28));
+    const std::uint32_t compression = core ? kRgb : readLe32(bytes.data() + 30);
+    if (compression != kRgb && compression != kBitFields) return true;  // run-length data may be short
+    const std::uint64_t stride = (std::uint64_t(width) * bitsPerPixel + 31) / 32 * 4;
+    const std::uint64_t needed = readLe32(bytes.data() + 10) + stride * std::uint64_t(height);
+    if (bytes.size() < needed) {
+        setReason(why, "bitmap file is shorter than its pixel data");
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -81,7 +112,7 @@ DepthMapPtr decodeBitmapDepthMap(std::span<const std::uint8_t> bytes, std::strin
         setReason(why, "cannot decode bitmap: the file is empty");
         return nullptr;
     }
-    if (!checkHeaderSize(bytes, why)) return nullptr;
+    if (!checkHeader(bytes, why)) return nullptr;
     if (bytes.size() > std::size_t(INT_MAX)) {
         setReason(why, "bitmap is too large");
         return nullptr;

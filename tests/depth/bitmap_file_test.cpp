@@ -126,6 +126,14 @@ TEST(BitmapFileTest, RefusesOversizedHeadersBeforeDecoding) {
         {withLe32(kBitmap24, 22, std::uint32_t(-16385)), "above 16384"},
         {withLe32(withLe32(kBitmap24, 18, 0x7FFFFFFF), 22, 0x7FFFFFFF), "above 16384"},
         {withLe32(kBitmap24, 18, std::uint32_t(-3)), "negative size"},
+        // The old 12-byte header keeps 16-bit sides at bytes 18..21: checked
+        // even when the file ends right after them.
+        {{0x42, 0x4D, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x0C, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0x01, 0x00, 0x08},
+         "above 16384"},
+        {{0x42, 0x4D, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x0C, 0, 0, 0, 0x03, 0x00, 0x02}, "header is truncated"},
+        // A legal size whose pixels are not in the file: refused before SDL
+        // allocates a gigabyte for them.
+        {withLe32(withLe32(kBitmap24, 18, 16384), 22, 16384), "shorter than its pixel data"},
     };
     for (const auto& [bytes, reason] : cases) {
         std::string why;

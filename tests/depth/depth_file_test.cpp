@@ -146,7 +146,7 @@ TEST(DepthFileTest, FailedConversionsNameTheFileAndChangeNothing) {
         {"short.schm", "short.schm: run count 3 is beyond the 1 run bytes present"},
         {"tiny.scmhm", "tiny.scmhm: file ends before its 3 x 2 map is filled"},
         {"bad.txt", "bad.txt: header does not start with two integers (width, then height)"},
-        {"broken.bmp", "broken.bmp: cannot decode bitmap: "},
+        {"broken.bmp", "broken.bmp: bitmap file is shorter than its pixel data"},
         {"plain.schm", "plain.schm: cannot read: Is a directory"},
         {"plain.schm/../hill", "plain/../hill.bmp: cannot create a temporary file beside it: Not a directory"},
         {"taken.bmp", "taken.scmhm: cannot replace: Is a directory"},
