@@ -174,4 +174,23 @@ void BM_SpriteArea(benchmark::State& state) {
 }
 BENCHMARK(BM_SpriteArea)->Arg(8)->Arg(16)->Arg(32)->Arg(64)->Arg(128)->Unit(benchmark::kMicrosecond);
 
+// Building from a large description: images and elements of types the
+// builder skips, so the figure is the walk over the tree alone. Doubling the
+// count should double the time.
+void BM_BuildLargeDescription(benchmark::State& state) {
+    const auto count = static_cast<std::size_t>(state.range(0));
+    std::string text = "<World>";
+    for (std::size_t i = 0; i < count; ++i) text += "<image type=\"note\" /><element type=\"note\" />";
+    text += "</World>";
+    XmlNode root;
+    root.parse(text, 0);
+    for (auto _ : state) {
+        World world;
+        world.build(&root);
+        benchmark::DoNotOptimize(world.images.count());
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(2 * count));
+}
+BENCHMARK(BM_BuildLargeDescription)->Arg(10000)->Arg(40000)->Unit(benchmark::kMillisecond);
+
 }  // namespace

@@ -1,6 +1,7 @@
 #include "world/world.hpp"
 
 #include <string>
+#include <vector>
 
 #include "depth/depth_map.hpp"
 #include "markup/text.hpp"
@@ -41,6 +42,30 @@ void report(WorldProblems* problems, const std::string& label, const WorldProble
     }
 }
 
+// Every "image" and every "element" node of the tree under `root`, in
+// document order. One pre-order walk: a chain of findNext calls would walk
+// again from the root for each node, quadratic in a large description.
+struct DescriptionNodes {
+    std::vector<const XmlNode*> images;
+    std::vector<const XmlNode*> elements;
+};
+
+DescriptionNodes collectNodes(const XmlNode& root) {
+    DescriptionNodes found;
+    std::vector<const XmlNode*> pending{&root};
+    while (!pending.empty()) {
+        const XmlNode* node = pending.back();
+        pending.pop_back();
+        if (node->name.equals("image")) {
+            found.images.push_back(node);
+        } else if (node->name.equals("element")) {
+            found.elements.push_back(node);
+        }
+        for (std::int32_t i = node->childCount() - 1; i >= 0; --i) pending.push_back(&node->children[i]);
+    }
+    return found;
+}
+
 }  // namespace
 
 World::World() = default;
@@ -53,9 +78,10 @@ void World::build(const XmlNode* node, WorldProblems* problems) {
 
     // Labels count the "image" and "element" nodes in document order, so an
     // author can find the one meant even when it has no usable name.
+    const DescriptionNodes nodes = collectNodes(*w);
     WorldProblems found;
     std::int32_t number = 0;
-    for (const XmlNode* n = w->findNext("image", nullptr); n != nullptr; n = w->findNext("image", n)) {
+    for (const XmlNode* n : nodes.images) {
         ++number;
         found.clear();
         const char* type = n->attributeValue("type");
@@ -74,8 +100,7 @@ void World::build(const XmlNode* node, WorldProblems* problems) {
     }
 
     number = 0;
-    for (const XmlNode* n = w->findNext("element", nullptr); n != nullptr;
-         n = w->findNext("element", n)) {
+    for (const XmlNode* n : nodes.elements) {
         ++number;
         found.clear();
         const char* type = n->attributeValue("type");
@@ -102,26 +127,21 @@ void World::build(const XmlNode* node, WorldProblems* problems) {
 }
 
 void World::addImage(std::unique_ptr<BaseImage> image) {
-    if (image) images.append(std::move(image));
+    if (!image) return;
+    imagesByName_.emplace(image->name.data(), image.get());  // an earlier one of the name stays
+    images.append(std::move(image));
 }
 
 void World::addElement(std::unique_ptr<BaseElement> element) {
     if (!element) return;
-    BaseElement* raw = element.get();
-    if (textEquals(raw->typeName(), "scene")) {
-        drawOrder_.insert(drawOrder_.begin() + static_cast<std::ptrdiff_t>(sceneCount_), raw);
-        ++sceneCount_;
-    } else {
-        drawOrder_.push_back(raw);
-    }
+    (textEquals(element->typeName(), "scene") ? scenes_ : others_).push_back(element.get());
     elements.append(std::move(element));
 }
 
 BaseImage* World::findImage(const char* name) const {
-    for (const auto& image : images) {
-        if (image->name.equals(name)) return image.get();
-    }
-    return nullptr;
+    if (name == nullptr) return nullptr;
+    const auto found = imagesByName_.find(name);
+    return found != imagesByName_.end() ? found->second : nullptr;
 }
 
 void World::update(float dt) {
@@ -132,12 +152,14 @@ void World::draw(DepthMap& target) const {
     computeRowPhase(cameraY);
     // Scenes are opaque and overwrite each other in list order; sprites then
     // keep only what is nearer, so their own order does not matter.
-    for (BaseElement* element : drawOrder_) element->draw(target, cameraX, cameraY);
+    for (BaseElement* element : scenes_) element->draw(target, cameraX, cameraY);
+    for (BaseElement* element : others_) element->draw(target, cameraX, cameraY);
 }
 
 void World::clear() {
-    drawOrder_.clear();
-    sceneCount_ = 0;
+    scenes_.clear();
+    others_.clear();
+    imagesByName_.clear();
     elements.clear();
     images.clear();
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 class BaseImage;
@@ -75,10 +76,13 @@ public:
     void clear();
 
 private:
-    // The elements in drawing order: scenes first, each group in list order.
-    // Settled when an element is added, so drawing compares no names.
-    std::vector<BaseElement*> drawOrder_;
-    std::size_t sceneCount_ = 0;
+    // The elements in drawing order, scenes and then the rest, each in list
+    // order: settled when an element is added, so drawing compares no names.
+    std::vector<BaseElement*> scenes_;
+    std::vector<BaseElement*> others_;
+    // The first image of each name, so binding an element costs no walk of
+    // the catalogue, however large it is.
+    std::unordered_map<std::string, BaseImage*> imagesByName_;
 };
 
 extern World theWorld;
