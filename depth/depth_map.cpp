@@ -116,34 +116,50 @@ std::uint8_t bandOfRow(std::int32_t row) {
     return static_cast<std::uint8_t>((static_cast<std::int64_t>(row) + rowPhase) / kBandRows);
 }
 
-// The 8-bit sum of a depth and its slope offset, held to 0..31. Sums run
-// past 31 when an image is drawn low on the screen, and wrap below 0 when
-// the camera lifts a scene by less than a band or a sprite stands in the top
-// band: a wrapped sum (127 < sum) is far, not near, so it becomes 0 rather
-// than 31. Valid depths plus a band never reach 128, so nothing else changes.
+// A scene pixel is its stored value plus the band of its screen row, held
+// to 0..31. The stored value had the slope of its image row taken off at
+// load, wrapping below 0, so the 8-bit sum is read as signed: it passes 31
+// when an image is drawn low on the screen, and falls below 0 when the
+// camera lifts a scene by less than a band. A sum below 0 is far, so it
+// shows as 0, never wrapped round to the nearest depth.
 //
-// The vector forms compute the same thing as min(max(sum, 0), 31) on the
-// sum taken as signed, with unsigned byte operations only: adding
-// `offset + 128` instead of `offset` maps the signed sum -128..127 onto
-// 0..255, and a saturating subtraction of 128 then floors it at 0.
-std::uint8_t heldDepth(std::uint8_t source, std::uint8_t offset) {
-    const auto sum = static_cast<std::uint8_t>(source + offset);
+// The vector forms compute min(max(sum, 0), 31) on the signed sum with
+// unsigned byte operations: adding `band + 128` instead of `band` maps the
+// signed sum -128..127 onto 0..255, and subtracting 128 with saturation
+// then floors it at 0.
+std::uint8_t sceneValue(std::uint8_t source, std::uint8_t band) {
+    const auto sum = static_cast<std::uint8_t>(source + band);
     if (sum <= kNearest) {
         return sum;
     }
     return sum < 128 ? kNearest : 0;
 }
 
-std::uint8_t biased(std::uint8_t offset) { return static_cast<std::uint8_t>(offset + 128); }
+std::uint8_t biased(std::uint8_t band) { return static_cast<std::uint8_t>(band + 128); }
 
-std::uint8_t sceneValue(std::uint8_t source, std::uint8_t band) { return heldDepth(source, band); }
+// A sprite's depth offset, the band under its feet minus 2: -2 to 29.
+// Its pixels show as value + offset held to 0..31, a true sum that neither
+// wraps past 255 nor below 0; with saturating byte arithmetic that is one
+// operation, an addition for the usual offset and a subtraction for the
+// negative one of the top two bands.
+struct SpriteOffset {
+    std::uint8_t raise = 0;
+    std::uint8_t lower = 0;
+};
 
-std::uint8_t spriteValue(std::uint8_t source, std::uint8_t offset, std::uint8_t current) {
+SpriteOffset spriteOffset(std::uint8_t feetBand) {
+    const std::int32_t offset = std::int32_t{feetBand} - 2;
+    return offset < 0 ? SpriteOffset{0, static_cast<std::uint8_t>(-offset)}
+                      : SpriteOffset{static_cast<std::uint8_t>(offset), 0};
+}
+
+std::uint8_t spriteValue(std::uint8_t source, SpriteOffset offset, std::uint8_t current) {
     if (source == 0) {
         return current;
     }
-    const std::uint8_t v = heldDepth(source, offset);
-    return v > current ? v : current;
+    std::int32_t v = std::int32_t{source} + offset.raise - offset.lower;
+    v = v < 0 ? 0 : (v > kNearest ? kNearest : v);
+    return static_cast<std::uint8_t>(v) > current ? static_cast<std::uint8_t>(v) : current;
 }
 
 // One row each, 16 bytes at a time, the last few bytes one by one. Always
@@ -167,18 +183,18 @@ std::uint8_t spriteValue(std::uint8_t source, std::uint8_t offset, std::uint8_t 
 }
 
 [[gnu::always_inline]] inline void spriteRow(std::uint8_t* target, const std::uint8_t* source, std::int32_t width,
-                                             std::uint8_t offset) {
+                                             SpriteOffset offset) {
     std::int32_t j = 0;
 #if defined(__SSE2__)
-    const __m128i add = _mm_set1_epi8(static_cast<char>(biased(offset)));
-    const __m128i bias = _mm_set1_epi8(static_cast<char>(0x80));
+    const __m128i raise = _mm_set1_epi8(static_cast<char>(offset.raise));
+    const __m128i lower = _mm_set1_epi8(static_cast<char>(offset.lower));
     const __m128i cap = _mm_set1_epi8(static_cast<char>(kNearest));
     const __m128i zero = _mm_setzero_si128();
     for (; j + 16 <= width; j += 16) {
         const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + j));
         const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(target + j));
         // A transparent source pixel becomes 0, which never beats the target.
-        const __m128i v = _mm_min_epu8(_mm_subs_epu8(_mm_add_epi8(s, add), bias), cap);
+        const __m128i v = _mm_min_epu8(_mm_subs_epu8(_mm_adds_epu8(s, raise), lower), cap);
         const __m128i shown = _mm_andnot_si128(_mm_cmpeq_epi8(s, zero), v);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(target + j), _mm_max_epu8(shown, t));
     }
@@ -199,7 +215,7 @@ void sceneRows(const BlitPlan& shared) {
     }
 }
 
-void spriteRows(const BlitPlan& shared, std::uint8_t offset) {
+void spriteRows(const BlitPlan& shared, SpriteOffset offset) {
     const BlitPlan plan = shared;  // kept in registers: row stores may alias a reference
     const std::uint8_t* from = plan.source;
     std::uint8_t* to = plan.target;
@@ -232,11 +248,16 @@ __attribute__((target("avx2"))) void sceneRowsAvx2(const BlitPlan& shared) {
     _mm256_zeroupper();
 }
 
-__attribute__((target("avx2"))) void spriteRowsAvx2(const BlitPlan& shared, std::uint8_t offset) {
+// Only sprites in the top two bands are lowered: they take the 16-byte
+// form rather than pay an extra operation everywhere else.
+__attribute__((target("avx2"))) void spriteRowsAvx2(const BlitPlan& shared, SpriteOffset offset) {
+    if (offset.lower != 0) {
+        spriteRows(shared, offset);
+        return;
+    }
     const BlitPlan plan = shared;
-    const __m256i add = _mm256_set1_epi8(static_cast<char>(biased(offset)));
+    const __m256i raise = _mm256_set1_epi8(static_cast<char>(offset.raise));
     const __m256i cap = _mm256_set1_epi8(static_cast<char>(kNearest));
-    const __m256i bias = _mm256_set1_epi8(static_cast<char>(0x80));
     const __m256i zero = _mm256_setzero_si256();
     const std::uint8_t* from = plan.source;
     std::uint8_t* to = plan.target;
@@ -246,7 +267,7 @@ __attribute__((target("avx2"))) void spriteRowsAvx2(const BlitPlan& shared, std:
             const __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + j));
             const __m256i t = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(to + j));
             // A transparent source pixel becomes 0, which never beats the target.
-            const __m256i v = _mm256_min_epu8(_mm256_subs_epu8(_mm256_add_epi8(s, add), bias), cap);
+            const __m256i v = _mm256_min_epu8(_mm256_adds_epu8(s, raise), cap);
             const __m256i shown = _mm256_andnot_si256(_mm256_cmpeq_epi8(s, zero), v);
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + j), _mm256_max_epu8(shown, t));
         }
@@ -283,11 +304,14 @@ __attribute__((target("avx512f,avx512bw"))) void sceneRowsAvx512(const BlitPlan&
     _mm256_zeroupper();
 }
 
-__attribute__((target("avx512f,avx512bw"))) void spriteRowsAvx512(const BlitPlan& shared, std::uint8_t offset) {
+__attribute__((target("avx512f,avx512bw"))) void spriteRowsAvx512(const BlitPlan& shared, SpriteOffset offset) {
+    if (offset.lower != 0) {
+        spriteRows(shared, offset);
+        return;
+    }
     const BlitPlan plan = shared;
-    const __m512i add = _mm512_set1_epi8(static_cast<char>(biased(offset)));
+    const __m512i raise = _mm512_set1_epi8(static_cast<char>(offset.raise));
     const __m512i cap = _mm512_set1_epi8(static_cast<char>(kNearest));
-    const __m512i bias = _mm512_set1_epi8(static_cast<char>(0x80));
     const std::int32_t whole = plan.width & ~63;
     const bool ragged = (plan.width & 63) != 0;
     const __mmask64 tail = _cvtu64_mask64(~std::uint64_t{0} >> (63 - (plan.width & 63)) >> 1);
@@ -299,13 +323,13 @@ __attribute__((target("avx512f,avx512bw"))) void spriteRowsAvx512(const BlitPlan
             const __m512i s = _mm512_loadu_si512(from + j);
             const __m512i t = _mm512_loadu_si512(to + j);
             // Transparent pixels become 0, which never beats the target.
-            const __m512i shown = _mm512_maskz_min_epu8(_mm512_test_epi8_mask(s, s), _mm512_subs_epu8(_mm512_add_epi8(s, add), bias), cap);
+            const __m512i shown = _mm512_maskz_min_epu8(_mm512_test_epi8_mask(s, s), _mm512_adds_epu8(s, raise), cap);
             _mm512_storeu_si512(to + j, _mm512_max_epu8(shown, t));
         }
         if (ragged) {
             const __m512i s = _mm512_maskz_loadu_epi8(tail, from + j);
             const __m512i t = _mm512_maskz_loadu_epi8(tail, to + j);
-            const __m512i shown = _mm512_maskz_min_epu8(_mm512_test_epi8_mask(s, s), _mm512_subs_epu8(_mm512_add_epi8(s, add), bias), cap);
+            const __m512i shown = _mm512_maskz_min_epu8(_mm512_test_epi8_mask(s, s), _mm512_adds_epu8(s, raise), cap);
             _mm512_mask_storeu_epi8(to + j, tail, _mm512_max_epu8(shown, t));
         }
     }
@@ -316,7 +340,7 @@ __attribute__((target("avx512f,avx512bw"))) void spriteRowsAvx512(const BlitPlan
 
 struct BlitRows {
     void (*scene)(const BlitPlan&);
-    void (*sprite)(const BlitPlan&, std::uint8_t);
+    void (*sprite)(const BlitPlan&, SpriteOffset);
 };
 
 bool blitPathSupported(BlitPath path) {
@@ -438,9 +462,7 @@ void blitSprite(const DepthMap& source, const Rect& sourceRect, DepthMap& target
     }
     // The whole sprite takes the band under its feet: the last row actually
     // drawn, so a sprite cut by the bottom edge stands on the visible row.
-    const std::uint8_t feet = bandOfRow(plan.firstRow + plan.height - 1);
-    const auto offset = static_cast<std::uint8_t>(feet - 2);
-    activeRows().sprite(plan, offset);
+    activeRows().sprite(plan, spriteOffset(bandOfRow(plan.firstRow + plan.height - 1)));
 }
 
 bool selectBlitPath(BlitPath path) {
