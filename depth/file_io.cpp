@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <utility>
 
 #include <fcntl.h>
@@ -44,13 +46,21 @@ bool writeAll(int fd, const std::uint8_t* data, std::size_t size) {
     return true;
 }
 
+// Longest name of one directory entry on the file systems we write to.
+constexpr std::size_t kLongestEntryName = 255;
+
 // Creates a file that did not exist before, beside `target`: the same path
 // with a suffix, so the final rename stays within one directory and cannot
-// cross file systems. The mode lets the umask decide, as for any new file.
+// cross file systems. A target name already near the longest allowed is
+// shortened first, so that any name that can be written can be replaced.
+// The mode lets the umask decide, as for any new file.
 int createTemporary(const std::string& target, std::string& name) {
     static unsigned counter = 0;
+    const std::size_t entry = target.rfind('/') + 1;  // 0 when there is no folder part
     for (int attempt = 0; attempt < 100; ++attempt) {
-        name = target + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+        const std::string suffix = ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+        name = target.substr(0, entry) +
+               target.substr(entry, kLongestEntryName - std::min(suffix.size(), kLongestEntryName)) + suffix;
         const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0 || errno != EEXIST) return fd;
     }
@@ -90,10 +100,15 @@ DepthMapPtr createDepthMapForFile(std::int64_t width, std::int64_t height, std::
 bool readFileBytes(const char* fileName, std::uint64_t maxBytes,
                    std::vector<std::uint8_t>& bytes, std::string* why) {
     bytes.clear();
-    FileDescriptor fd(::open(fileName, O_RDONLY | O_CLOEXEC));
+    // Opened without waiting, so that a pipe with no writer cannot hang the
+    // open; reads wait again as usual, and such a pipe reads as empty.
+    FileDescriptor fd(::open(fileName, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (fd.get() < 0) {
         setReason(why, "cannot open: " + errorText(errno));
         return false;
+    }
+    if (const int flags = ::fcntl(fd.get(), F_GETFL); flags >= 0) {
+        ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
     }
     // The size is only a hint for the first allocation: the file may change
     // while it is read, and pipes have none. The cap bounds it either way.
@@ -159,12 +174,22 @@ void StagedFile::discard() {
 bool StagedFile::stage(const char* fileName, std::span<const std::uint8_t> bytes,
                        std::string* why) {
     discard();
-    target_ = fileName;
-    // A directory in the target's place would only be found at the rename;
-    // finding it now keeps a conversion with several outputs all-or-nothing.
+    // Writing to a symbolic link writes the file it names; the rename must
+    // replace that file, not the link.
+    const std::unique_ptr<char, decltype(&std::free)> real(::realpath(fileName, nullptr), &std::free);
+    target_ = real ? real.get() : fileName;
+    // What would stop the file being opened for writing must stop its
+    // replacement too: a directory there, or a file its owner has made
+    // read-only. Found now, a conversion with several outputs stays
+    // all-or-nothing.
     struct stat info {};
-    if (::stat(fileName, &info) == 0 && S_ISDIR(info.st_mode)) {
+    const bool exists = ::stat(target_.c_str(), &info) == 0;
+    if (exists && S_ISDIR(info.st_mode)) {
         setReason(why, "cannot replace: " + errorText(EISDIR));
+        return false;
+    }
+    if (exists && ::faccessat(AT_FDCWD, target_.c_str(), W_OK, AT_EACCESS) != 0) {
+        setReason(why, "cannot replace: " + errorText(errno));
         return false;
     }
     std::string name;
@@ -174,6 +199,14 @@ bool StagedFile::stage(const char* fileName, std::span<const std::uint8_t> bytes
         return false;
     }
     temporary_ = name;
+    // A replaced file keeps its permissions, as it would if rewritten in
+    // place: a private file must not become readable by others.
+    if (exists && ::fchmod(fd.get(), info.st_mode & 0777) != 0) {
+        const int error = errno;
+        discard();
+        setReason(why, "cannot write: " + errorText(error));
+        return false;
+    }
     // Flushed to the disk before the rename, so that a crash cannot leave an
     // empty file where the old one was.
     if (!writeAll(fd.get(), bytes.data(), bytes.size()) || ::fsync(fd.get()) != 0 ||

@@ -1,7 +1,11 @@
 #pragma once
 // Whole-file reading with a size cap, and replacing a file without ever
 // leaving it half written: the bytes go to a fresh temporary beside the
-// target, which is renamed over the target only once it is complete.
+// target, which is renamed over the target only once it is complete. The
+// result is otherwise what rewriting the file in place would give: a file
+// that could not be opened for writing (read-only) is refused, a replaced
+// file keeps its permissions, and a symbolic link keeps pointing at the
+// file it names, which is the one replaced.
 
 #include <cstdint>
 #include <span>

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "depth_file_fixtures.hpp"
 
@@ -31,6 +33,54 @@ TEST(FileIoTest, NewFilesGetTheUsualPermissions) {
     struct stat info {};
     ASSERT_EQ(::stat(folder.file("out.bmp").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0644u);
+}
+
+TEST(FileIoTest, ReplacesAsIfRewrittenInPlace) {
+    ScratchFolder folder;
+    // The longest name a folder entry may have can still be replaced.
+    const std::string longest = std::string(250, 'n') + ".schm";
+    ASSERT_TRUE(writeFileSafely(folder.file(longest).c_str(), kOld));
+    std::string why;
+    ASSERT_TRUE(writeFileSafely(folder.file(longest).c_str(), kNew, &why)) << why;
+    EXPECT_EQ(readBytes(folder.file(longest)), kNew);
+
+    // A private file stays private.
+    writeBytes(folder.file("private.bmp"), kOld);
+    ASSERT_EQ(::chmod(folder.file("private.bmp").c_str(), 0600), 0);
+    ASSERT_TRUE(writeFileSafely(folder.file("private.bmp").c_str(), kNew));
+    struct stat info {};
+    ASSERT_EQ(::stat(folder.file("private.bmp").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+    // Through a link, the file it names is written and the link stays.
+    ASSERT_EQ(::symlink("private.bmp", folder.file("link.bmp").c_str()), 0);
+    ASSERT_TRUE(writeFileSafely(folder.file("link.bmp").c_str(), kOld));
+    EXPECT_TRUE(std::filesystem::is_symlink(folder.file("link.bmp")));
+    EXPECT_EQ(readBytes(folder.file("private.bmp")), kOld);
+    EXPECT_EQ(folder.names(), (std::vector<std::string>{"link.bmp", longest, "private.bmp"}));
+}
+
+TEST(FileIoTest, ReadOnlyFilesAreNotReplaced) {
+    ScratchFolder folder;
+    const std::string name = folder.file("kept.schm");
+    writeBytes(name, kOld);
+    ASSERT_EQ(::chmod(name.c_str(), 0444), 0);
+    // Root may write anything: the refusal is checked as an ordinary user,
+    // in a child, with a folder anyone may write to.
+    ASSERT_EQ(::chmod(folder.path().c_str(), 0777), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::geteuid() == 0 && ::setuid(65534) != 0) ::_exit(3);
+        std::string why;
+        const bool written = writeFileSafely(name.c_str(), kNew, &why);
+        ::_exit(written ? 1 : why == "cannot replace: Permission denied" ? 0 : 2);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
+    EXPECT_EQ(readBytes(name), kOld);
+    EXPECT_EQ(folder.names(), std::vector<std::string>{"kept.schm"});
 }
 
 TEST(FileIoTest, FailedWritesLeaveTheEarlierFileAndNoTemporary) {
@@ -111,6 +161,15 @@ TEST(FileIoTest, ReadsWholeFilesUpToTheCap) {
     EXPECT_EQ(why, "cannot open: No such file or directory");
     EXPECT_FALSE(readFileBytes(folder.path().c_str(), 100, bytes, &why));
     EXPECT_EQ(why, "cannot read: Is a directory");
+}
+
+TEST(FileIoTest, PipeWithoutAWriterReadsEmptyAtOnce) {
+    ScratchFolder folder;
+    const std::string name = folder.file("pipe.txt");
+    ASSERT_EQ(::mkfifo(name.c_str(), 0600), 0);
+    Bytes bytes{1};
+    ASSERT_TRUE(readFileBytes(name.c_str(), 100, bytes, nullptr));
+    EXPECT_TRUE(bytes.empty());
 }
 
 TEST(FileIoTest, ReadsStreamsWithoutAKnownSize) {
