@@ -2,6 +2,7 @@
 
 #include <SDL.h>
 
+#include <cmath>
 #include <limits>
 
 #include "app/frame_clock.hpp"
@@ -32,8 +33,11 @@ std::int64_t exitAfterFramesFrom(const char* text) {
 void rebuildCaption(TextBuffer& caption, float dt) {
     // The infinite rate of a zero frame time is what formatFloat writes as
     // 0.0000; it is chosen here rather than divided out, so no build that
-    // traps on division by zero trips over it.
-    const double rate = dt == 0.0f ? std::numeric_limits<double>::infinity() : 1.0 / static_cast<double>(dt);
+    // traps on division by zero trips over it. It keeps the sign of the
+    // zero, as the division would: a paused clock that ran backwards gives
+    // -0.0 and reads -0.0000.
+    const double inf = std::numeric_limits<double>::infinity();
+    const double rate = dt == 0.0f ? std::copysign(inf, static_cast<double>(dt)) : 1.0 / static_cast<double>(dt);
     caption.adopt(formatFloat(rate));
     caption.prepend(kCaptionPrefix);
 }

@@ -76,6 +76,8 @@ TEST(Caption, PrefixThenRateWithFourFractionDigits) {
     };
     const Case cases[] = {
         {0.0f, "Tolvane Engine Demo - By Harwick - FPS: 0.0000"},
+        {-0.0f, "Tolvane Engine Demo - By Harwick - FPS: -0.0000"},  // paused while the clock ran back
+        {-0.5f, "Tolvane Engine Demo - By Harwick - FPS: -2"},
         {0.5f, "Tolvane Engine Demo - By Harwick - FPS: 2"},
         {1.0f, "Tolvane Engine Demo - By Harwick - FPS: 1"},
         {0.016f, "Tolvane Engine Demo - By Harwick - FPS: 62.4999"},
