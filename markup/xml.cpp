@@ -4,6 +4,9 @@
 #include <string>
 #include <utility>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
 
 struct FileCloser {
@@ -171,8 +174,19 @@ bool XmlNode::loadFile(const char* fileName) {
     if (fileName == nullptr) {
         return false;
     }
-    const FilePtr file(std::fopen(fileName, "rb"));
+    // Opened without waiting, so that a named pipe with no writer cannot
+    // hang the first frame; reads wait again as usual, and such a pipe
+    // reads as empty.
+    const int fd = ::open(fileName, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        return false;
+    }
+    if (const int flags = ::fcntl(fd, F_GETFL); flags >= 0) {
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    }
+    const FilePtr file(::fdopen(fd, "rb"));
     if (!file) {
+        ::close(fd);
         return false;
     }
     std::string text;

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "markup/xml.hpp"
 
 namespace {
@@ -379,6 +381,17 @@ TEST_F(MarkupFile, MissingOrUnreadableFileLeavesTheNodeAlone) {
     EXPECT_FALSE(root.loadFile(::testing::TempDir().c_str()));  // a directory
     EXPECT_FALSE(root.loadFile(nullptr));
     EXPECT_EQ(dump(root), "kept");
+}
+
+// A named pipe nobody writes to must not stall the demo's first frame.
+TEST_F(MarkupFile, PipeWithoutAWriterReadsAsEmpty) {
+    const std::string fifo = path("markup_fifo.xml").string();
+    std::filesystem::remove(fifo);
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    XmlNode root;
+    EXPECT_TRUE(root.loadFile(fifo.c_str()));
+    EXPECT_EQ(dump(root), "");
+    std::filesystem::remove(fifo);
 }
 
 TEST_F(MarkupFile, RefusesFilesAboveTheSizeLimit) {
