@@ -50,7 +50,7 @@ int convertArgument(const char* fileName, std::ostream& out, std::ostream& err) 
             break;
     }
     out << "Done" << std::endl;
-    err << fileName << ": nothing converted: the name contains none of \".bmp\", \".schm\", \".scmhm\", \".txt\"\n";
+    err << why << '\n';
     return 0;
 }
 

@@ -49,7 +49,7 @@ void BaseImage::placedRect(Rect&, std::int32_t, std::int32_t) const {}
 void BaseImage::load(const XmlNode& node, WorldProblems& problems) {
     const char* nameText = node.attributeValue("name");
     if (nameText == nullptr) {
-        problems.push_back("missing \"name\"; no element can show it");
+        problems.push_back("missing \"name\"; it is named \"\" (imagename=\"\" shows it)");
         name.assign("");
     } else {
         name.assign(nameText);

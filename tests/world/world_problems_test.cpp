@@ -58,7 +58,7 @@ const BadInput kBadInputs[] = {
     {"control characters in names", ani("imagename=\"no\\nthing\\there\" x=\"5\" y=\"9\" fps=\"1\" startframe=\"0\""),
      {"element 1 (ani \"no?thing?here\"): no image named \"no?thing?here\"; nothing is drawn"}, false},
     {"missing image name", "<image type=\"scene\" file=\"sky.txt\" />",
-     {"image 3: missing \"name\"; no element can show it"}, false},
+     {"image 3: missing \"name\"; it is named \"\" (imagename=\"\" shows it)"}, false},
     {"missing file", "<image type=\"scene\" name=\"hill\" />",
      {"image 3 \"hill\": missing \"file\"; nothing is drawn"}, false},
     {"missing image type", "<image name=\"hill\" file=\"sky.txt\" />",
