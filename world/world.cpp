@@ -66,6 +66,10 @@ DescriptionNodes collectNodes(const XmlNode& root) {
     return found;
 }
 
+std::int64_t pixelsOf(const BaseImage& image) {
+    return image.map ? std::int64_t{image.map->area.w} * image.map->area.h : 0;
+}
+
 }  // namespace
 
 World::World() = default;
@@ -80,6 +84,8 @@ void World::build(const XmlNode* node, WorldProblems* problems) {
     // author can find the one meant even when it has no usable name.
     const DescriptionNodes nodes = collectNodes(*w);
     WorldProblems found;
+    std::int64_t pixels = 0;
+    for (const auto& image : images) pixels += pixelsOf(*image);
     std::int32_t number = 0;
     for (const XmlNode* n : nodes.images) {
         ++number;
@@ -89,6 +95,16 @@ void World::build(const XmlNode* node, WorldProblems* problems) {
         if (type == nullptr) found.push_back("missing \"type\"; skipped");
         if (image) {
             image->load(*n, found);
+            const std::int64_t size = pixelsOf(*image);
+            if (pixels + size > imagePixelBudget) {
+                found.push_back("its " + std::to_string(size) + " pixels would take the images past " +
+                                std::to_string(imagePixelBudget) + " pixels in all; not loaded");
+                image.reset();
+            } else {
+                pixels += size;
+            }
+        }
+        if (image) {
             if (findImage(image->name.data()) != nullptr) {
                 found.push_back("an earlier image has the same name; elements show that one");
             }

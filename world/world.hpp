@@ -44,12 +44,19 @@ private:
 // one line per problem, each naming the image or element concerned.
 using WorldProblems = std::vector<std::string>;
 
+// Most depth-image pixels the catalogue holds at once: every file may hold a
+// map of the largest size, and a description may name such files again and
+// again, so the total is bounded too. Images past it are not loaded.
+inline constexpr std::int64_t kMaxWorldImagePixels = std::int64_t{1} << 28;
+
 class World {
 public:
     // Scroll offset added to every element's position when drawing; the
     // frame loop's mouse drags write these.
     std::int32_t cameraX = 0;
     std::int32_t cameraY = 0;
+    // The catalogue's pixel limit; lower only in tests.
+    std::int64_t imagePixelBudget = kMaxWorldImagePixels;
     LinkedList<BaseImage> images;
     LinkedList<BaseElement> elements;
 

@@ -151,6 +151,22 @@ TEST(ProblemsWithFiles, UnreadableFileNamesTheFile) {
     EXPECT_TRUE(allZero(*target));
 }
 
+// Each file may be large; a description naming large files again and again
+// must not add them up past the catalogue's limit.
+TEST(ProblemsWithFiles, ImagesPastThePixelBudgetAreNotLoaded) {
+    ScratchFolder folder;
+    writeDepthText("four.txt", {"1111", "1111"});
+    World world;
+    world.imagePixelBudget = 20;
+    WorldProblems lines = buildFrom(world,
+        "<World><image type=\"scene\" name=\"a\" file=\"four.txt\" />"
+        "<image type=\"scene\" name=\"b\" file=\"four.txt\" />"
+        "<image type=\"scene\" name=\"c\" file=\"four.txt\" /></World>");
+    ASSERT_EQ(world.images.count(), 2);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], "image 3 \"c\": its 8 pixels would take the images past 20 pixels in all; not loaded");
+}
+
 TEST(ProblemsWithMarkup, EveryTruncatedDescriptionBuildsAndDrawsSafely) {
     ScratchFolder folder;
     writeFlatDepthText("sky.txt", 4, 4, '4');
