@@ -208,4 +208,30 @@ private:
     std::filesystem::path path_;
 };
 
+inline std::vector<std::uint8_t> clamped(std::span<const std::uint8_t> pixels) {
+    std::vector<std::uint8_t> out(pixels.begin(), pixels.end());
+    for (std::uint8_t& v : out) v = std::min<std::uint8_t>(v, 31);
+    return out;
+}
+
+// The input taken as a raw map (first byte picks a width of 1 to 48, the
+// rest are pixels, any values): the writer must give exactly what the
+// format's model gives, and the reader must bring back the pixels clamped
+// to 31.
+template <typename Encode, typename Decode, typename Model>
+void checkRawMapRoundTrip(std::span<const std::uint8_t> bytes, Encode encode, Decode decode, Model model) {
+    if (bytes.empty()) return;
+    const std::int32_t width = 1 + bytes[0] % 48;
+    const std::span<const std::uint8_t> pixels = bytes.subspan(1);
+    const std::int32_t height = std::int32_t(pixels.size() / std::size_t(width));
+    const DepthMapPtr map = mapOf(width, height, pixels);
+    const std::vector<std::uint8_t> used(pixels.begin(), pixels.begin() + std::ptrdiff_t(pixelCount(*map)));
+
+    const std::vector<std::uint8_t> saved = encode(*map);
+    FUZZ_CHECK(saved == model(width, height, used));
+    const DepthMapPtr loaded = decode(saved);
+    FUZZ_CHECK(loaded != nullptr);
+    FUZZ_CHECK(samePixels(*loaded, width, height, clamped(used)));
+}
+
 }  // namespace fuzz

@@ -4,9 +4,8 @@
 #
 #   scripts/leak_check.sh [FRAMES]     (default 300)
 #
-# Two runs, both in a scratch copy of the sample world (assets/, or a tiny
-# world written here when assets/ has none), so a screenshot never lands in
-# the repository:
+# Two runs, both in a scratch copy of the sample world in assets/, so a
+# screenshot never lands in the repository:
 #   1. the program itself, ended after FRAMES frames by
 #      TOLVANE_EXIT_AFTER_FRAMES (the depth view it starts in);
 #   2. tools/soak, the same frame loop with key presses queued every 20
@@ -38,31 +37,12 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/tolvane-leak.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 world="$work/world"
 mkdir -p "$world"
-if [ -f "$root/assets/world.xml" ]; then
-  cp -R "$root/assets/." "$world/"
-else
-  echo "assets/ has no world.xml; using a tiny world"
-  cat >"$world/world.xml" <<'EOF'
-<World>
-  <image type="scene" name="ground" file="ground.txt" />
-  <image type="sprite" name="dot" file="dot.txt" sizex="2" sizey="2" />
-  <element type="scene" imagename="ground" x="0" y="200" />
-  <element type="ani" imagename="dot" x="100" y="100" fps="4" startframe="0" />
-  <element type="char" imagename="dot" x="0" y="0" fps="2" startframe="1" />
-</World>
-EOF
-  printf '8 3\nAAAAAAAA\nBBBBBBBB\nCCCCCCCC\n' >"$world/ground.txt"
-  printf '4 2\n1155\n1155\n' >"$world/dot.txt"
-fi
+cp -R "$root/assets/." "$world/"
 
-suppressions=()
-if [ -f "$root/scripts/valgrind.supp" ]; then
-  suppressions=(--suppressions="$root/scripts/valgrind.supp")
-fi
 # Exit status 99 is valgrind's own: a memory error or a definite leak.
 valgrind_options=(--leak-check=full --show-leak-kinds=definite,possible
                   --errors-for-leak-kinds=definite --error-exitcode=99
-                  --num-callers=30 "${suppressions[@]}")
+                  --num-callers=30)
 export SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy
 
 failures=0

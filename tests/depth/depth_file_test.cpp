@@ -12,16 +12,8 @@ const Bytes kSchm = {3, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0, 0x21, 0x02, 0x43};
 const Bytes kScmhm = {3, 0, 0, 0, 2, 0, 0, 0, 0x21, 0x02, 0x43, 0x00, 0x00};
 const Bytes kDepths = {1, 1, 2, 3, 3, 3};
 
-// A 3 x 2 24-bit bitmap whose blue bytes give depths 2 3 31 / 31 0 1, and
-// that map in both compressed forms.
-const Bytes kBitmap = {
-    0x42, 0x4D, 0x4E, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x36, 0x00, 0x00, 0x00,
-    0x28, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x01, 0x00,
-    0x18, 0x00, 0x00, 0x00, 0x00, 0x00, 0x18, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
-    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
-    0xF8, 0x00, 0x00, 0x00, 0x00, 0xFF, 0x08, 0x01, 0x02, 0x00, 0x00, 0x00,
-    0x10, 0x00, 0x00, 0x18, 0x09, 0x09, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00,
-};
+// The 3 x 2 bitmap of the fixtures (depths 2 3 31 / 31 0 1) in both
+// compressed forms.
 const Bytes kBitmapSchm = {3, 0, 0, 0, 2, 0, 0, 0, 5, 0, 0, 0, 0x02, 0x03, 0x3F, 0x00, 0x01};
 const Bytes kBitmapScmhm = {3, 0, 0, 0, 2, 0, 0, 0, 0x02, 0x03, 0x3F, 0x00, 0x00,
                             0x01, 0x00, 0x00, 0x00, 0x00};
@@ -39,10 +31,10 @@ TEST(DepthFileTest, LoadsByTheFirstExtensionFoundAnywhereInTheName) {
     writeBytes(folder.file("hill.schm"), kSchm);
     writeBytes(folder.file("hill.scmhm.old"), kScmhm);
     writeText(folder.file("hill.txt.bak"), kText);
-    writeBytes(folder.file("hill.bmp"), kBitmap);
+    writeBytes(folder.file("hill.bmp"), kBitmap24);
     // ".bmp" is tried first, so these are read as bitmaps.
     writeBytes(folder.file("a.bmp.schm"), kSchm);
-    writeBytes(folder.file("b.bmp.schm"), kBitmap);
+    writeBytes(folder.file("b.bmp.schm"), kBitmap24);
     writeBytes(folder.file("HILL.SCHM"), kSchm);
 
     const std::pair<const char*, Bytes> loaded[] = {
@@ -85,8 +77,8 @@ TEST(DepthFileTest, ConvertsCompressedFilesToBitmaps) {
 
 TEST(DepthFileTest, ConvertsBitmapsToBothCompressedForms) {
     ScratchFolder folder;
-    writeBytes(folder.file("hill.bmp"), kBitmap);
-    writeBytes(folder.file("hill.bmp.old"), kBitmap);
+    writeBytes(folder.file("hill.bmp"), kBitmap24);
+    writeBytes(folder.file("hill.bmp.old"), kBitmap24);
     std::string why;
     ASSERT_EQ(convertDepthFile(folder.file("hill.bmp").c_str(), &why), ConvertResult::Converted) << why;
     ASSERT_EQ(convertDepthFile(folder.file("hill.bmp.old").c_str(), &why), ConvertResult::Converted) << why;
@@ -112,7 +104,7 @@ TEST(DepthFileTest, ConvertsTextOnlyToSchmRemovingTheFirstExtension) {
 
 TEST(DepthFileTest, UnknownExtensionsTouchNothing) {
     ScratchFolder folder;
-    writeBytes(folder.file("HILL.BMP"), kBitmap);
+    writeBytes(folder.file("HILL.BMP"), kBitmap24);
     for (const char* name : {"HILL.BMP", "hill", "hill.bm", "hill.sch"}) {
         std::string why;
         EXPECT_EQ(convertDepthFile(folder.file(name).c_str(), &why), ConvertResult::UnknownExtension) << name;
@@ -128,14 +120,14 @@ TEST(DepthFileTest, FailedConversionsNameTheFileAndChangeNothing) {
     writeBytes(folder.file("short.bmp"), old);
     writeBytes(folder.file("tiny.scmhm"), Bytes(kScmhm.begin(), kScmhm.begin() + 12));
     writeText(folder.file("bad.txt"), "three two\n");
-    writeBytes(folder.file("broken.bmp"), Bytes(kBitmap.begin(), kBitmap.end() - 20));
+    writeBytes(folder.file("broken.bmp"), Bytes(kBitmap24.begin(), kBitmap24.end() - 20));
     // Outputs that cannot be written: "plain.schm/../hill" names "hill", but
     // its output name "plain/../hill.bmp" runs through a file; the second
     // output of "taken.bmp" is a folder, so the first must not land either.
     std::filesystem::create_directory(folder.file("plain.schm"));
     writeBytes(folder.file("plain"), old);
     writeBytes(folder.file("hill"), kSchm);
-    writeBytes(folder.file("taken.bmp"), kBitmap);
+    writeBytes(folder.file("taken.bmp"), kBitmap24);
     writeBytes(folder.file("taken.schm"), old);
     std::filesystem::create_directory(folder.file("taken.scmhm"));
     const std::vector<std::string> before = folder.names();
