@@ -68,8 +68,8 @@ int runEntry(int argc, char** argv) {
 
     initDisplay(kScreenWidth, kScreenHeight);
     printBanner(std::cout);
-    setOption(PaletteFlags, PaletteGreyRamp);
-    setOption(DepthView, 1);
+    setOption(OptionSlot::PaletteFlags, paletteBits(PaletteFlag::GreyRamp));
+    setOption(OptionSlot::DepthView, 1);
     updateFrameTime();
 
     runFrameLoop(loop);

@@ -8,7 +8,7 @@
 
 namespace {
 
-void toggleOption(std::int32_t slot) { setOption(slot, getOption(slot) == 0 ? 1 : 0); }
+void toggleOption(OptionSlot slot) { setOption(slot, getOption(slot) == 0 ? 1 : 0); }
 
 void dispatchKey(SDLKey sym, InputState& input) {
     switch (sym) {
@@ -16,16 +16,16 @@ void dispatchKey(SDLKey sym, InputState& input) {
             timeScale = timeScale == 0.0f ? 1.0f : 0.0f;
             break;
         case SDLK_s:
-            toggleOption(DepthView);
+            toggleOption(OptionSlot::DepthView);
             break;
         case SDLK_r:
-            toggleOption(PatternEveryFrame);
+            toggleOption(OptionSlot::PatternEveryFrame);
             break;
         case SDLK_c:
-            setOption(PaletteFlags, PaletteRed | PaletteGreen | PaletteBlue);
+            setOption(OptionSlot::PaletteFlags, paletteBits(PaletteFlag::Red | PaletteFlag::Green | PaletteFlag::Blue));
             break;
         case SDLK_g:
-            setOption(PaletteFlags, PaletteGreyRamp);
+            setOption(OptionSlot::PaletteFlags, paletteBits(PaletteFlag::GreyRamp));
             break;
         case SDLK_k:
             screenshotRequested = true;

@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "bench/stereo_oracle.hpp"
-#include "display/options.hpp"
 #include "markup/xml.hpp"
 #include "stereo/stereogram.hpp"
 #include "world/elements.hpp"
@@ -40,8 +39,6 @@ std::unique_ptr<World> sampleWorld() {
 // Clear, update, draw, renew the dots and transform: everything a stereogram
 // frame of the demo does to its depth map.
 void BM_SampleWorldFrame(benchmark::State& state) {
-    resetOptions();
-    setOption(PatternEveryFrame, 1);
     auto world = sampleWorld();
     if (world->elements.empty()) state.SkipWithError("sample world did not load");
     DepthMapPtr screen = createDepthMap(kScreenW, kScreenH);
@@ -49,7 +46,7 @@ void BM_SampleWorldFrame(benchmark::State& state) {
         fillDepthMap(*screen, 0);
         world->update(kFrameDt);
         world->draw(*screen);
-        renderStereogram(*screen);
+        renderStereogram(*screen, PatternSettings{});  // the defaults: dots renewed
         benchmark::DoNotOptimize(screen->pixels);
         benchmark::ClobberMemory();
     }

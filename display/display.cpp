@@ -24,6 +24,13 @@ std::uint8_t randomByte() { return static_cast<std::uint8_t>(std::rand() & 0xFF)
 
 bool mustLock(const SDL_Surface* surface) { return SDL_MUSTLOCK(surface); }
 
+// The slots the renderer depends on, read here so that it needs no options
+// of its own. Only exactly 1 renews the dots.
+PatternSettings patternSettings() {
+    return PatternSettings{getOption(OptionSlot::PatternWidth), getOption(OptionSlot::PatternHeight),
+                           getOption(OptionSlot::PatternEveryFrame) == 1};
+}
+
 }  // namespace
 
 void initDisplay(int width, int height) {
@@ -54,7 +61,7 @@ void initDisplay(int width, int height) {
     // already shows it: start from depth 0 rather than from whatever bytes
     // the heap held.
     SDL_FillRect(screen, nullptr, 0);
-    buildPalette(getOption(PaletteFlags));
+    buildPalette(getOption(OptionSlot::PaletteFlags));
 }
 
 int lockDisplay() {
@@ -87,8 +94,8 @@ void presentFrame() {
     if (screen == nullptr) {
         return;
     }
-    if (getOption(DepthView) == 0) {
-        renderStereogram(screenDepthMap());
+    if (getOption(OptionSlot::DepthView) == 0) {
+        renderStereogram(screenDepthMap(), patternSettings());
     }
     if (mustLock(screen)) {
         SDL_UnlockSurface(screen);
@@ -98,7 +105,7 @@ void presentFrame() {
 
 void buildPalette(std::int32_t flags) {
     for (int index = 0; index < 256; ++index) {
-        if ((flags & PaletteGreyRamp) != 0) {
+        if ((flags & paletteBits(PaletteFlag::GreyRamp)) != 0) {
             if (index < kGreyRampEntries) {
                 const auto grey = static_cast<std::uint8_t>(index * kGreyRampStep);
                 setPaletteEntry(index, grey, grey, grey);
@@ -115,8 +122,9 @@ void buildPalette(std::int32_t flags) {
         const std::uint8_t red = randomByte();
         const std::uint8_t green = randomByte();
         const std::uint8_t blue = randomByte();
-        setPaletteEntry(index, (flags & PaletteRed) != 0 ? red : 0, (flags & PaletteGreen) != 0 ? green : 0,
-                        (flags & PaletteBlue) != 0 ? blue : 0);
+        setPaletteEntry(index, (flags & paletteBits(PaletteFlag::Red)) != 0 ? red : 0,
+                        (flags & paletteBits(PaletteFlag::Green)) != 0 ? green : 0,
+                        (flags & paletteBits(PaletteFlag::Blue)) != 0 ? blue : 0);
     }
     // Options are set before the window exists (and in tests without one):
     // the table is then handed over by initDisplay.

@@ -25,11 +25,12 @@ int lockDisplay();
 // on every call; always the same object. Before initDisplay it is empty.
 DepthMap& screenDepthMap();
 
-// Stereogram transform unless DepthView is set, unlock, show the whole
-// surface. Does nothing before initDisplay.
+// Stereogram transform unless DepthView is set, with the pattern settings
+// of the option slots; unlock; show the whole surface. Does nothing before
+// initDisplay.
 void presentFrame();
 
-// Fills the 256-entry palette table from the flag bits (PaletteFlagBits) and
+// Fills the 256-entry palette table from the flag bits (PaletteFlag) and
 // hands it to SDL when the display is open. Each entry costs three random
 // draws unless it is part of the grey ramp.
 void buildPalette(std::int32_t flags);

@@ -3,23 +3,33 @@
 
 #include <cstdint>
 
-enum OptionSlot : std::int32_t {
-    DepthView = 3,
-    PatternWidth = 4,
+// The named slots; 0 to 2 are reserved: stored and read back, used by nothing.
+enum class OptionSlot : std::int32_t {
+    DepthView = 3,          // nonzero: show the depth map itself, not the stereogram
+    PatternWidth = 4,       // of the random-dot pattern, when it is made
     PatternHeight = 5,
-    PatternEveryFrame = 6,
-    PaletteFlags = 7,
+    PatternEveryFrame = 6,  // exactly 1: new dots on every stereogram frame
+    PaletteFlags = 7,       // PaletteFlag bits; setting the slot rebuilds the palette
 };
 
-enum PaletteFlagBits : std::int32_t {
-    PaletteRed = 1,
-    PaletteGreen = 2,
-    PaletteBlue = 4,
-    PaletteGreyRamp = 8,
+// Bits of the PaletteFlags slot. GreyRamp overrides the three colour bits.
+enum class PaletteFlag : std::int32_t {
+    Red = 1,
+    Green = 2,
+    Blue = 4,
+    GreyRamp = 8,
 };
 
-// Slots outside 0..7 are ignored by setOption and read as 0 by getOption.
-// Setting PaletteFlags rebuilds the palette.
+constexpr PaletteFlag operator|(PaletteFlag a, PaletteFlag b) {
+    return static_cast<PaletteFlag>(static_cast<std::int32_t>(a) | static_cast<std::int32_t>(b));
+}
+// The flags as the slot and buildPalette hold them.
+constexpr std::int32_t paletteBits(PaletteFlag flags) { return static_cast<std::int32_t>(flags); }
+
+// Slot numbers outside 0..7 are ignored by setOption and read as 0 by
+// getOption. Slot 0 keeps only the low 8 bits. Setting PaletteFlags rebuilds
+// the palette, also when the value is the one it already holds.
 void setOption(std::int32_t slot, std::int32_t value);
 std::int32_t getOption(std::int32_t slot);
-void resetOptions();  // back to the start-up defaults (tests)
+void setOption(OptionSlot slot, std::int32_t value);
+std::int32_t getOption(OptionSlot slot);

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "display/options.hpp"
+#include "stereo/stereogram_testing.hpp"
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #define TOLVANE_X86_KERNELS 1
@@ -378,15 +378,15 @@ bool transformStereogram(DepthMap& map, const DepthMap& source) {
     return true;
 }
 
-void renderStereogram(DepthMap& map) {
+void renderStereogram(DepthMap& map, const PatternSettings& settings) {
     if (!pattern) {
-        pattern = createDepthMap(getOption(PatternWidth), getOption(PatternHeight));
+        pattern = createDepthMap(settings.width, settings.height);
         if (!pattern) {
             return;
         }
         fillRandom(*pattern);
     }
-    if (getOption(PatternEveryFrame) == 1) {
+    if (settings.renewEveryFrame) {
         fillRandom(*pattern);
     }
     transformStereogram(map, *pattern);

@@ -6,17 +6,28 @@
 // right, so the dots repeat with a period that shrinks where the depth is
 // nearer. P and Q are the pattern's width and height.
 
+#include <cstdint>
+
 #include "depth/depth_map.hpp"
 
-// Creates the pattern on first use (PatternWidth x PatternHeight), renews it
-// while PatternEveryFrame is 1, then transforms `map` in place. The pattern's
-// size is fixed once created. When the pattern cannot be created or cannot
-// serve the map (see transformStereogram), the map is left untouched.
-void renderStereogram(DepthMap& map);
+// What the renderer needs to know of the render options, handed down by the
+// presenter each frame so that this module reads no one else's state.
+struct PatternSettings {
+    std::int32_t width = 128;      // P: also the separation at depth 0
+    std::int32_t height = 60;      // Q
+    bool renewEveryFrame = true;   // new dots on every call
+};
+
+// Creates the pattern on first use (settings.width x settings.height),
+// renews it while settings.renewEveryFrame is set, then transforms `map` in
+// place. The pattern's size is fixed once created: later sizes are ignored.
+// When the pattern cannot be created or cannot serve the map (see
+// transformStereogram), the map is left untouched.
+void renderStereogram(DepthMap& map, const PatternSettings& settings);
 // Every pixel byte, in storage order, becomes rand() & 0xFF.
 void fillRandom(DepthMap& map);
+// Destroys the pattern, if there is one; the next render makes a new one.
 void releasePattern();
-const DepthMap* currentPattern();  // null before the first stereogram frame
 
 // The transform alone, with a given pattern. Returns false, leaving `map`
 // untouched, when the pattern cannot serve the map: pattern empty or wider

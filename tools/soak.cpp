@@ -119,8 +119,8 @@ int main(int argc, char* argv[]) {
 
     floatMaxFractionDigits = 4;
     initDisplay(kScreenWidth, kScreenHeight);
-    setOption(PaletteFlags, PaletteGreyRamp);
-    setOption(DepthView, 1);
+    setOption(OptionSlot::PaletteFlags, paletteBits(PaletteFlag::GreyRamp));
+    setOption(OptionSlot::DepthView, 1);
     updateFrameTime();
 
     FrameLoop loop;
@@ -137,7 +137,7 @@ int main(int argc, char* argv[]) {
         }
         runFrame(loop);
         // Counted after the frame's events, so they show the presses took.
-        stereogramFrames += getOption(DepthView) == 0 ? 1 : 0;
+        stereogramFrames += getOption(OptionSlot::DepthView) == 0 ? 1 : 0;
         pausedFrames += timeScale == 0.0f ? 1 : 0;
         if (loop.framesRun == kWarmUpFrames) warmKiB = residentKiB();
     }

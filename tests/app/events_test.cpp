@@ -13,6 +13,7 @@
 #include "app/frame_clock.hpp"
 #include "display/display.hpp"
 #include "display/options.hpp"
+#include "display/options_testing.hpp"
 #include "tests/app/test_display.hpp"
 #include "world/world.hpp"
 
@@ -128,7 +129,7 @@ Modes modesAfter(const SDL_Event& event) {
     screenshotRequested = false;
     InputState input;
     dispatchEvent(event, input);
-    return {timeScale, getOption(DepthView), getOption(PatternEveryFrame), getOption(PaletteFlags),
+    return {timeScale, getOption(OptionSlot::DepthView), getOption(OptionSlot::PatternEveryFrame), getOption(OptionSlot::PaletteFlags),
             screenshotRequested, input.quitRequested};
 }
 
@@ -175,13 +176,13 @@ TEST(Events, TogglesReturnOnTheSecondPress) {
         dispatchEvent(keyDown(sym), input);
     }
     EXPECT_EQ(timeScale, 1.0f);
-    EXPECT_EQ(getOption(DepthView), 0);
-    EXPECT_EQ(getOption(PatternEveryFrame), 1);
+    EXPECT_EQ(getOption(OptionSlot::DepthView), 0);
+    EXPECT_EQ(getOption(OptionSlot::PatternEveryFrame), 1);
 
     // Any nonzero view counts as the depth view; S turns it off.
-    setOption(DepthView, 5);
+    setOption(OptionSlot::DepthView, 5);
     dispatchEvent(keyDown(SDLK_s), input);
-    EXPECT_EQ(getOption(DepthView), 0);
+    EXPECT_EQ(getOption(OptionSlot::DepthView), 0);
     resetOptions();
 }
 

@@ -4,13 +4,18 @@
 #include <SDL.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "display/display.hpp"
 #include "display/options.hpp"
+#include "display/options_testing.hpp"
+#include "stereo/stereogram.hpp"
+#include "stereo/stereogram_testing.hpp"
 
 namespace {
 
@@ -37,7 +42,7 @@ void openDisplayOnce() {
 }
 
 TEST(Palette, GreyRampIsEightTimesTheIndex) {
-    buildPalette(PaletteGreyRamp);
+    buildPalette(paletteBits(PaletteFlag::GreyRamp));
     const int ramp[32] = {0,   8,   16,  24,  32,  40,  48,  56,  64,  72,  80,  88,  96,  104, 112, 120,
                           128, 136, 144, 152, 160, 168, 176, 184, 192, 200, 208, 216, 224, 232, 240, 248};
     for (int i = 0; i < 32; ++i) {
@@ -49,7 +54,7 @@ TEST(Palette, GreyRampIsEightTimesTheIndex) {
 
 TEST(Palette, AboveTheRampEachEntryTakesTheNextThreeDraws) {
     std::srand(7);
-    buildPalette(PaletteGreyRamp);
+    buildPalette(paletteBits(PaletteFlag::GreyRamp));
     std::srand(7);
     for (int i = 32; i < 256; ++i) {
         const int r = randomByte();
@@ -64,10 +69,10 @@ TEST(Palette, AboveTheRampEachEntryTakesTheNextThreeDraws) {
 TEST(Palette, GreyRampIgnoresTheColourBits) {
     std::array<SDL_Color, 256> rampOnly;
     std::srand(99);
-    buildPalette(PaletteGreyRamp);
+    buildPalette(paletteBits(PaletteFlag::GreyRamp));
     std::copy(paletteTable(), paletteTable() + 256, rampOnly.begin());
     std::srand(99);
-    buildPalette(PaletteGreyRamp | PaletteRed | PaletteGreen | PaletteBlue);
+    buildPalette(paletteBits(PaletteFlag::GreyRamp | PaletteFlag::Red | PaletteFlag::Green | PaletteFlag::Blue));
     for (int i = 0; i < 256; ++i) {
         EXPECT_EQ(entry(i).r, rampOnly[i].r) << i;
         EXPECT_EQ(entry(i).g, rampOnly[i].g) << i;
@@ -103,10 +108,10 @@ TEST(Palette, ColourBitsKeepTheirChannelOfEveryThreeDraws) {
 }
 
 TEST(Palette, RebuildingWithTheSameFlagsGivesNewColoursAboveTheRamp) {
-    buildPalette(PaletteGreyRamp);
+    buildPalette(paletteBits(PaletteFlag::GreyRamp));
     std::array<SDL_Color, 256> first;
     std::copy(paletteTable(), paletteTable() + 256, first.begin());
-    buildPalette(PaletteGreyRamp);
+    buildPalette(paletteBits(PaletteFlag::GreyRamp));
     int changed = 0;
     for (int i = 0; i < 256; ++i) {
         const bool same = entry(i).r == first[i].r && entry(i).g == first[i].g && entry(i).b == first[i].b;
@@ -178,8 +183,8 @@ TEST(Display, FrameDepthMapCoversTheScreenPixels) {
 
 TEST(Display, PaletteIsHandedToTheScreen) {
     openDisplayOnce();
-    for (std::int32_t flags : {std::int32_t{PaletteGreyRamp}, std::int32_t{PaletteRed | PaletteGreen | PaletteBlue}}) {
-        setOption(PaletteFlags, flags);
+    for (const PaletteFlag flags : {PaletteFlag::GreyRamp, PaletteFlag::Red | PaletteFlag::Green | PaletteFlag::Blue}) {
+        setOption(OptionSlot::PaletteFlags, paletteBits(flags));
         const SDL_Palette* screenPalette = SDL_GetVideoSurface()->format->palette;
         ASSERT_NE(screenPalette, nullptr);
         ASSERT_EQ(screenPalette->ncolors, 256);
@@ -194,7 +199,7 @@ TEST(Display, PaletteIsHandedToTheScreen) {
 
 TEST(Display, DepthViewPresentsTheDepthMapUnchanged) {
     openDisplayOnce();
-    setOption(DepthView, 1);
+    setOption(OptionSlot::DepthView, 1);
     ASSERT_EQ(lockDisplay(), 0);
     DepthMap& map = screenDepthMap();
     for (std::int32_t i = 0; i < 640 * 480; ++i) {
@@ -207,20 +212,41 @@ TEST(Display, DepthViewPresentsTheDepthMapUnchanged) {
     resetOptions();
 }
 
-TEST(Display, StereogramViewRepeatsEveryPatternWidthOverFlatDepth) {
+// The pattern's size comes from the option slots when it is made, and the
+// dots are renewed only while PatternEveryFrame is exactly 1.
+TEST(Display, StereogramViewTilesThePatternOfTheOptionsOverFlatDepth) {
     openDisplayOnce();
-    resetOptions();
-    ASSERT_EQ(getOption(DepthView), 0);
-    ASSERT_EQ(lockDisplay(), 0);
-    DepthMap& map = screenDepthMap();
-    std::memset(map.pixels, 0, 640 * 480);
-    presentFrame();
-    for (std::int32_t y = 0; y < 480; ++y) {
-        const std::uint8_t* row = map.pixels + y * 640;
-        for (std::int32_t x = 0; x + 128 < 640; ++x) {
-            ASSERT_EQ(row[x], row[x + 128]) << "x " << x << " y " << y;
+    struct Case {
+        std::int32_t everyFrame;
+        bool renewed;
+    };
+    const Case cases[] = {{1, true}, {0, false}, {2, false}, {-1, false}};
+    for (const Case& c : cases) {
+        resetOptions();
+        releasePattern();
+        setOption(OptionSlot::PatternWidth, 100);
+        setOption(OptionSlot::PatternHeight, 7);
+        setOption(OptionSlot::PatternEveryFrame, c.everyFrame);
+        ASSERT_EQ(lockDisplay(), 0);
+        DepthMap& map = screenDepthMap();
+        std::memset(map.pixels, 0, 640 * 480);
+        presentFrame();
+        const DepthMap* pattern = currentPattern();
+        ASSERT_NE(pattern, nullptr);
+        ASSERT_EQ(pattern->area.w, 100);
+        ASSERT_EQ(pattern->area.h, 7);
+        for (std::int32_t y = 0; y < 480; ++y) {
+            for (std::int32_t x = 0; x < 640; ++x) {
+                ASSERT_EQ(map.pixels[y * 640 + x], pattern->pixels[(y % 7) * 100 + x % 100])
+                    << "x " << x << " y " << y;
+            }
         }
+        const std::vector<std::uint8_t> first(pattern->pixels, pattern->pixels + 700);
+        presentFrame();
+        EXPECT_EQ(!std::equal(first.begin(), first.end(), currentPattern()->pixels), c.renewed) << c.everyFrame;
     }
+    releasePattern();
+    resetOptions();
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "display/display.hpp"
 #include "display/options.hpp"
+#include "display/options_testing.hpp"
 
 namespace {
 
@@ -52,15 +53,15 @@ TEST_F(OptionsTest, SlotsOutsideTheEightAreIgnoredAndReadZero) {
 
 TEST_F(OptionsTest, SettingPaletteFlagsRebuildsThePalette) {
     buildPalette(0);
-    setOption(PaletteFlags, PaletteGreyRamp);
-    EXPECT_EQ(getOption(PaletteFlags), 8);
+    setOption(OptionSlot::PaletteFlags, paletteBits(PaletteFlag::GreyRamp));
+    EXPECT_EQ(getOption(OptionSlot::PaletteFlags), 8);
     EXPECT_EQ(paletteTable()[31].r, 248);
     EXPECT_EQ(paletteTable()[31].b, 248);
 
     // The same value again still draws new colours above the ramp.
     std::array<SDL_Color, 256> before;
     std::copy(paletteTable(), paletteTable() + 256, before.begin());
-    setOption(PaletteFlags, PaletteGreyRamp);
+    setOption(OptionSlot::PaletteFlags, paletteBits(PaletteFlag::GreyRamp));
     int changed = 0;
     for (int i = 32; i < 256; ++i) {
         const SDL_Color& now = paletteTable()[i];

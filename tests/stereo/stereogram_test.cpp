@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "bench/stereo_oracle.hpp"
-#include "display/options.hpp"
+#include "stereo/stereogram_testing.hpp"
 
 namespace {
 
@@ -86,7 +86,6 @@ void expectPatternTiled(const DepthMap& map, const DepthMap& pattern) {
 class StereogramTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        resetOptions();
         releasePattern();
         selectStereoKernel(StereoKernel::Best);
     }
@@ -232,7 +231,7 @@ TEST_F(StereogramTest, RefusesPatternsThatCannotServeTheMap) {
 TEST_F(StereogramTest, FirstFrameFillsThePatternTwiceWhenRenewing) {
     std::srand(1234);
     DepthMapPtr map = createDepthMap(640, 480);
-    renderStereogram(*map);
+    renderStereogram(*map, PatternSettings{});
     const DepthMap* pattern = currentPattern();
     ASSERT_NE(pattern, nullptr);
     EXPECT_EQ(pattern->area.w, 128);
@@ -251,10 +250,9 @@ TEST_F(StereogramTest, FirstFrameFillsThePatternTwiceWhenRenewing) {
 }
 
 TEST_F(StereogramTest, FirstFrameFillsOnceWhenNotRenewing) {
-    setOption(PatternEveryFrame, 0);
     std::srand(99);
     DepthMapPtr map = createDepthMap(300, 2);
-    renderStereogram(*map);
+    renderStereogram(*map, PatternSettings{128, 60, false});
     std::srand(99);
     std::string first;
     for (int i = 0; i < 128 * 60; ++i) {
@@ -264,42 +262,35 @@ TEST_F(StereogramTest, FirstFrameFillsOnceWhenNotRenewing) {
     EXPECT_EQ(bytesOf(*currentPattern()), first);
 }
 
-TEST_F(StereogramTest, DotsRenewOnlyWhilePatternEveryFrameIsExactlyOne) {
-    struct Case {
-        std::int32_t everyFrame;
-        bool renewed;
-    };
-    const Case cases[] = {{1, true}, {0, false}, {2, false}, {-1, false}};
-    for (const Case& c : cases) {
+TEST_F(StereogramTest, DotsRenewOnlyWhenAskedTo) {
+    for (const bool renew : {true, false}) {
         releasePattern();
-        setOption(PatternEveryFrame, c.everyFrame);
+        const PatternSettings settings{128, 60, renew};
         DepthMapPtr depths = randomDepths(640, 48, 5, 32);
         DepthMapPtr first = copyOf(*depths);
         DepthMapPtr second = copyOf(*depths);
-        renderStereogram(*first);
-        renderStereogram(*second);
-        EXPECT_EQ(bytesOf(*first) != bytesOf(*second), c.renewed) << c.everyFrame;
+        renderStereogram(*first, settings);
+        renderStereogram(*second, settings);
+        EXPECT_EQ(bytesOf(*first) != bytesOf(*second), renew) << renew;
     }
 }
 
 TEST_F(StereogramTest, PatternSizeIsFixedOnceCreated) {
-    setOption(PatternEveryFrame, 0);
     DepthMapPtr map = createDepthMap(640, 4);
-    renderStereogram(*map);
-    setOption(PatternWidth, 64);
-    setOption(PatternHeight, 2);
+    renderStereogram(*map, PatternSettings{128, 60, false});
+    const PatternSettings smaller{64, 2, false};
     DepthMapPtr again = createDepthMap(640, 4);
-    renderStereogram(*again);
+    renderStereogram(*again, smaller);
     ASSERT_NE(currentPattern(), nullptr);
     EXPECT_EQ(currentPattern()->area.w, 128);
     EXPECT_EQ(currentPattern()->area.h, 60);
     EXPECT_EQ(bytesOf(*again), bytesOf(*map));
 
-    // A new pattern after release takes the options in force then.
+    // A new pattern after release takes the size given then.
     releasePattern();
     EXPECT_EQ(currentPattern(), nullptr);
     DepthMapPtr fresh = createDepthMap(640, 4);
-    renderStereogram(*fresh);
+    renderStereogram(*fresh, smaller);
     ASSERT_NE(currentPattern(), nullptr);
     EXPECT_EQ(currentPattern()->area.w, 64);
     EXPECT_EQ(currentPattern()->area.h, 2);
@@ -312,7 +303,7 @@ TEST_F(StereogramTest, ReleaseWithoutPatternDoesNothing) {
     EXPECT_EQ(currentPattern(), nullptr);
 }
 
-TEST_F(StereogramTest, UnusablePatternOptionsLeaveTheMapAlone) {
+TEST_F(StereogramTest, UnusablePatternSizesLeaveTheMapAlone) {
     struct Case {
         std::int32_t width, height;
         bool created;
@@ -322,19 +313,16 @@ TEST_F(StereogramTest, UnusablePatternOptionsLeaveTheMapAlone) {
     };
     for (const Case& c : cases) {
         releasePattern();
-        setOption(PatternWidth, c.width);
-        setOption(PatternHeight, c.height);
         DepthMapPtr map = randomDepths(640, 30, 6, 32);
         const std::string before = bytesOf(*map);
-        renderStereogram(*map);
+        renderStereogram(*map, PatternSettings{c.width, c.height, true});
         EXPECT_EQ(bytesOf(*map), before) << c.width << " x " << c.height;
         EXPECT_EQ(currentPattern() != nullptr, c.created) << c.width << " x " << c.height;
     }
     // An empty frame is no error either.
     releasePattern();
-    resetOptions();
     DepthMapPtr empty = createDepthMap(640, 0);
-    renderStereogram(*empty);
+    renderStereogram(*empty, PatternSettings{});
     EXPECT_NE(currentPattern(), nullptr);
 }
 

@@ -1,0 +1,8 @@
+#pragma once
+// For tests and benchmarks only: a look at the renderer's pattern.
+
+#include "depth/depth_map.hpp"
+
+// The pattern renderStereogram keeps between frames; null before the first
+// stereogram frame and after releasePattern.
+const DepthMap* currentPattern();
