@@ -6,7 +6,7 @@
 extern std::uint32_t lastTicks;  // all bits set: no previous call
 extern float frameDt;            // seconds, already scaled by timeScale
 extern float timeScale;          // 1 running, 0 paused
-extern bool screenshotRequested; // key K; the world step saves and clears it
+extern bool screenshotRequested; // key K; cleared once a drawn frame has saved it
 
 // Measures the time since the previous call with SDL's millisecond clock.
 void updateFrameTime();

@@ -49,8 +49,10 @@ void runFrameAfterLock(FrameLoop& loop, bool locked) {
     rebuildCaption(loop.caption, frameDt);
     SDL_WM_SetCaption(loop.caption.data(), "");
     if (locked) {
-        screenDepthMap();
-        stepWorld();
+        // The world gets the frame's time and the request as values; one
+        // drawn frame answers every K pressed since the last one.
+        stepWorld(screenDepthMap(), frameDt, screenshotRequested);
+        screenshotRequested = false;
         presentFrame();
     }
     drainEvents(loop.input);

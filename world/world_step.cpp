@@ -2,9 +2,7 @@
 
 #include <cstdio>
 
-#include "app/frame_clock.hpp"
 #include "depth/bitmap_file.hpp"
-#include "display/display.hpp"
 #include "markup/xml.hpp"
 #include "world/world.hpp"
 
@@ -33,17 +31,12 @@ void loadWorld() {
 
 }  // namespace
 
-void stepWorld(DepthMap& target) {
+void stepWorld(DepthMap& target, float dt, bool saveScreenshot) {
     fillDepthMap(target, 0);
     if (!worldLoaded) loadWorld();
-    theWorld.update(frameDt);
+    theWorld.update(dt);
     theWorld.draw(target);
-    if (screenshotRequested) {
-        screenshotRequested = false;
-        if (!saveDepthMapBitmap(target, "screenshot.bmp")) {
-            std::fprintf(stderr, "screenshot.bmp: could not be written\n");
-        }
+    if (saveScreenshot && !saveDepthMapBitmap(target, "screenshot.bmp")) {
+        std::fprintf(stderr, "screenshot.bmp: could not be written\n");
     }
 }
-
-void stepWorld() { stepWorld(screenDepthMap()); }

@@ -6,10 +6,11 @@
 // True once the first step has tried to build the world, whatever came of it.
 extern bool worldLoaded;
 
-// Clears `target` to 0; on the first call reads "world.xml" from the working
+// One frame of the world, with what the frame loop measured and was asked:
+// clears `target` to 0; on the first call reads "world.xml" from the working
 // folder, builds theWorld from it and prints to standard error one line per
-// problem found; then advances theWorld by frameDt, draws it into `target`
-// and, when a screenshot was requested, saves `target` as "screenshot.bmp".
-void stepWorld(DepthMap& target);
-// The same over the screen's depth map.
-void stepWorld();
+// problem found; then advances theWorld by `dt` seconds, draws it into
+// `target` and, when `saveScreenshot` is set, saves `target` as
+// "screenshot.bmp" (a line on standard error when that fails). The caller
+// owns the request and clears it once a step has seen it.
+void stepWorld(DepthMap& target, float dt, bool saveScreenshot);

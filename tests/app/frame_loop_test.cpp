@@ -15,6 +15,7 @@
 #include "app/frame_loop.hpp"
 #include "display/display.hpp"
 #include "display/options.hpp"
+#include "display/options_testing.hpp"
 #include "markup/text.hpp"
 #include "tests/app/test_display.hpp"
 
@@ -48,7 +49,7 @@ protected:
         floatMaxFractionDigits = 4;
         openDummyDisplayOnce();
         resetOptions();
-        setOption(DepthView, 1);
+        setOption(OptionSlot::DepthView, 1);
         timeScale = 1.0f;
         screenshotRequested = false;
         lastTicks = 0xFFFFFFFFu;
@@ -143,10 +144,11 @@ TEST_F(FrameLoopTest, UnlockedFrameNeitherDrawsNorPresentsButHandlesInput) {
     }
 }
 
-TEST_F(FrameLoopTest, LockedFrameDrawsTheWorldStep) {
+TEST_F(FrameLoopTest, LockedFrameDrawsTheWorldStepAndAnswersTheScreenshotRequest) {
     DepthMap& map = screenDepthMap();
     ASSERT_NE(map.pixels, nullptr);
     std::memset(map.pixels, 7, 640 * 480);
+    screenshotRequested = true;
     FrameLoop loop;
     runFrameAfterLock(loop, true);
     // No "world.xml" here: the step leaves the cleared map, shown as is in
@@ -155,6 +157,12 @@ TEST_F(FrameLoopTest, LockedFrameDrawsTheWorldStep) {
         ASSERT_EQ(map.pixels[i], 0) << i;
     }
     EXPECT_FALSE(loop.input.quitRequested);
+    EXPECT_TRUE(std::filesystem::exists(dir_ / "screenshot.bmp"));
+    EXPECT_FALSE(screenshotRequested) << "one drawn frame answers the request";
+
+    std::filesystem::remove(dir_ / "screenshot.bmp");
+    runFrameAfterLock(loop, true);
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "screenshot.bmp"));
 }
 
 TEST_F(FrameLoopTest, LoopEndsAfterTheRequestedFrameCount) {

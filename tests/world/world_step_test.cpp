@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <string>
 
-#include "app/frame_clock.hpp"
 #include "depth/depth_file.hpp"
 #include "world/world.hpp"
 #include "world/world_step.hpp"
@@ -24,13 +23,11 @@ protected:
         theWorld.cameraX = 0;
         theWorld.cameraY = 0;
         worldLoaded = false;
-        screenshotRequested = false;
-        frameDt = 0.0f;
     }
     // Runs one step and returns what it printed on stderr.
-    std::string step() {
+    std::string step(float dt = 0.0f, bool saveScreenshot = false) {
         ::testing::internal::CaptureStderr();
-        stepWorld(*target);
+        stepWorld(*target, dt, saveScreenshot);
         return ::testing::internal::GetCapturedStderr();
     }
     ScratchFolder folder;
@@ -96,27 +93,22 @@ TEST_F(Step, AdvancesAnimationsByTheFrameTime) {
     writeFile("world.xml",
               "<World><image type=\"sprite\" name=\"b\" file=\"b.txt\" sizex=\"1\" sizey=\"1\" />"
               "<element type=\"ani\" imagename=\"b\" x=\"3\" y=\"40\" fps=\"1\" startframe=\"0\" /></World>");
-    frameDt = 0.5f;  // the first update already uses this frame's time
-    step();
+    step(0.5f);  // the first update already uses this frame's time
     EXPECT_EQ(at(*target, 3, 39), 11 + 2 - 2);  // row 39: band 2
-    step();
+    step(0.5f);
     EXPECT_EQ(at(*target, 3, 39), 21 + 2 - 2);
-    frameDt = 0.0f;  // paused
-    step();
-    step();
+    step(0.0f);  // paused
+    step(0.0f);
     EXPECT_EQ(at(*target, 3, 39), 21);
 }
 
-TEST_F(Step, ScreenshotSavedOncePerRequestWithTheDrawnDepths) {
+TEST_F(Step, ScreenshotSavedOnlyWhenAskedWithTheDrawnDepths) {
     writeFlatDepthText("s.txt", 4, 4, '5');
     writeFile("world.xml", kSmallWorld);
     step();
     EXPECT_FALSE(std::filesystem::exists("screenshot.bmp"));
 
-    screenshotRequested = true;
-    screenshotRequested = true;  // K twice within one frame
-    step();
-    EXPECT_FALSE(screenshotRequested);
+    EXPECT_EQ(step(0.0f, true), "");
     ASSERT_TRUE(std::filesystem::exists("screenshot.bmp"));
     DepthMapPtr saved = loadDepthMap("screenshot.bmp");
     ASSERT_TRUE(saved);
@@ -128,6 +120,9 @@ TEST_F(Step, ScreenshotSavedOncePerRequestWithTheDrawnDepths) {
     std::filesystem::remove("screenshot.bmp");
     step();
     EXPECT_FALSE(std::filesystem::exists("screenshot.bmp"));
+
+    std::filesystem::create_directory("screenshot.bmp");  // no file can take its place
+    EXPECT_EQ(step(0.0f, true), "screenshot.bmp: could not be written\n");
 }
 
 }  // namespace
