@@ -72,7 +72,7 @@ std::int64_t pixelsOf(const BaseImage& image) {
 
 }  // namespace
 
-World::World() = default;
+World::World(std::int64_t imagePixelBudget) : imagePixelBudget_(imagePixelBudget) {}
 
 World::~World() { clear(); }
 
@@ -96,9 +96,9 @@ void World::build(const XmlNode* node, WorldProblems* problems) {
         if (image) {
             image->load(*n, found);
             const std::int64_t size = pixelsOf(*image);
-            if (pixels + size > imagePixelBudget) {
+            if (pixels + size > imagePixelBudget_) {
                 found.push_back("its " + std::to_string(size) + " pixels would take the images past " +
-                                std::to_string(imagePixelBudget) + " pixels in all; not loaded");
+                                std::to_string(imagePixelBudget_) + " pixels in all; not loaded");
                 image.reset();
             } else {
                 pixels += size;

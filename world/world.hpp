@@ -55,12 +55,11 @@ public:
     // frame loop's mouse drags write these.
     std::int32_t cameraX = 0;
     std::int32_t cameraY = 0;
-    // The catalogue's pixel limit; lower only in tests.
-    std::int64_t imagePixelBudget = kMaxWorldImagePixels;
     LinkedList<BaseImage> images;
     LinkedList<BaseElement> elements;
 
-    World();
+    // `imagePixelBudget` bounds the pixels of all catalogued images together.
+    explicit World(std::int64_t imagePixelBudget = kMaxWorldImagePixels);
     ~World();
     World(const World&) = delete;
     World& operator=(const World&) = delete;
@@ -83,6 +82,7 @@ public:
     void clear();
 
 private:
+    std::int64_t imagePixelBudget_;
     // The elements in drawing order, scenes and then the rest, each in list
     // order: settled when an element is added, so drawing compares no names.
     std::vector<BaseElement*> scenes_;

@@ -156,8 +156,7 @@ TEST(ProblemsWithFiles, UnreadableFileNamesTheFile) {
 TEST(ProblemsWithFiles, ImagesPastThePixelBudgetAreNotLoaded) {
     ScratchFolder folder;
     writeDepthText("four.txt", {"1111", "1111"});
-    World world;
-    world.imagePixelBudget = 20;
+    World world(20);
     WorldProblems lines = buildFrom(world,
         "<World><image type=\"scene\" name=\"a\" file=\"four.txt\" />"
         "<image type=\"scene\" name=\"b\" file=\"four.txt\" />"
