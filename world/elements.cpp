@@ -113,8 +113,16 @@ void AniElement::load(const XmlNode& node, WorldProblems& problems) {
     fps = static_cast<float>(parseFloat(fpsText != nullptr ? fpsText : ""));
     const double start = parseFloat(startText != nullptr ? startText : "");
     // Divided in double by the stored float, so that time x fps gives back
-    // the start frame.
+    // the start frame. Rounding the quotient to float may leave the product
+    // a hair below it (0.1f x 10 is 1.0000000149, but -0.1f x 10 is below
+    // -1), and the frame number is its floor: one float further on puts the
+    // product at or above the start frame, which is the frame the author
+    // wrote.
     time = static_cast<float>(start / static_cast<double>(fps));
+    if (std::isfinite(time) && std::isfinite(fps) && fps != 0.0f &&
+        static_cast<double>(time) * static_cast<double>(fps) < start) {
+        time = std::nextafter(time, fps > 0.0f ? HUGE_VALF : -HUGE_VALF);
+    }
 
     if (fpsText == nullptr) {
         problems.push_back("missing \"fps\"; showing frame 0");
@@ -188,12 +196,16 @@ std::int32_t currentFrame(const AniElement& element) {
     const std::int32_t across = image->framesAcross;
     const double count = static_cast<double>(element.time) * static_cast<double>(element.fps);
     if (!std::isfinite(count)) return 0;
+    // Floor, not truncation: frame n is shown for the count in [n, n + 1) on
+    // both sides of 0, so a backward animation shows frame 0 for one frame
+    // period like every other frame, not for two.
+    const double frame = std::floor(count);
     std::int32_t column;
-    if (count > -2147483649.0 && count < 2147483648.0) {
-        column = static_cast<std::int32_t>(count) % across;
+    if (frame >= -2147483648.0 && frame < 2147483648.0) {
+        column = static_cast<std::int32_t>(frame) % across;
     } else {
         // Beyond 32 bits the frame number is exact in double, and so is fmod.
-        column = static_cast<std::int32_t>(std::fmod(std::trunc(count), across));
+        column = static_cast<std::int32_t>(std::fmod(frame, across));
     }
     return column < 0 ? column + across : column;
 }

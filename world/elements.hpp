@@ -76,8 +76,9 @@ public:
     void bounds(Rect& out, std::int32_t ox, std::int32_t oy) const override;
 };
 
-// The sheet column shown now: time x fps (in double precision) truncated,
-// then taken modulo framesAcross into 0 .. framesAcross - 1, also for a
-// negative count or one beyond 32 bits; 0 when time x fps is not finite or
-// the element has no frames.
+// The sheet column shown now: the floor of time x fps (in double precision),
+// taken modulo framesAcross into 0 .. framesAcross - 1, also for a negative
+// count or one beyond 32 bits, so every column, 0 included, shows for one
+// frame period whichever way the animation runs; 0 when time x fps is not
+// finite or the element has no frames.
 std::int32_t currentFrame(const AniElement& element);

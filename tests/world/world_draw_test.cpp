@@ -39,6 +39,8 @@ TEST_F(Frames, StartFrameThenAdvancesAtFpsAndWrapsAround) {
     world.update(0.1f);
     world.update(0.05f);  // 0.25 s in all: 4.5 frames on
     EXPECT_EQ(currentFrame(a), 0);
+    world.clear();
+    EXPECT_EQ(currentFrame(ani("10", "7")), 3) << "7 / 10 as a float times 10 falls just short of 7";
 }
 
 TEST_F(Frames, FractionalStartFrame) {
@@ -86,6 +88,7 @@ TEST_F(Frames, CountsBeyond32BitsAndNonFiniteCounts) {
         {-2147483648.0f, 1.0f, 0},    // exactly -2^31
         {-2147483904.0f, 1.0f, 0},    // just below -2^31
         {-3.0f, 1.0f, 1},
+        {-0.5f, 1.0f, 3},             // just before 0 backwards: frame -1, the last column
         {1.0f, inf, 0},
         {inf, 0.0f, 0},
         {nan, 10.0f, 0},
