@@ -22,7 +22,8 @@ void dispatchKey(SDLKey sym, InputState& input) {
             toggleOption(OptionSlot::PatternEveryFrame);
             break;
         case SDLK_c:
-            setOption(OptionSlot::PaletteFlags, paletteBits(PaletteFlag::Red | PaletteFlag::Green | PaletteFlag::Blue));
+            setOption(OptionSlot::PaletteFlags,
+                      paletteBits(PaletteFlag::Red | PaletteFlag::Green | PaletteFlag::Blue));
             break;
         case SDLK_g:
             setOption(OptionSlot::PaletteFlags, paletteBits(PaletteFlag::GreyRamp));

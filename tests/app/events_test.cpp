@@ -129,8 +129,12 @@ Modes modesAfter(const SDL_Event& event) {
     screenshotRequested = false;
     InputState input;
     dispatchEvent(event, input);
-    return {timeScale, getOption(OptionSlot::DepthView), getOption(OptionSlot::PatternEveryFrame), getOption(OptionSlot::PaletteFlags),
-            screenshotRequested, input.quitRequested};
+    return {timeScale,
+            getOption(OptionSlot::DepthView),
+            getOption(OptionSlot::PatternEveryFrame),
+            getOption(OptionSlot::PaletteFlags),
+            screenshotRequested,
+            input.quitRequested};
 }
 
 TEST(Events, KeysSwitchModesBySymbol) {
