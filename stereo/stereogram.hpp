@@ -13,7 +13,8 @@
 // size is fixed once created. When the pattern cannot be created or cannot
 // serve the map (see transformStereogram), the map is left untouched.
 void renderStereogram(DepthMap& map);
-// Every pixel byte, in storage order, becomes rand() & 0xFF.
+// Every pixel byte, in storage order, becomes the next random byte
+// (stereo/random.hpp).
 void fillRandom(DepthMap& map);
 void releasePattern();
 const DepthMap* currentPattern();  // null before the first stereogram frame

@@ -11,6 +11,7 @@
 
 #include "display/display.hpp"
 #include "display/options.hpp"
+#include "stereo/random.hpp"
 
 namespace {
 
@@ -48,7 +49,7 @@ TEST(Palette, GreyRampIsEightTimesTheIndex) {
 }
 
 TEST(Palette, AboveTheRampEachEntryTakesTheNextThreeDraws) {
-    std::srand(7);
+    seedRandom(7);
     buildPalette(PaletteGreyRamp);
     std::srand(7);
     for (int i = 32; i < 256; ++i) {
@@ -63,10 +64,10 @@ TEST(Palette, AboveTheRampEachEntryTakesTheNextThreeDraws) {
 
 TEST(Palette, GreyRampIgnoresTheColourBits) {
     std::array<SDL_Color, 256> rampOnly;
-    std::srand(99);
+    seedRandom(99);
     buildPalette(PaletteGreyRamp);
     std::copy(paletteTable(), paletteTable() + 256, rampOnly.begin());
-    std::srand(99);
+    seedRandom(99);
     buildPalette(PaletteGreyRamp | PaletteRed | PaletteGreen | PaletteBlue);
     for (int i = 0; i < 256; ++i) {
         EXPECT_EQ(entry(i).r, rampOnly[i].r) << i;
@@ -86,9 +87,9 @@ TEST(Palette, ColourBitsKeepTheirChannelOfEveryThreeDraws) {
         {4, false, false, true},  {5, true, false, true},  {7, true, true, true},
     };
     for (const Case& c : cases) {
-        std::srand(1234);
+        seedRandom(1234);
         buildPalette(c.flags);
-        const int drawAfter = randomByte();
+        const int drawAfter = nextRandomByte();
         std::srand(1234);
         for (int i = 0; i < 256; ++i) {
             const int r = randomByte();

@@ -13,6 +13,7 @@
 
 #include "bench/stereo_oracle.hpp"
 #include "display/options.hpp"
+#include "stereo/random.hpp"
 
 namespace {
 
@@ -230,7 +231,7 @@ TEST_F(StereogramTest, RefusesPatternsThatCannotServeTheMap) {
 }
 
 TEST_F(StereogramTest, FirstFrameFillsThePatternTwiceWhenRenewing) {
-    std::srand(1234);
+    seedRandom(1234);
     DepthMapPtr map = createDepthMap(640, 480);
     renderStereogram(*map);
     const DepthMap* pattern = currentPattern();
@@ -252,7 +253,7 @@ TEST_F(StereogramTest, FirstFrameFillsThePatternTwiceWhenRenewing) {
 
 TEST_F(StereogramTest, FirstFrameFillsOnceWhenNotRenewing) {
     setOption(PatternEveryFrame, 0);
-    std::srand(99);
+    seedRandom(99);
     DepthMapPtr map = createDepthMap(300, 2);
     renderStereogram(*map);
     std::srand(99);
