@@ -68,18 +68,32 @@ std::uint8_t lowByte(std::uint32_t value) { return static_cast<std::uint8_t>(val
 // The bulk loops take the lags in a plain array, oldest first, and leave the
 // lags after their last value there.
 void advanceScalar(std::uint32_t* lags, std::uint8_t* out, std::size_t count) {
-    // Each value is written once beside its lags, so the recurrence runs over
-    // a straight buffer, 31 values behind itself, and the bytes come out in
-    // a second, vectorised, loop.
-    constexpr std::size_t kChunk = 1024;
+    // The recurrence runs over a straight buffer that holds each chunk behind
+    // its 31 lags. The three values the short lag reaches stay in registers,
+    // so the only read from the buffer is the long lag, written long before:
+    // three independent chains of one add each. The bytes come out in a
+    // second, vectorised, loop.
+    constexpr std::size_t kChunk = 1023;
     std::uint32_t values[kLongLag + kChunk];
     std::copy(lags, lags + kLongLag, values);
     while (count > 0) {
         const std::size_t n = std::min(count, kChunk);
-        for (std::size_t k = 0; k < n; ++k) {
+        std::uint32_t a = values[kLongLag - 3];
+        std::uint32_t b = values[kLongLag - 2];
+        std::uint32_t c = values[kLongLag - 1];
+        std::size_t k = 0;
+        for (; k + 3 <= n; k += 3) {
+            a += values[k];
+            b += values[k + 1];
+            c += values[k + 2];
+            values[kLongLag + k] = a;
+            values[kLongLag + k + 1] = b;
+            values[kLongLag + k + 2] = c;
+        }
+        for (; k < n; ++k) {
             values[kLongLag + k] = values[kLongLag - kShortLag + k] + values[k];
         }
-        for (std::size_t k = 0; k < n; ++k) {
+        for (k = 0; k < n; ++k) {
             out[k] = lowByte(values[kLongLag + k]);
         }
         std::copy(values + n, values + n + kLongLag, values);
@@ -95,9 +109,9 @@ void advanceScalar(std::uint32_t* lags, std::uint8_t* out, std::size_t count) {
 // long lags r[i-31..i-16] lie in the two blocks before it: all but the last
 // in `older`, the last is newer[0]. Along the short lag each value is the
 // sum of its long lags every third lane down to the block's start, plus one
-// of the last three values of `newer`: a prefix sum with stride 3, done in
-// three shifted adds that wait only on `older`. What waits on the block just
-// made is one permute and two adds.
+// of the last three values of `newer`: a prefix sum with stride 3, which
+// waits only on `older`. What waits on the block just made is one permute
+// and two adds.
 __attribute__((target("avx512f"))) std::size_t advanceAvx512(std::uint32_t* lags, std::uint8_t* out,
                                                              std::size_t count) {
     const std::size_t blocks = count / 16;
@@ -114,10 +128,16 @@ __attribute__((target("avx512f"))) std::size_t advanceAvx512(std::uint32_t* lags
     __m512i older = _mm512_maskz_alignr_epi32(kAll, _mm512_loadu_si512(lags), zero, 15);
     __m512i newer = _mm512_loadu_si512(lags + 15);
     for (std::size_t b = 0; b < blocks; ++b) {
-        __m512i sum = _mm512_maskz_alignr_epi32(kAll, zero, older, 1);
-        sum = _mm512_add_epi32(sum, _mm512_maskz_alignr_epi32(kAll, sum, zero, 16 - 3));
-        sum = _mm512_add_epi32(sum, _mm512_maskz_alignr_epi32(kAll, sum, zero, 16 - 6));
-        sum = _mm512_add_epi32(sum, _mm512_maskz_alignr_epi32(kAll, sum, zero, 16 - 12));
+        // Lane j gathers the long lags of lanes j, j - 3, ... j - 15, each
+        // term shifted straight out of `older` so that they add as a tree.
+        const __m512i lag0 = _mm512_maskz_alignr_epi32(kAll, zero, older, 1);
+        const __m512i lag3 = _mm512_maskz_alignr_epi32(0xFFF8, older, zero, 16 - 3 + 1);
+        const __m512i lag6 = _mm512_maskz_alignr_epi32(0xFFC0, older, zero, 16 - 6 + 1);
+        const __m512i lag9 = _mm512_maskz_alignr_epi32(0xFE00, older, zero, 16 - 9 + 1);
+        const __m512i lag12 = _mm512_maskz_alignr_epi32(0xF000, older, zero, 16 - 12 + 1);
+        const __m512i lag15 = _mm512_maskz_alignr_epi32(0x8000, older, zero, 16 - 15 + 1);
+        const __m512i sum = _mm512_add_epi32(_mm512_add_epi32(_mm512_add_epi32(lag0, lag3), _mm512_add_epi32(lag6, lag9)),
+                                             _mm512_add_epi32(lag12, lag15));
         __m512i block = _mm512_add_epi32(sum, _mm512_maskz_permutexvar_epi32(kAll, carryIndex, newer));
         // The last lane's long lag is the first value of the block before.
         block = _mm512_mask_add_epi32(block, 0x8000, block, _mm512_maskz_permutexvar_epi32(kAll, zero, newer));
