@@ -63,6 +63,12 @@ constexpr RandomState seededState(std::uint32_t seed) {
 // As rand() stands before any srand.
 constinit RandomState generator = seededState(1);
 
+// The C library's first value for seed 1, the one every C programmer has seen.
+static_assert([] {
+    RandomState state = seededState(1);
+    return stepRing(state) >> 1;
+}() == 1804289383u);
+
 std::uint8_t lowByte(std::uint32_t value) { return static_cast<std::uint8_t>(value >> 1); }
 
 // The bulk loops take the lags in a plain array, oldest first, and leave the
