@@ -16,9 +16,11 @@
 # title change reaches xev as a property event stamped by the X server, so
 # the rate is (changes - 1) over the time from the first to the last stamp.
 # A capture of the window then confirms the view (the depth view shows only
-# grey ramp entries, the stereogram random colours). Programs are measured
-# alternately, so a busy machine slows them alike; still, for figures worth
-# comparing, run it on a quiet machine.
+# grey ramp entries, the stereogram random colours). Beside the rate it
+# reports the CPU time per frame of the program and the X server together,
+# which a busy machine disturbs less. Programs are measured alternately, so
+# a busy machine slows them alike; still, for rates worth comparing, run it
+# on a quiet machine.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../tests/e2e/libxvfb.sh"
@@ -93,12 +95,27 @@ stop_view() {
   fi
 }
 
-# Frames per second of WINDOW over the given seconds, from the X server's
-# time stamps (milliseconds) of its title changes.
+# CPU time a process has used so far, in clock ticks (user + system).
+cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat" 2>/dev/null || echo 0; }
+
+# Counts WINDOW's frames over the given seconds; prints the frames per
+# second, from the X server's time stamps (milliseconds) of its title
+# changes, and the CPU time per frame of the program and the X server
+# together, in microseconds: a figure that a busy machine disturbs less,
+# since time spent waiting for a core is not in it.
 count_rate() {
-  timeout "$1" xev -id "$WINDOW" -event property 2>/dev/null |
+  local seconds=$1 start end app0 app1 x0 x1 rate
+  start=$(date +%s%N)
+  app0=$(cpu_ticks "$APP_PID")
+  x0=$(cpu_ticks "$XVFB_PID")
+  rate=$(timeout "$seconds" xev -id "$WINDOW" -event property 2>/dev/null |
     awk '/\(WM_NAME\)/ { t = $5; sub(/,/, "", t); if (n++ == 0) first = t; last = t }
-         END { if (n > 1 && last > first) printf "%.0f\n", (n - 1) * 1000 / (last - first); else print "0" }'
+         END { if (n > 1 && last > first) printf "%.0f\n", (n - 1) * 1000 / (last - first); else print "0" }')
+  app1=$(cpu_ticks "$APP_PID")
+  x1=$(cpu_ticks "$XVFB_PID")
+  end=$(date +%s%N)
+  awk -v rate="$rate" -v ticks=$((app1 - app0 + x1 - x0)) -v hz="$(getconf CLK_TCK)" -v ns=$((end - start)) \
+    'BEGIN { frames = rate * ns / 1e9; printf "%d %.0f\n", rate, (frames > 0 ? ticks / hz * 1e6 / frames : 0) }'
 }
 
 # Which view the window shows: "stereo" when it holds colours off the grey
@@ -111,13 +128,13 @@ shown_view() {
 
 median() { tr ' ' '\n' | grep . | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
-declare -A rates
+declare -A rates cpus
 for ((run = 0; run < runs; ++run)); do
   for view in depth stereo; do
     for i in "${!programs[@]}"; do
       program=${programs[$i]}
       start_view "$program" "$view" || exit 1
-      rate=$(count_rate "$seconds")
+      read -r rate cpu < <(count_rate "$seconds")
       shown=$(shown_view)
       stop_view "$program" || exit 1
       if [ "$shown" != "$view" ]; then
@@ -125,17 +142,22 @@ for ((run = 0; run < runs; ++run)); do
         exit 1
       fi
       rates[$i,$view]+="$rate "
+      cpus[$i,$view]+="$cpu "
     done
   done
 done
 
-printf '%-40s %10s %12s   frames per second, median of %d counts of %d s\n' \
-  program depth stereogram "$runs" "$seconds"
+printf '%-40s %8s %8s %10s %10s   medians of %d counts of %d s\n' \
+  program "depth" "stereo" "depth" "stereo" "$runs" "$seconds"
+printf '%-40s %8s %8s %10s %10s\n' "" "fps" "fps" "CPU us/fr" "CPU us/fr"
 for i in "${!programs[@]}"; do
-  printf '%-40s %10s %12s   (depth: %s; stereogram: %s)\n' "${programs[$i]}" \
+  printf '%-40s %8s %8s %10s %10s\n' "${programs[$i]}" \
     "$(median <<<"${rates[$i,depth]}")" "$(median <<<"${rates[$i,stereo]}")" \
-    "${rates[$i,depth]% }" "${rates[$i,stereo]% }"
+    "$(median <<<"${cpus[$i,depth]}")" "$(median <<<"${cpus[$i,stereo]}")"
+  printf '%-40s   every count: fps depth %s, stereo %s; CPU us per frame depth %s, stereo %s\n' "" \
+    "${rates[$i,depth]% }" "${rates[$i,stereo]% }" "${cpus[$i,depth]% }" "${cpus[$i,stereo]% }"
 done
+echo "(CPU us per frame: the program and the X server together)"
 
 # Where the time of windowed stereogram frames goes: samples of the program
 # and of the X server together, by process and library. Start-up is left
