@@ -69,7 +69,8 @@ static_assert([] {
     return stepRing(state) >> 1;
 }() == 1804289383u);
 
-std::uint8_t lowByte(std::uint32_t value) { return static_cast<std::uint8_t>(value >> 1); }
+// The random byte of a raw value r: the low 8 bits of r >> 1, what rand() gives.
+std::uint8_t byteOf(std::uint32_t value) { return static_cast<std::uint8_t>(value >> 1); }
 
 // The bulk loops take the lags in a plain array, oldest first, and leave the
 // lags after their last value there.
@@ -100,7 +101,7 @@ void advanceScalar(std::uint32_t* lags, std::uint8_t* out, std::size_t count) {
             values[kLongLag + k] = values[kLongLag - kShortLag + k] + values[k];
         }
         for (k = 0; k < n; ++k) {
-            out[k] = lowByte(values[kLongLag + k]);
+            out[k] = byteOf(values[kLongLag + k]);
         }
         std::copy(values + n, values + n + kLongLag, values);
         out += n;
@@ -187,7 +188,7 @@ void seedRandom(std::uint32_t seed) { generator = seededState(seed); }
 
 std::int32_t nextRandom() { return static_cast<std::int32_t>(stepRing(generator) >> 1); }
 
-std::uint8_t nextRandomByte() { return lowByte(stepRing(generator)); }
+std::uint8_t nextRandomByte() { return byteOf(stepRing(generator)); }
 
 void fillRandomBytes(std::uint8_t* out, std::size_t count) {
     if (out == nullptr || count == 0) {
