@@ -1,13 +1,16 @@
 // The stereogram transform at the demo's size beside its plain form, the
-// pattern renewal, and a byte-per-pixel pass as a floor.
+// pattern renewal (each generator loop, and the C library's rand() it
+// replaces), and a byte-per-pixel pass as a floor.
 
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 
 #include "bench/stereo_oracle.hpp"
+#include "stereo/random.hpp"
 #include "stereo/stereogram.hpp"
 
 namespace {
@@ -99,6 +102,33 @@ void BM_PatternRenewal(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * 128 * 60);
 }
 BENCHMARK(BM_PatternRenewal);
+
+void renewalWith(benchmark::State& state, RandomKernel kernel) {
+    if (!selectRandomKernel(kernel)) {
+        state.SkipWithError("kernel not supported here");
+        return;
+    }
+    BM_PatternRenewal(state);
+    selectRandomKernel(RandomKernel::Best);
+}
+
+void BM_PatternRenewalAvx512(benchmark::State& state) { renewalWith(state, RandomKernel::Avx512); }
+BENCHMARK(BM_PatternRenewalAvx512);
+void BM_PatternRenewalScalar(benchmark::State& state) { renewalWith(state, RandomKernel::Scalar); }
+BENCHMARK(BM_PatternRenewalScalar);
+
+// The same draws from the C library's rand(), which takes a lock per call.
+void BM_PatternRenewalLibcRand(benchmark::State& state) {
+    DepthMapPtr pattern = createDepthMap(128, 60);
+    for (auto _ : state) {
+        for (std::int32_t i = 0; i < 128 * 60; ++i) {
+            pattern->pixels[i] = static_cast<std::uint8_t>(std::rand() & 0xFF);
+        }
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * 128 * 60);
+}
+BENCHMARK(BM_PatternRenewalLibcRand);
 
 // The least any per-pixel transform can do: read each depth byte and write
 // one byte that depends on it, in place, as the transform does. The compiler

@@ -8,6 +8,7 @@
 #include <ctime>
 
 #include "display/options.hpp"
+#include "stereo/random.hpp"
 #include "stereo/stereogram.hpp"
 
 namespace {
@@ -20,7 +21,7 @@ std::array<SDL_Color, 256> palette{};
 constexpr int kGreyRampEntries = 32;
 constexpr int kGreyRampStep = 8;
 
-std::uint8_t randomByte() { return static_cast<std::uint8_t>(std::rand() & 0xFF); }
+std::uint8_t randomByte() { return nextRandomByte(); }
 
 bool mustLock(const SDL_Surface* surface) { return SDL_MUSTLOCK(surface); }
 
@@ -36,7 +37,7 @@ PatternSettings patternSettings() {
 void initDisplay(int width, int height) {
     // One seed for the whole run: the palette and the random-dot pattern
     // both draw from this generator.
-    std::srand(static_cast<unsigned>(std::time(nullptr)));
+    seedRandom(static_cast<std::uint32_t>(std::time(nullptr)));
 
     // The SDL 1.2 compatibility layer would otherwise present our 640 x 480
     // software surface through an OpenGL scaler, which costs some 85 MiB of

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "stereo/stereogram_testing.hpp"
+#include "stereo/random.hpp"
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #define TOLVANE_X86_KERNELS 1
@@ -356,10 +357,7 @@ void fillRandom(DepthMap& map) {
     if (map.pixels == nullptr || map.area.w <= 0 || map.area.h <= 0) {
         return;
     }
-    const std::size_t count = static_cast<std::size_t>(map.area.w) * static_cast<std::size_t>(map.area.h);
-    for (std::size_t i = 0; i < count; ++i) {
-        map.pixels[i] = static_cast<std::uint8_t>(std::rand() & 0xFF);
-    }
+    fillRandomBytes(map.pixels, static_cast<std::size_t>(map.area.w) * static_cast<std::size_t>(map.area.h));
 }
 
 bool transformStereogram(DepthMap& map, const DepthMap& source) {

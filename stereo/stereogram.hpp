@@ -24,7 +24,8 @@ struct PatternSettings {
 // When the pattern cannot be created or cannot serve the map (see
 // transformStereogram), the map is left untouched.
 void renderStereogram(DepthMap& map, const PatternSettings& settings);
-// Every pixel byte, in storage order, becomes rand() & 0xFF.
+// Every pixel byte, in storage order, becomes the next random byte
+// (stereo/random.hpp).
 void fillRandom(DepthMap& map);
 // Destroys the pattern, if there is one; the next render makes a new one.
 void releasePattern();

@@ -16,6 +16,7 @@
 #include "display/options_testing.hpp"
 #include "stereo/stereogram.hpp"
 #include "stereo/stereogram_testing.hpp"
+#include "stereo/random.hpp"
 
 namespace {
 
@@ -53,7 +54,7 @@ TEST(Palette, GreyRampIsEightTimesTheIndex) {
 }
 
 TEST(Palette, AboveTheRampEachEntryTakesTheNextThreeDraws) {
-    std::srand(7);
+    seedRandom(7);
     buildPalette(paletteBits(PaletteFlag::GreyRamp));
     std::srand(7);
     for (int i = 32; i < 256; ++i) {
@@ -68,10 +69,10 @@ TEST(Palette, AboveTheRampEachEntryTakesTheNextThreeDraws) {
 
 TEST(Palette, GreyRampIgnoresTheColourBits) {
     std::array<SDL_Color, 256> rampOnly;
-    std::srand(99);
+    seedRandom(99);
     buildPalette(paletteBits(PaletteFlag::GreyRamp));
     std::copy(paletteTable(), paletteTable() + 256, rampOnly.begin());
-    std::srand(99);
+    seedRandom(99);
     buildPalette(paletteBits(PaletteFlag::GreyRamp | PaletteFlag::Red | PaletteFlag::Green | PaletteFlag::Blue));
     for (int i = 0; i < 256; ++i) {
         EXPECT_EQ(entry(i).r, rampOnly[i].r) << i;
@@ -91,9 +92,9 @@ TEST(Palette, ColourBitsKeepTheirChannelOfEveryThreeDraws) {
         {4, false, false, true},  {5, true, false, true},  {7, true, true, true},
     };
     for (const Case& c : cases) {
-        std::srand(1234);
+        seedRandom(1234);
         buildPalette(c.flags);
-        const int drawAfter = randomByte();
+        const int drawAfter = nextRandomByte();
         std::srand(1234);
         for (int i = 0; i < 256; ++i) {
             const int r = randomByte();

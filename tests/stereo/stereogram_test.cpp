@@ -13,6 +13,7 @@
 
 #include "bench/stereo_oracle.hpp"
 #include "stereo/stereogram_testing.hpp"
+#include "stereo/random.hpp"
 
 namespace {
 
@@ -229,7 +230,7 @@ TEST_F(StereogramTest, RefusesPatternsThatCannotServeTheMap) {
 }
 
 TEST_F(StereogramTest, FirstFrameFillsThePatternTwiceWhenRenewing) {
-    std::srand(1234);
+    seedRandom(1234);
     DepthMapPtr map = createDepthMap(640, 480);
     renderStereogram(*map, PatternSettings{});
     const DepthMap* pattern = currentPattern();
@@ -250,7 +251,7 @@ TEST_F(StereogramTest, FirstFrameFillsThePatternTwiceWhenRenewing) {
 }
 
 TEST_F(StereogramTest, FirstFrameFillsOnceWhenNotRenewing) {
-    std::srand(99);
+    seedRandom(99);
     DepthMapPtr map = createDepthMap(300, 2);
     renderStereogram(*map, PatternSettings{128, 60, false});
     std::srand(99);
