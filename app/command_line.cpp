@@ -4,6 +4,8 @@
 #include <string_view>
 #include <utility>
 
+#include "display/display.hpp"
+
 #ifndef TOLVANE_VERSION
 #define TOLVANE_VERSION "unknown"
 #endif

@@ -13,9 +13,7 @@ enum class RunMode {
     Error,    // `error` and the usage on standard error, status 2
 };
 
-// Largest window enlargement --scale takes: 640 x 8 is wider than any common
-// desktop.
-inline constexpr int kMaxWindowScale = 8;
+// Highest --max-fps: beyond it a cap would not be felt.
 inline constexpr int kMaxFramesPerSecondCap = 1000;
 
 struct CommandLine {

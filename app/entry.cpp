@@ -70,8 +70,9 @@ int runEntry(int argc, char** argv) {
             printUsage(std::cerr);
             return kBadCommandLine;
         case RunMode::Render:
-            // The headless renderer takes argv[command.firstRenderArgument]
-            // onwards, untouched.
+            // RENDERER: the headless renderer is called here with
+            // argc - command.firstRenderArgument arguments from
+            // argv + command.firstRenderArgument, untouched.
             std::cerr << "--render is not available yet\n";
             return kBadCommandLine;
         case RunMode::Convert:

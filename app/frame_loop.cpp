@@ -53,6 +53,9 @@ void runFrame(FrameLoop& loop) { runFrameAfterLock(loop, lockDisplay() == 0); }
 
 void runFrameAfterLock(FrameLoop& loop, bool locked) {
     const std::int64_t now = steadyNanoseconds();
+    // The count starts with the clock's priming, so the first frame already
+    // shows a rate: that of the time since start-up.
+    if (loop.rate.windowStart == kNoPreviousFrame) loop.rate.windowStart = lastFrameNanoseconds;
     updateFrameTimeAt(now);
     countFrame(loop.rate, now);
     if (rebuildCaption(loop.caption, timeScale == 0.0f ? 0.0 : loop.rate.perSecond)) {

@@ -42,10 +42,20 @@ bool showsNothing(const char* driver) {
 }
 
 void failNoDisplay(const char* driver) {
-    std::fprintf(stderr,
-                 "Couldn't initialize SDL: no display found (SDL could only offer its \"%s\" driver, which "
-                 "shows nothing); set DISPLAY to an X server, or SDL_VIDEODRIVER=dummy to run without a window\n",
-                 driver);
+    const char* display = std::getenv("DISPLAY");
+    if (display == nullptr || *display == '\0') {
+        std::fprintf(stderr,
+                     "Couldn't initialize SDL: no display found (DISPLAY is not set; SDL offered only its \"%s\" "
+                     "driver, which shows nothing); set DISPLAY to an X server, or SDL_VIDEODRIVER=dummy to run "
+                     "without a window\n",
+                     driver);
+    } else {
+        std::fprintf(stderr,
+                     "Couldn't initialize SDL: cannot open the display DISPLAY=%s (SDL offered only its \"%s\" "
+                     "driver, which shows nothing); check that its X server is running, or set DISPLAY to another, "
+                     "or SDL_VIDEODRIVER=dummy to run without a window\n",
+                     display, driver);
+    }
     SDL_Quit();
     std::exit(1);
 }
@@ -55,7 +65,7 @@ void failNoDisplay(const char* driver) {
 int chooseWindowScale(int desktopWidth, int desktopHeight, int width, int height) {
     if (width <= 0 || height <= 0) return 1;
     int scale = std::min(desktopWidth / width, desktopHeight / height);
-    return std::clamp(scale, 1, kMaxAutoWindowScale);
+    return std::clamp(scale, 1, kMaxWindowScale);
 }
 
 void initDisplay(int width, int height, int scale) {

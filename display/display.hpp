@@ -10,12 +10,12 @@
 
 struct SDL_Color;
 
-// Largest enlargement the desktop size chooses by itself.
-inline constexpr int kMaxAutoWindowScale = 8;
+// Largest window enlargement: 640 x 8 is wider than any common desktop.
+inline constexpr int kMaxWindowScale = 8;
 
 // The largest whole factor k for which a width*k x height*k window fits a
 // desktop of the given size, from 1 (also for an unknown or small desktop)
-// to kMaxAutoWindowScale.
+// to kMaxWindowScale.
 int chooseWindowScale(int desktopWidth, int desktopHeight, int width, int height);
 
 // Seeds the random generator, opens SDL video and a width x height x 8
