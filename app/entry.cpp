@@ -6,6 +6,7 @@
 #include <iostream>
 #include <string>
 
+#include "app/command_line.hpp"
 #include "app/frame_clock.hpp"
 #include "app/frame_loop.hpp"
 #include "depth/depth_file.hpp"
@@ -19,6 +20,7 @@ namespace {
 constexpr int kScreenWidth = 640;
 constexpr int kScreenHeight = 480;
 constexpr int kConversionFailed = 2;
+constexpr int kBadCommandLine = 2;
 constexpr int kBannerLSize = 15;
 
 }  // namespace
@@ -55,18 +57,41 @@ int convertArgument(const char* fileName, std::ostream& out, std::ostream& err) 
 }
 
 int runEntry(int argc, char** argv) {
+    const CommandLine command = parseCommandLine(argc, argv);
+    switch (command.mode) {
+        case RunMode::Help:
+            printUsage(std::cout);
+            return 0;
+        case RunMode::Version:
+            printVersion(std::cout);
+            return 0;
+        case RunMode::Error:
+            std::cerr << "tolvane: " << command.error << "\n\n";
+            printUsage(std::cerr);
+            return kBadCommandLine;
+        case RunMode::Render:
+            // RENDERER: the headless renderer is called here with
+            // argc - command.firstRenderArgument arguments from
+            // argv + command.firstRenderArgument, untouched.
+            std::cerr << "--render is not available yet\n";
+            return kBadCommandLine;
+        case RunMode::Convert:
+            // Looked at before the display opens, so converting a file
+            // needs no screen and shows no window.
+            floatMaxFractionDigits = 4;
+            return convertArgument(command.convertFile.c_str(), std::cout, std::cerr);
+        case RunMode::Demo:
+            break;
+    }
+
     FrameLoop loop;
     // Test hook, read once: see FrameLoop::exitAfterFrames.
     loop.exitAfterFrames = exitAfterFramesFrom(std::getenv("TOLVANE_EXIT_AFTER_FRAMES"));
+    loop.worldFile = command.worldFile;
+    loop.maxFps = command.maxFps;
     floatMaxFractionDigits = 4;
 
-    // The argument is looked at before the display opens, so converting a
-    // file needs no screen and shows no window.
-    if (argc == 2) {
-        return convertArgument(argv[1], std::cout, std::cerr);
-    }
-
-    initDisplay(kScreenWidth, kScreenHeight);
+    initDisplay(kScreenWidth, kScreenHeight, command.scale);
     printBanner(std::cout);
     setOption(OptionSlot::PaletteFlags, paletteBits(PaletteFlag::GreyRamp));
     setOption(OptionSlot::DepthView, 1);

@@ -3,9 +3,11 @@
 
 #include <iosfwd>
 
-// Runs the program and gives its exit status. Exactly one argument converts
-// that depth file without opening a window; otherwise the demo runs until
-// the user quits. Display failures end the process inside initDisplay.
+// Runs the program as its command line asks (see parseCommandLine) and gives
+// its exit status: help and version (0), a bad command line (usage on
+// standard error, 2), a conversion without opening a window, or the demo
+// until the user quits. Display failures end the process inside
+// initDisplay.
 int runEntry(int argc, char** argv);
 
 // The banner and key help, twelve lines, the last one flushed.

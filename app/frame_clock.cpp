@@ -1,27 +1,44 @@
 #include "app/frame_clock.hpp"
 
-#include <SDL.h>
+#include <chrono>
 
-namespace {
-
-constexpr std::uint32_t kNoPreviousCall = 0xFFFFFFFFu;
-
-}  // namespace
-
-std::uint32_t lastTicks = kNoPreviousCall;
+std::int64_t lastFrameNanoseconds = kNoPreviousFrame;
 float frameDt = 0.0f;
 float timeScale = 1.0f;
 bool screenshotRequested = false;
 
-void updateFrameTime() { updateFrameTimeAt(SDL_GetTicks()); }
+std::int64_t steadyNanoseconds() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
-void updateFrameTimeAt(std::uint32_t now) {
-    if (lastTicks == kNoPreviousCall) {
-        lastTicks = now;
+void updateFrameTime() { updateFrameTimeAt(steadyNanoseconds()); }
+
+void updateFrameTimeAt(std::int64_t nowNanoseconds) {
+    if (lastFrameNanoseconds == kNoPreviousFrame) {
+        lastFrameNanoseconds = nowNanoseconds;
         frameDt = 0.0f;
         return;
     }
-    const auto elapsed = static_cast<std::int32_t>(now - lastTicks);
-    lastTicks = now;
-    frameDt = static_cast<float>(elapsed * 0.001 * timeScale);
+    const std::int64_t elapsed = nowNanoseconds - lastFrameNanoseconds;
+    lastFrameNanoseconds = nowNanoseconds;
+    frameDt = static_cast<float>(static_cast<double>(elapsed) * 1e-9 * timeScale);
+}
+
+bool countFrame(FrameRate& rate, std::int64_t nowNanoseconds) {
+    if (rate.windowStart == kNoPreviousFrame) {
+        rate.windowStart = nowNanoseconds;
+        rate.frames = 0;
+        return false;
+    }
+    ++rate.frames;
+    const std::int64_t elapsed = nowNanoseconds - rate.windowStart;
+    if (elapsed <= 0 || (rate.hasReading && elapsed < kFrameRateWindowNanoseconds)) {
+        return false;
+    }
+    rate.perSecond = static_cast<double>(rate.frames) * 1e9 / static_cast<double>(elapsed);
+    rate.hasReading = true;
+    rate.windowStart = nowNanoseconds;
+    rate.frames = 0;
+    return true;
 }

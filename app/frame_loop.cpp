@@ -2,8 +2,11 @@
 
 #include <SDL.h>
 
-#include <cmath>
+#include <chrono>
 #include <limits>
+#include <string>
+#include <thread>
+#include <utility>
 
 #include "app/frame_clock.hpp"
 #include "display/display.hpp"
@@ -30,28 +33,38 @@ std::int64_t exitAfterFramesFrom(const char* text) {
     return count;
 }
 
-void rebuildCaption(TextBuffer& caption, float dt) {
-    // The infinite rate of a zero frame time is what formatFloat writes as
-    // 0.0000; it is chosen here rather than divided out, so no build that
-    // traps on division by zero trips over it. It keeps the sign of the
-    // zero, as the division would: a paused clock that ran backwards gives
-    // -0.0 and reads -0.0000.
-    const double inf = std::numeric_limits<double>::infinity();
-    const double rate = dt == 0.0f ? std::copysign(inf, static_cast<double>(dt)) : 1.0 / static_cast<double>(dt);
-    caption.adopt(formatFloat(rate));
-    caption.prepend(kCaptionPrefix);
+bool rebuildCaption(TextBuffer& caption, double framesPerSecond) {
+    // formatFloat writes an infinite rate as 0.0000; a zero rate takes that
+    // form so the caption keeps its four digits while paused.
+    const double shown = framesPerSecond == 0.0 ? std::numeric_limits<double>::infinity() : framesPerSecond;
+    std::string text = kCaptionPrefix + formatFloat(shown);
+    if (caption.equals(text.c_str())) return false;
+    caption.adopt(std::move(text));
+    return true;
+}
+
+std::int64_t nextFrameDue(std::int64_t due, std::int64_t now, int maxFps) {
+    if (maxFps <= 0) return now;
+    const std::int64_t next = due + 1'000'000'000 / maxFps;
+    return next < now ? now : next;
 }
 
 void runFrame(FrameLoop& loop) { runFrameAfterLock(loop, lockDisplay() == 0); }
 
 void runFrameAfterLock(FrameLoop& loop, bool locked) {
-    updateFrameTime();
-    rebuildCaption(loop.caption, frameDt);
-    SDL_WM_SetCaption(loop.caption.data(), "");
+    const std::int64_t now = steadyNanoseconds();
+    // The count starts with the clock's priming, so the first frame already
+    // shows a rate: that of the time since start-up.
+    if (loop.rate.windowStart == kNoPreviousFrame) loop.rate.windowStart = lastFrameNanoseconds;
+    updateFrameTimeAt(now);
+    countFrame(loop.rate, now);
+    if (rebuildCaption(loop.caption, timeScale == 0.0f ? 0.0 : loop.rate.perSecond)) {
+        SDL_WM_SetCaption(loop.caption.data(), "");
+    }
     if (locked) {
         // The world gets the frame's time and the request as values; one
         // drawn frame answers every K pressed since the last one.
-        stepWorld(screenDepthMap(), frameDt, screenshotRequested);
+        stepWorld(screenDepthMap(), frameDt, screenshotRequested, loop.worldFile.c_str());
         screenshotRequested = false;
         presentFrame();
     }
@@ -63,7 +76,13 @@ void runFrameAfterLock(FrameLoop& loop, bool locked) {
 }
 
 void runFrameLoop(FrameLoop& loop) {
+    std::int64_t due = steadyNanoseconds();
     do {
         runFrame(loop);
+        if (loop.maxFps > 0 && !loop.input.quitRequested) {
+            const std::int64_t now = steadyNanoseconds();
+            due = nextFrameDue(due, now, loop.maxFps);
+            std::this_thread::sleep_for(std::chrono::nanoseconds(due - now));
+        }
     } while (!loop.input.quitRequested);
 }

@@ -2,10 +2,13 @@
 
 #include <SDL.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <string>
 
 #include "display/options.hpp"
 #include "stereo/random.hpp"
@@ -32,9 +35,41 @@ PatternSettings patternSettings() {
                            getOption(OptionSlot::PatternEveryFrame) == 1};
 }
 
+// SDL falls back to a driver that shows nothing when it finds no display.
+// A user who asked for one by SDL_VIDEODRIVER gets it; anyone else would
+// stare at a program that runs and shows nothing, so that is a failure.
+bool showsNothing(const char* driver) {
+    return std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0;
+}
+
+void failNoDisplay(const char* driver) {
+    const char* display = std::getenv("DISPLAY");
+    if (display == nullptr || *display == '\0') {
+        std::fprintf(stderr,
+                     "Couldn't initialize SDL: no display found (DISPLAY is not set; SDL offered only its \"%s\" "
+                     "driver, which shows nothing); set DISPLAY to an X server, or SDL_VIDEODRIVER=dummy to run "
+                     "without a window\n",
+                     driver);
+    } else {
+        std::fprintf(stderr,
+                     "Couldn't initialize SDL: cannot open the display DISPLAY=%s (SDL offered only its \"%s\" "
+                     "driver, which shows nothing); check that its X server is running, or set DISPLAY to another, "
+                     "or SDL_VIDEODRIVER=dummy to run without a window\n",
+                     display, driver);
+    }
+    SDL_Quit();
+    std::exit(1);
+}
+
 }  // namespace
 
-void initDisplay(int width, int height) {
+int chooseWindowScale(int desktopWidth, int desktopHeight, int width, int height) {
+    if (width <= 0 || height <= 0) return 1;
+    int scale = std::min(desktopWidth / width, desktopHeight / height);
+    return std::clamp(scale, 1, kMaxWindowScale);
+}
+
+void initDisplay(int width, int height, int scale) {
     // One seed for the whole run: the palette and the random-dot pattern
     // both draw from this generator.
     seedRandom(static_cast<std::uint32_t>(std::time(nullptr)));
@@ -45,10 +80,32 @@ void initDisplay(int width, int height) {
     setenv("SDL12COMPAT_OPENGL_SCALING", "0", 0);
     setenv("SDL_RENDER_DRIVER", "software", 0);
     setenv("SDL_FRAMEBUFFER_ACCELERATION", "0", 0);
+    // An enlarged window shows each dot as a sharp block: blurred edges
+    // would make the dots harder to fuse. The layer reads this in SDL_Init.
+    setenv("SDL12COMPAT_SCALE_METHOD", "nearest", 0);
 
     if (SDL_Init(SDL_INIT_VIDEO) < 0) {
         std::fprintf(stderr, "Couldn't initialize SDL: %s\n", SDL_GetError());
         std::exit(1);
+    }
+    const char* chosen = std::getenv("SDL_VIDEODRIVER");
+    char driver[64] = "";
+    if ((chosen == nullptr || *chosen == '\0') && SDL_VideoDriverName(driver, sizeof driver) != nullptr &&
+        showsNothing(driver)) {
+        failNoDisplay(driver);
+    }
+
+    // The SDL layer enlarges the window and scales our surface into it;
+    // mouse positions come back in surface pixels. The desktop size is only
+    // known once video is up, and the layer reads the factor when the window
+    // opens. A chosen scale wins over the environment; the
+    // largest that fits does not override a user's own setting.
+    if (scale <= 0) {
+        const SDL_VideoInfo* info = SDL_GetVideoInfo();
+        scale = info != nullptr ? chooseWindowScale(info->current_w, info->current_h, width, height) : 1;
+        setenv("SDL12COMPAT_WINDOW_SCALING", std::to_string(scale).c_str(), 0);
+    } else {
+        setenv("SDL12COMPAT_WINDOW_SCALING", std::to_string(scale).c_str(), 1);
     }
     // A software surface with its own palette: depth values are palette
     // indexes, so the palette must be ours alone.

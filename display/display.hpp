@@ -10,11 +10,21 @@
 
 struct SDL_Color;
 
+// Largest window enlargement: 640 x 8 is wider than any common desktop.
+inline constexpr int kMaxWindowScale = 8;
+
+// The largest whole factor k for which a width*k x height*k window fits a
+// desktop of the given size, from 1 (also for an unknown or small desktop)
+// to kMaxWindowScale.
+int chooseWindowScale(int desktopWidth, int desktopHeight, int width, int height);
+
 // Seeds the random generator, opens SDL video and a width x height x 8
-// window, and builds the palette from PaletteFlags. Returns only when the
-// display is open: otherwise it reports on stderr and ends the process with
-// status 1 (SDL_Init failed) or 5 (no video mode).
-void initDisplay(int width, int height);
+// surface shown in a window `scale` times as large (0: the largest that fits
+// the desktop), and builds the palette from PaletteFlags. Returns only when
+// the display is open: otherwise it reports on stderr and ends the process
+// with status 1 (SDL_Init failed, or no display and only a driver that shows
+// nothing, unless SDL_VIDEODRIVER chose it) or 5 (no video mode).
+void initDisplay(int width, int height, int scale = 1);
 
 // Locks the screen surface when SDL requires it. 0 on success or when no
 // lock is needed, -1 (after a message on stderr) when the lock failed; the

@@ -1,39 +1,24 @@
 #include "world/world_step.hpp"
 
 #include <cstdio>
+#include <string>
 
 #include "depth/bitmap_file.hpp"
-#include "markup/xml.hpp"
 #include "world/world.hpp"
+#include "world/world_file.hpp"
 
 bool worldLoaded = false;
 
-namespace {
-
-// Reads the description once; the tree lives only while the world is built.
-// An author who gets a blank or half-drawn screen learns why from these lines.
-void loadWorld() {
-    WorldProblems problems;
-    {
-        XmlNode root;
-        const bool opened = root.loadFile("world.xml");
-        const XmlNode* w = root.findFirst("World");
-        if (!opened) {
-            problems.push_back("cannot be read from the working folder; the world is empty");
-        } else if (w == nullptr) {
-            problems.push_back("has no \"World\" element; the world is empty");
-        }
-        theWorld.build(w, &problems);
-        worldLoaded = true;
-    }
-    for (const std::string& line : problems) std::fprintf(stderr, "world.xml: %s\n", line.c_str());
-}
-
-}  // namespace
-
-void stepWorld(DepthMap& target, float dt, bool saveScreenshot) {
+void stepWorld(DepthMap& target, float dt, bool saveScreenshot, const char* worldFile) {
     fillDepthMap(target, 0);
-    if (!worldLoaded) loadWorld();
+    if (!worldLoaded) {
+        // Read once, whatever comes of it. An author who gets a blank or
+        // half-drawn screen learns why from these lines.
+        WorldProblems problems;
+        loadWorld(theWorld, worldFile, problems);
+        worldLoaded = true;
+        for (const std::string& line : problems) std::fprintf(stderr, "%s: %s\n", worldFile, line.c_str());
+    }
     theWorld.update(dt);
     theWorld.draw(target);
     if (saveScreenshot && !saveDepthMapBitmap(target, "screenshot.bmp")) {

@@ -7,10 +7,11 @@
 extern bool worldLoaded;
 
 // One frame of the world, with what the frame loop measured and was asked:
-// clears `target` to 0; on the first call reads "world.xml" from the working
-// folder, builds theWorld from it and prints to standard error one line per
-// problem found; then advances theWorld by `dt` seconds, draws it into
-// `target` and, when `saveScreenshot` is set, saves `target` as
-// "screenshot.bmp" (a line on standard error when that fails). The caller
-// owns the request and clears it once a step has seen it.
-void stepWorld(DepthMap& target, float dt, bool saveScreenshot);
+// clears `target` to 0; on the first call reads the description `worldFile`
+// (images relative to its folder), builds theWorld from it and prints to
+// standard error one line per problem found, each starting with `worldFile`;
+// then advances theWorld by `dt` seconds, draws it into `target` and, when
+// `saveScreenshot` is set, saves `target` as "screenshot.bmp" in the working
+// folder, wherever the world lies (a line on standard error when that
+// fails). The caller owns the request and clears it once a step has seen it.
+void stepWorld(DepthMap& target, float dt, bool saveScreenshot, const char* worldFile = "world.xml");

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -107,6 +108,54 @@ TEST_F(ProgramTest, NoVideoDriverExitsWithStatusOne) {
     EXPECT_EQ(r.err.rfind("Couldn't initialize SDL: ", 0), 0u) << r.err;
     EXPECT_EQ(r.err.back(), '\n');
     EXPECT_EQ(r.out, "") << "the banner comes after the display opens";
+}
+
+TEST_F(ProgramTest, NoDisplayFailsAtOnceInsteadOfRunningUnseen) {
+    // No X server and no driver chosen: SDL would fall back to one that
+    // shows nothing. A driver chosen by name still runs (see the headless
+    // demo below).
+    const auto start = std::chrono::steady_clock::now();
+    const ProgramRun r = run("-u SDL_VIDEODRIVER -u WAYLAND_DISPLAY TOLVANE_EXIT_AFTER_FRAMES=3000", "");
+    const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("Couldn't initialize SDL: no display found"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("set DISPLAY"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("SDL_VIDEODRIVER=dummy"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "") << "no banner before the display opens";
+    // Generous against a loaded machine; what matters is that it does not
+    // sit there running frames nobody sees.
+    EXPECT_LT(seconds, 10.0);
+}
+
+TEST_F(ProgramTest, CommandLineAnswersWithoutAScreen) {
+    struct Case {
+        const char* arguments;
+        int status;
+        const char* outStart;  // "" : nothing on stdout
+        const char* errStart;
+    };
+    const Case cases[] = {
+        {"--help", 0, "Usage:\n", ""},
+        {"-h --scale 2", 0, "Usage:\n", ""},
+        {"--version", 0, "Tolvane 1.1.0\n", ""},
+        {"--bogus", 2, "", "tolvane: unknown option --bogus\n\nUsage:\n"},
+        {"--scale 0", 2, "", "tolvane: --scale needs a whole number from 1 to 8, not \"0\"\n\nUsage:\n"},
+        {"--max-fps", 2, "", "tolvane: --max-fps needs a whole number from 1 to 1000\n\nUsage:\n"},
+        {"--render out.png", 2, "", "--render is not available yet\n"},
+    };
+    for (const Case& c : cases) {
+        const ProgramRun r = run("SDL_VIDEODRIVER=nonexistent_driver", c.arguments);
+        EXPECT_EQ(r.status, c.status) << c.arguments;
+        EXPECT_EQ(r.out.rfind(c.outStart, 0), 0u) << c.arguments << ": " << r.out;
+        if (c.outStart[0] == '\0') {
+            EXPECT_EQ(r.out, "") << c.arguments;
+        }
+        EXPECT_EQ(r.err.rfind(c.errStart, 0), 0u) << c.arguments << ": " << r.err;
+        if (c.errStart[0] == '\0') {
+            EXPECT_EQ(r.err, "") << c.arguments;
+        }
+        EXPECT_EQ(filesInWork(), 0u) << c.arguments;
+    }
 }
 
 TEST_F(ProgramTest, UnknownExtensionNeedsNoScreen) {

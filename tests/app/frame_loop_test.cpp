@@ -52,7 +52,7 @@ protected:
         setOption(OptionSlot::DepthView, 1);
         timeScale = 1.0f;
         screenshotRequested = false;
-        lastTicks = 0xFFFFFFFFu;
+        lastFrameNanoseconds = kNoPreviousFrame;
         updateFrameTime();
     }
     void TearDown() override {
@@ -69,26 +69,47 @@ protected:
     std::filesystem::path previous_;
 };
 
-TEST(Caption, PrefixThenRateWithFourFractionDigits) {
+TEST(Caption, PrefixThenRateWithFourFractionDigitsChangedOnlyWhenTheTextDoes) {
     floatMaxFractionDigits = 4;
     struct Case {
-        float dt;
+        double rate;
         const char* caption;
+        bool changed;
     };
     const Case cases[] = {
-        {0.0f, "Tolvane Engine Demo - By Harwick - FPS: 0.0000"},
-        {-0.0f, "Tolvane Engine Demo - By Harwick - FPS: -0.0000"},  // paused while the clock ran back
-        {-0.5f, "Tolvane Engine Demo - By Harwick - FPS: -2"},
-        {0.5f, "Tolvane Engine Demo - By Harwick - FPS: 2"},
-        {1.0f, "Tolvane Engine Demo - By Harwick - FPS: 1"},
-        {0.016f, "Tolvane Engine Demo - By Harwick - FPS: 62.4999"},
-        {0.001f, "Tolvane Engine Demo - By Harwick - FPS: 999.9999"},
-        {0.3f, "Tolvane Engine Demo - By Harwick - FPS: 3.3333"},
+        {0.0, "Tolvane Engine Demo - By Harwick - FPS: 0.0000", true},  // paused, or no reading yet
+        {0.0, "Tolvane Engine Demo - By Harwick - FPS: 0.0000", false},
+        {2.0, "Tolvane Engine Demo - By Harwick - FPS: 2", true},
+        {62.5, "Tolvane Engine Demo - By Harwick - FPS: 62.5", true},
+        {62.50001, "Tolvane Engine Demo - By Harwick - FPS: 62.5000", true},
+        {62.50002, "Tolvane Engine Demo - By Harwick - FPS: 62.5000", false},
+        {1000.0 / 3.0, "Tolvane Engine Demo - By Harwick - FPS: 333.3333", true},
+        {0.5, "Tolvane Engine Demo - By Harwick - FPS: 0.5", true},
     };
     TextBuffer caption;
     for (const Case& c : cases) {
-        rebuildCaption(caption, c.dt);
-        EXPECT_STREQ(caption.data(), c.caption) << c.dt;
+        EXPECT_EQ(rebuildCaption(caption, c.rate), c.changed) << c.rate;
+        EXPECT_STREQ(caption.data(), c.caption) << c.rate;
+    }
+}
+
+TEST(FrameCap, NextFrameKeepsTheBeatWithoutCatchingUp) {
+    struct Case {
+        const char* name;
+        std::int64_t due;
+        std::int64_t now;
+        int maxFps;
+        std::int64_t next;
+    };
+    const Case cases[] = {
+        {"uncapped: at once", 1000, 1500, 0, 1500},
+        {"early frame waits for its slot", 0, 5'000'000, 50, 20'000'000},
+        {"slots follow the beat, not the frame's end", 20'000'000, 21'000'000, 50, 40'000'000},
+        {"a late frame starts the next at once", 0, 30'000'000, 50, 30'000'000},
+        {"1000 a second", 7, 7, 1000, 1'000'007},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(nextFrameDue(c.due, c.now, c.maxFps), c.next) << c.name;
     }
 }
 
@@ -121,6 +142,11 @@ TEST_F(FrameLoopTest, PausedFrameCaptionReadsZeroRate) {
     SDL_WM_GetCaption(&title, &icon);
     ASSERT_NE(icon, nullptr);
     EXPECT_STREQ(icon, "");
+
+    // The same text is not handed to SDL again.
+    SDL_WM_SetCaption("stale", "");
+    runFrame(loop);
+    EXPECT_EQ(windowTitle(), "stale");
 }
 
 TEST_F(FrameLoopTest, UnlockedFrameNeitherDrawsNorPresentsButHandlesInput) {

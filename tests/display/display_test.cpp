@@ -130,6 +130,23 @@ TEST(Palette, SetPaletteEntryWritesOneEntryAndIgnoresBadIndexes) {
     }
 }
 
+TEST(Display, WindowScaleIsTheLargestWholeFactorThatFits) {
+    struct Case {
+        int desktopWidth, desktopHeight;
+        int scale;
+    };
+    const Case cases[] = {
+        {1920, 1080, 2}, {1024, 768, 1},  {1280, 960, 2},  {1279, 960, 1}, {1280, 959, 1},
+        {2560, 1440, 3}, {3840, 2160, 4}, {640, 480, 1},   {639, 479, 1},  {800, 600, 1},
+        {0, 0, 1},       {-1, -1, 1},     {100000, 100000, kMaxWindowScale},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(chooseWindowScale(c.desktopWidth, c.desktopHeight, 640, 480), c.scale)
+            << c.desktopWidth << " x " << c.desktopHeight;
+    }
+    EXPECT_EQ(chooseWindowScale(1920, 1080, 0, 480), 1) << "an empty surface fits anywhere once";
+}
+
 TEST(DisplayDeathTest, BeforeInitDisplayNothingIsTouched) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     // A fresh process, so no display is open yet.

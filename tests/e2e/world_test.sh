@@ -29,42 +29,6 @@ cat >"$work/world.xml" <<'EOF'
 </World>
 EOF
 
-# Prints a bitmap's depths (first byte of each pixel >> 3) as one line of
-# space-separated values per row, top row first. Reads the header itself, so
-# it needs nothing beyond od and awk.
-bmp_depths() {
-  local file=$1 offset width height bpp rowBytes
-  offset=$(od -An -tu4 -j10 -N4 "$file" | tr -d ' ')
-  width=$(od -An -td4 -j18 -N4 "$file" | tr -d ' ')
-  height=$(od -An -td4 -j22 -N4 "$file" | tr -d ' ')
-  bpp=$(od -An -tu2 -j28 -N2 "$file" | tr -d ' ')
-  rowBytes=$(( (width * bpp + 31) / 32 * 4 ))
-  od -An -v -tu1 -j"$offset" -w"$rowBytes" "$file" |
-    awk -v w="$width" -v step=$((bpp / 8)) '
-      NF > 0 { line = ""; for (x = 0; x < w; x++) line = line (x ? " " : "") int($(x * step + 1) / 8); rows[n++] = line }
-      END { for (i = 0; i < n; i++) print rows[i] }' |
-    if [ "$height" -gt 0 ]; then tac; else cat; fi
-}
-
-# The non-zero depths as "x y depth" lines, row by row.
-nonzero() { awk '{ for (i = 1; i <= NF; i++) if ($i != 0) print i - 1, NR - 1, $i }'; }
-
-# Presses K and waits for a fresh screenshot; its depths go to $logs/depths
-# and the non-zero ones to $logs/got.
-take_screenshot() {
-  rm -f "$work/screenshot.bmp"
-  : >"$logs/got"
-  send_key "$window" k
-  if ! wait_until 10 test -s "$work/screenshot.bmp"; then
-    e2e_fail "no screenshot.bmp after K"
-    return 1
-  fi
-  bmp_depths "$work/screenshot.bmp" >"$logs/depths"
-  [ "$(wc -l <"$logs/depths")" -eq 480 ] || e2e_fail "screenshot has $(wc -l <"$logs/depths") rows"
-  [ "$(awk '{ print NF }' "$logs/depths" | sort -u)" = "640" ] || e2e_fail "screenshot rows are not 640 wide"
-  nonzero <"$logs/depths" >"$logs/got"
-}
-
 xvfb_start
 e2e_start_app "$work" "$logs/out" "$logs/err" "$program"
 if ! window=$(wait_for_window "Tolvane Engine Demo - By Harwick - FPS: " 30); then

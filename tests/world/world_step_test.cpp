@@ -9,6 +9,7 @@
 
 #include "depth/depth_file.hpp"
 #include "world/world.hpp"
+#include "world/world_file.hpp"
 #include "world/world_step.hpp"
 #include "world_fixture.hpp"
 
@@ -25,9 +26,9 @@ protected:
         worldLoaded = false;
     }
     // Runs one step and returns what it printed on stderr.
-    std::string step(float dt = 0.0f, bool saveScreenshot = false) {
+    std::string step(float dt = 0.0f, bool saveScreenshot = false, const char* worldFile = "world.xml") {
         ::testing::internal::CaptureStderr();
-        stepWorld(*target, dt, saveScreenshot);
+        stepWorld(*target, dt, saveScreenshot, worldFile);
         return ::testing::internal::GetCapturedStderr();
     }
     ScratchFolder folder;
@@ -123,6 +124,54 @@ TEST_F(Step, ScreenshotSavedOnlyWhenAskedWithTheDrawnDepths) {
 
     std::filesystem::create_directory("screenshot.bmp");  // no file can take its place
     EXPECT_EQ(step(0.0f, true), "screenshot.bmp: could not be written\n");
+}
+
+TEST(WorldPath, ImageFilesAreFoundFromTheDescriptionsFolder) {
+    struct Case {
+        const char* worldFile;
+        const char* file;
+        const char* opened;
+    };
+    const Case cases[] = {
+        {"world.xml", "s.txt", "s.txt"},
+        {"world.xml", "art/s.txt", "art/s.txt"},
+        {"w/world.xml", "s.txt", "w/s.txt"},
+        {"w/world.xml", "../s.txt", "w/../s.txt"},
+        {"/a/b/lake.xml", "s.txt", "/a/b/s.txt"},
+        {"/lake.xml", "s.txt", "/s.txt"},
+        {"w/world.xml", "/abs/s.txt", "/abs/s.txt"},
+        {"w/world.xml", "", ""},
+        {"w/", "s.txt", "w/s.txt"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(worldRelativePath(c.worldFile, c.file), c.opened) << c.worldFile << " " << c.file;
+    }
+}
+
+TEST_F(Step, WorldFromAnotherFolderReadsItsImagesThereAndSavesHere) {
+    std::filesystem::create_directories("w/deeper");
+    writeFlatDepthText("w/s.txt", 4, 4, '5');
+    writeFlatDepthText("s.txt", 4, 4, '9');  // the working folder's own file is not the one meant
+    writeFlatDepthText("abs.txt", 2, 2, 'A');
+    const std::string absolute = (std::filesystem::current_path() / "abs.txt").string();
+    writeFile("w/lake.xml",
+              "<World><image type=\"scene\" name=\"s\" file=\"s.txt\" />"
+              "<image type=\"scene\" name=\"a\" file=\"" + absolute + "\" />"
+              "<image type=\"scene\" name=\"m\" file=\"deeper/m.txt\" />"
+              "<element type=\"scene\" imagename=\"s\" x=\"2\" y=\"3\" />"
+              "<element type=\"scene\" imagename=\"a\" x=\"20\" y=\"0\" /></World>");
+    const std::string err = step(0.0f, true, "w/lake.xml");
+    EXPECT_EQ(err.rfind("w/lake.xml: image 3 \"m\": cannot read \"w/deeper/m.txt\"", 0), 0u) << err;
+    EXPECT_EQ(err.find('\n'), err.size() - 1) << err;
+    EXPECT_EQ(at(*target, 2, 3), 5);
+    EXPECT_EQ(at(*target, 20, 0), 11);
+    EXPECT_TRUE(std::filesystem::exists("screenshot.bmp"));
+    EXPECT_FALSE(std::filesystem::exists("w/screenshot.bmp"));
+}
+
+TEST_F(Step, UnreadableDescriptionElsewhereIsNamedAsGiven) {
+    EXPECT_EQ(step(0.0f, false, "nowhere/lake.xml"), "nowhere/lake.xml: cannot be read; the world is empty\n");
+    EXPECT_TRUE(allZero(*target));
 }
 
 }  // namespace

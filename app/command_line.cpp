@@ -1,0 +1,154 @@
+#include "app/command_line.hpp"
+
+#include <ostream>
+#include <string_view>
+#include <utility>
+
+#include "display/display.hpp"
+
+#ifndef TOLVANE_VERSION
+#define TOLVANE_VERSION "unknown"
+#endif
+
+namespace {
+
+bool endsWith(std::string_view text, std::string_view end) {
+    return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
+}
+
+// A plain decimal from `low` to `high`: no sign, no spaces, no fraction, so
+// a typo is told rather than half-read.
+bool readWholeNumber(std::string_view text, int low, int high, int& value) {
+    if (text.empty() || text.size() > 9) return false;
+    int result = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return false;
+        result = result * 10 + (c - '0');
+    }
+    if (result < low || result > high) return false;
+    value = result;
+    return true;
+}
+
+CommandLine failure(std::string why) {
+    CommandLine command;
+    command.mode = RunMode::Error;
+    command.error = std::move(why);
+    return command;
+}
+
+}  // namespace
+
+CommandLine parseCommandLine(int argc, const char* const* argv) {
+    CommandLine command;
+    if (argc >= 2 && std::string_view(argv[1]) == "--render") {
+        command.mode = RunMode::Render;
+        command.firstRenderArgument = 2;
+        return command;
+    }
+    struct NumberOption {
+        std::string_view name;
+        int low;
+        int high;
+        int* value;
+    };
+    const NumberOption numberOptions[] = {
+        {"--scale", 1, kMaxWindowScale, &command.scale},
+        {"--max-fps", 1, kMaxFramesPerSecondCap, &command.maxFps},
+    };
+    int files = 0;
+    bool worldGiven = false;
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        if (!optionsEnded && !argument.empty() && argument[0] == '-') {
+            if (argument == "--") {
+                optionsEnded = true;
+                continue;
+            }
+            if (argument == "-h" || argument == "--help") {
+                command.mode = RunMode::Help;
+                return command;
+            }
+            if (argument == "--version") {
+                command.mode = RunMode::Version;
+                return command;
+            }
+            if (argument == "--render") {
+                return failure("--render must be the first argument");
+            }
+            const NumberOption* option = nullptr;
+            for (const NumberOption& candidate : numberOptions) {
+                if (argument == candidate.name) option = &candidate;
+            }
+            if (option == nullptr) {
+                return failure("unknown option " + std::string(argument));
+            }
+            const std::string range =
+                "a whole number from " + std::to_string(option->low) + " to " + std::to_string(option->high);
+            if (i + 1 >= argc) {
+                return failure(std::string(argument) + " needs " + range);
+            }
+            ++i;
+            if (!readWholeNumber(argv[i], option->low, option->high, *option->value)) {
+                return failure(std::string(argument) + " needs " + range + ", not \"" + argv[i] + "\"");
+            }
+            continue;
+        }
+        if (endsWith(argument, ".xml")) {
+            if (worldGiven) return failure("two worlds given: " + command.worldFile + " and " + std::string(argument));
+            command.worldFile = argument;
+            worldGiven = true;
+            continue;
+        }
+        ++files;
+        command.convertFile = argument;
+    }
+    // Exactly one file, and nothing else but options, converts; the demo
+    // does not show with a conversion.
+    if (files == 1 && !worldGiven) {
+        command.mode = RunMode::Convert;
+    } else {
+        command.convertFile.clear();
+    }
+    return command;
+}
+
+void printUsage(std::ostream& out) {
+    out << "Usage:\n"
+           "  tolvane [--scale K] [--max-fps N] [WORLD.xml]\n"
+           "      run the demo on WORLD.xml (default: world.xml in the working folder);\n"
+           "      its images are read from the world file's folder\n"
+           "  tolvane FILE\n"
+           "      convert a depth file beside itself: .bmp to .schm and .scmhm,\n"
+           "      .txt to .schm, .schm or .scmhm to .bmp\n"
+           "  tolvane --render OUT [--world FILE] [--view stereo|depth] [--camera X Y] [--time T] [--frames N] "
+           "[--fps F] [--seed S] [--cross-eyed] [--pattern-width P] [--grey-dots] [--echo-free]\n"
+           "      render frames to PNG or BMP files without a window\n"
+           "  tolvane -h | --help      show this help\n"
+           "  tolvane --version        show the version\n"
+           "\n"
+           "Options:\n"
+           "  --scale K      enlarge the window K times, 1 to 8 (1 is 640 x 480;\n"
+           "                 default: the largest that fits the desktop)\n"
+           "  --max-fps N    draw at most N frames a second, 1 to 1000 (default: no cap)\n"
+           "  --             end of options: the next arguments are file names\n"
+           "\n"
+           "Keys:\n"
+           "  S      depth view / stereogram\n"
+           "  R      freeze / renew the random dots every frame\n"
+           "  C      random colours (new ones on every press)\n"
+           "  G      grey ramp\n"
+           "  P      pause / resume time\n"
+           "  K      save the depth map as screenshot.bmp in the working folder\n"
+           "  Q      echo-free stereogram on / off\n"
+           "  X      cross-eyed viewing on / off\n"
+           "  [ ]    narrower / wider pattern\n"
+           "  B      grey dots on / off\n"
+           "  Esc    quit\n"
+           "  Drag with any mouse button to scroll the world.\n"
+           "\n"
+           "Environment: SDL_VIDEODRIVER=dummy runs without a window.\n";
+}
+
+void printVersion(std::ostream& out) { out << "Tolvane " << TOLVANE_VERSION << "\n"; }

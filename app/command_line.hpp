@@ -1,0 +1,41 @@
+#pragma once
+// The command line: what to run and with which options.
+
+#include <iosfwd>
+#include <string>
+
+enum class RunMode {
+    Demo,     // the interactive demo on `worldFile`
+    Convert,  // convert `convertFile` and exit
+    Render,   // headless frames; the arguments from `firstRenderArgument` on are the renderer's
+    Help,     // usage on standard output, status 0
+    Version,  // name and version on standard output, status 0
+    Error,    // `error` and the usage on standard error, status 2
+};
+
+// Highest --max-fps: beyond it a cap would not be felt.
+inline constexpr int kMaxFramesPerSecondCap = 1000;
+
+struct CommandLine {
+    RunMode mode = RunMode::Demo;
+    std::string worldFile = "world.xml";
+    std::string convertFile;
+    int scale = 0;   // window enlargement; 0: the largest that fits the desktop
+    int maxFps = 0;  // frames per second at most; 0: uncapped
+    int firstRenderArgument = 0;
+    std::string error;  // one line without its end, for RunMode::Error
+};
+
+// Reads argv[1..argc-1]. Options come in any order and take their value as
+// the next argument. A lone argument that is neither an option nor a ".xml"
+// name is a depth file to convert; a name ending in ".xml" is the world;
+// other stray arguments are ignored, so two or more file names still run
+// the demo. "--" ends the options. "--render" as the first argument hands
+// everything after it to the renderer untouched.
+CommandLine parseCommandLine(int argc, const char* const* argv);
+
+// Modes, options and keys, for -h and for a bad command line.
+void printUsage(std::ostream& out);
+
+// "Tolvane" and the version the build was configured with.
+void printVersion(std::ostream& out);

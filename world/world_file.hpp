@@ -1,0 +1,19 @@
+#pragma once
+// Reading a world description from a file, wherever it lies.
+
+#include <string>
+
+#include "world/world.hpp"
+
+// Reads the description `worldFile` and builds `world` from its "World"
+// element. Image files named with a relative "file" are opened from the
+// folder of `worldFile`, so a world can be started from any working folder;
+// with a bare name such as "world.xml" that is the working folder. What
+// cannot be shown as written goes to `problems`, one line each, without the
+// file's name.
+void loadWorld(World& world, const char* worldFile, WorldProblems& problems);
+
+// Where an image file named `file` in the description `worldFile` is opened:
+// a relative name joined to the description's folder; an absolute or empty
+// one as it stands.
+std::string worldRelativePath(const char* worldFile, const char* file);
