@@ -122,11 +122,13 @@ std::uint8_t bandOfRow(std::int32_t row) {
 // row on a whole block hands the rest to `Narrower`, unless it can load and
 // store part of itself (`kPartial`).
 //
-// The AVX forms carry their target on each operation; the templates that use
-// them are always inlined into a wrapper compiled for that target and never
-// compiled on their own, so the default ABI for passing the wide registers
-// (about which GCC warns, at the end of the file, for the rest of it) is
-// never used.
+// The AVX forms carry their target on each operation, and the templates
+// built on them are inlined whole into a wrapper compiled for that target
+// (`flatten`); no template body is emitted on its own, so the default-target
+// ABI for wide registers, about which GCC warns while compiling them, is
+// never used. GCC gives that warning at the end of the file, hence it is
+// silenced from here on; the templates take registers by reference because
+// the note GCC adds about passing aligned arguments cannot be silenced.
 #pragma GCC diagnostic ignored "-Wpsabi"
 
 struct Bytes {
@@ -150,7 +152,8 @@ struct Bytes {
 // SSE2, which every x86-64 processor has.
 struct Sse2 {
     using Reg = __m128i;
-    using Narrower = Bytes;
+    struct Half;
+    using Narrower = Half;
     static constexpr std::int32_t kWidth = 16;
     static constexpr bool kPartial = false;
     static Reg load(const std::uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
@@ -162,6 +165,15 @@ struct Sse2 {
     static Reg min(Reg a, Reg b) { return _mm_min_epu8(a, b); }
     static Reg max(Reg a, Reg b) { return _mm_max_epu8(a, b); }
     static Reg keepWhereSet(Reg mask, Reg v) { return _mm_andnot_si128(_mm_cmpeq_epi8(mask, _mm_setzero_si128()), v); }
+};
+
+// The low 8 bytes of an SSE2 register: the last 8 to 15 pixels of a row
+// would otherwise take the one-byte form for most of them.
+struct Sse2::Half : Sse2 {
+    using Narrower = Bytes;
+    static constexpr std::int32_t kWidth = 8;
+    static Reg load(const std::uint8_t* p) { return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)); }
+    static void store(std::uint8_t* p, Reg r) { _mm_storel_epi64(reinterpret_cast<__m128i*>(p), r); }
 };
 
 #define TOLVANE_AVX2 __attribute__((target("avx2")))
@@ -307,21 +319,31 @@ struct BlitJob {
     SpriteOffset offset;
 };
 
-// The rows of a blit, one row call each; the band is looked up once per row
-// for the scene, once per blit for the sprite.
-template <class V>
-[[gnu::always_inline]] inline void blitRows(const BlitPlan& shared, BlitJob job) {
+// The rows of a blit, its kind fixed at compile time so that no row asks
+// again; the band is looked up once per row for the scene, once per blit for
+// the sprite.
+template <class V, bool kSprite, bool kLowered>
+[[gnu::always_inline]] inline void rowsOf(const BlitPlan& shared, SpriteOffset offset) {
     const BlitPlan plan = shared;  // kept in registers: row stores may alias a reference
     const std::uint8_t* from = plan.source;
     std::uint8_t* to = plan.target;
     for (std::int32_t i = 0; i < plan.height; ++i, from += plan.sourceStride, to += plan.targetStride) {
-        if (!job.sprite) {
-            sceneRow<V>(to, from, plan.width, bandOfRow(plan.firstRow + i));
-        } else if (job.offset.lower != 0) {
-            spriteRow<V, true>(to, from, plan.width, job.offset);
+        if constexpr (kSprite) {
+            spriteRow<V, kLowered>(to, from, plan.width, offset);
         } else {
-            spriteRow<V, false>(to, from, plan.width, job.offset);
+            sceneRow<V>(to, from, plan.width, bandOfRow(plan.firstRow + i));
         }
+    }
+}
+
+template <class V>
+[[gnu::always_inline]] inline void blitRows(const BlitPlan& plan, BlitJob job) {
+    if (!job.sprite) {
+        rowsOf<V, false, false>(plan, job.offset);
+    } else if (job.offset.lower != 0) {
+        rowsOf<V, true, true>(plan, job.offset);
+    } else {
+        rowsOf<V, true, false>(plan, job.offset);
     }
 }
 
