@@ -122,29 +122,26 @@ std::uint8_t bandOfRow(std::int32_t row) {
 // row on a whole block hands the rest to `Narrower`, unless it can load and
 // store part of itself (`kPartial`).
 //
-// The AVX forms carry their target on each operation, and the templates
-// built on them are inlined whole into a wrapper compiled for that target
-// (`flatten`); no template body is emitted on its own, so the default-target
-// ABI for wide registers, about which GCC warns while compiling them, is
-// never used. GCC gives that warning at the end of the file, hence it is
-// silenced from here on; the templates take registers by reference because
-// the note GCC adds about passing aligned arguments cannot be silenced.
-#pragma GCC diagnostic ignored "-Wpsabi"
-
+// Every operation works in place on a register passed by reference: the AVX
+// forms carry their target on each operation, while the templates built on
+// them have none of their own and are inlined whole into a wrapper compiled
+// for that target (`flatten`). A wide register passed or returned by value
+// in code without that target would change the calling convention, which
+// compilers warn about or refuse.
 struct Bytes {
     using Reg = std::uint8_t;
     static constexpr std::int32_t kWidth = 1;
     static constexpr bool kPartial = false;
-    static Reg load(const std::uint8_t* p) { return *p; }
-    static void store(std::uint8_t* p, Reg r) { *p = r; }
-    static Reg splat(std::uint8_t v) { return v; }
-    static Reg add(Reg a, Reg b) { return static_cast<Reg>(a + b); }
-    static Reg addSat(Reg a, Reg b) { return a > 255 - b ? Reg{255} : static_cast<Reg>(a + b); }
-    static Reg subSat(Reg a, Reg b) { return a > b ? static_cast<Reg>(a - b) : Reg{0}; }
-    static Reg min(Reg a, Reg b) { return a < b ? a : b; }
-    static Reg max(Reg a, Reg b) { return a > b ? a : b; }
-    // `v` where `mask` is not 0, else 0.
-    static Reg keepWhereSet(Reg mask, Reg v) { return mask != 0 ? v : Reg{0}; }
+    static void load(Reg& r, const std::uint8_t* p) { r = *p; }
+    static void store(std::uint8_t* p, const Reg& r) { *p = r; }
+    static void splat(Reg& r, std::uint8_t v) { r = v; }
+    static void add(Reg& r, const Reg& b) { r = static_cast<Reg>(r + b); }
+    static void addSat(Reg& r, const Reg& b) { r = r > 255 - b ? Reg{255} : static_cast<Reg>(r + b); }
+    static void subSat(Reg& r, const Reg& b) { r = r > b ? static_cast<Reg>(r - b) : Reg{0}; }
+    static void min(Reg& r, const Reg& b) { r = r < b ? r : b; }
+    static void max(Reg& r, const Reg& b) { r = r > b ? r : b; }
+    // Keeps `r` where `mask` is not 0, else makes it 0.
+    static void keepWhereSet(Reg& r, const Reg& mask) { r = mask != 0 ? r : Reg{0}; }
 };
 
 #if defined(TOLVANE_X86_BLITS)
@@ -156,15 +153,17 @@ struct Sse2 {
     using Narrower = Half;
     static constexpr std::int32_t kWidth = 16;
     static constexpr bool kPartial = false;
-    static Reg load(const std::uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
-    static void store(std::uint8_t* p, Reg r) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), r); }
-    static Reg splat(std::uint8_t v) { return _mm_set1_epi8(static_cast<char>(v)); }
-    static Reg add(Reg a, Reg b) { return _mm_add_epi8(a, b); }
-    static Reg addSat(Reg a, Reg b) { return _mm_adds_epu8(a, b); }
-    static Reg subSat(Reg a, Reg b) { return _mm_subs_epu8(a, b); }
-    static Reg min(Reg a, Reg b) { return _mm_min_epu8(a, b); }
-    static Reg max(Reg a, Reg b) { return _mm_max_epu8(a, b); }
-    static Reg keepWhereSet(Reg mask, Reg v) { return _mm_andnot_si128(_mm_cmpeq_epi8(mask, _mm_setzero_si128()), v); }
+    static void load(Reg& r, const std::uint8_t* p) { r = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+    static void store(std::uint8_t* p, const Reg& r) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), r); }
+    static void splat(Reg& r, std::uint8_t v) { r = _mm_set1_epi8(static_cast<char>(v)); }
+    static void add(Reg& r, const Reg& b) { r = _mm_add_epi8(r, b); }
+    static void addSat(Reg& r, const Reg& b) { r = _mm_adds_epu8(r, b); }
+    static void subSat(Reg& r, const Reg& b) { r = _mm_subs_epu8(r, b); }
+    static void min(Reg& r, const Reg& b) { r = _mm_min_epu8(r, b); }
+    static void max(Reg& r, const Reg& b) { r = _mm_max_epu8(r, b); }
+    static void keepWhereSet(Reg& r, const Reg& mask) {
+        r = _mm_andnot_si128(_mm_cmpeq_epi8(mask, _mm_setzero_si128()), r);
+    }
 };
 
 // The low 8 bytes of an SSE2 register: the last 8 to 15 pixels of a row
@@ -172,8 +171,8 @@ struct Sse2 {
 struct Sse2::Half : Sse2 {
     using Narrower = Bytes;
     static constexpr std::int32_t kWidth = 8;
-    static Reg load(const std::uint8_t* p) { return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)); }
-    static void store(std::uint8_t* p, Reg r) { _mm_storel_epi64(reinterpret_cast<__m128i*>(p), r); }
+    static void load(Reg& r, const std::uint8_t* p) { r = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)); }
+    static void store(std::uint8_t* p, const Reg& r) { _mm_storel_epi64(reinterpret_cast<__m128i*>(p), r); }
 };
 
 #define TOLVANE_AVX2 __attribute__((target("avx2")))
@@ -182,16 +181,20 @@ struct Avx2 {
     using Narrower = Sse2;
     static constexpr std::int32_t kWidth = 32;
     static constexpr bool kPartial = false;
-    TOLVANE_AVX2 static Reg load(const std::uint8_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
-    TOLVANE_AVX2 static void store(std::uint8_t* p, Reg r) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), r); }
-    TOLVANE_AVX2 static Reg splat(std::uint8_t v) { return _mm256_set1_epi8(static_cast<char>(v)); }
-    TOLVANE_AVX2 static Reg add(Reg a, Reg b) { return _mm256_add_epi8(a, b); }
-    TOLVANE_AVX2 static Reg addSat(Reg a, Reg b) { return _mm256_adds_epu8(a, b); }
-    TOLVANE_AVX2 static Reg subSat(Reg a, Reg b) { return _mm256_subs_epu8(a, b); }
-    TOLVANE_AVX2 static Reg min(Reg a, Reg b) { return _mm256_min_epu8(a, b); }
-    TOLVANE_AVX2 static Reg max(Reg a, Reg b) { return _mm256_max_epu8(a, b); }
-    TOLVANE_AVX2 static Reg keepWhereSet(Reg mask, Reg v) {
-        return _mm256_andnot_si256(_mm256_cmpeq_epi8(mask, _mm256_setzero_si256()), v);
+    TOLVANE_AVX2 static void load(Reg& r, const std::uint8_t* p) {
+        r = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    }
+    TOLVANE_AVX2 static void store(std::uint8_t* p, const Reg& r) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), r);
+    }
+    TOLVANE_AVX2 static void splat(Reg& r, std::uint8_t v) { r = _mm256_set1_epi8(static_cast<char>(v)); }
+    TOLVANE_AVX2 static void add(Reg& r, const Reg& b) { r = _mm256_add_epi8(r, b); }
+    TOLVANE_AVX2 static void addSat(Reg& r, const Reg& b) { r = _mm256_adds_epu8(r, b); }
+    TOLVANE_AVX2 static void subSat(Reg& r, const Reg& b) { r = _mm256_subs_epu8(r, b); }
+    TOLVANE_AVX2 static void min(Reg& r, const Reg& b) { r = _mm256_min_epu8(r, b); }
+    TOLVANE_AVX2 static void max(Reg& r, const Reg& b) { r = _mm256_max_epu8(r, b); }
+    TOLVANE_AVX2 static void keepWhereSet(Reg& r, const Reg& mask) {
+        r = _mm256_andnot_si256(_mm256_cmpeq_epi8(mask, _mm256_setzero_si256()), r);
     }
 };
 #undef TOLVANE_AVX2
@@ -204,27 +207,45 @@ struct Avx512 {
     using Part = __mmask64;
     static constexpr std::int32_t kWidth = 64;
     static constexpr bool kPartial = true;
-    TOLVANE_AVX512 static Reg load(const std::uint8_t* p) { return _mm512_loadu_si512(p); }
-    TOLVANE_AVX512 static void store(std::uint8_t* p, Reg r) { _mm512_storeu_si512(p, r); }
+    TOLVANE_AVX512 static void load(Reg& r, const std::uint8_t* p) { r = _mm512_loadu_si512(p); }
+    TOLVANE_AVX512 static void store(std::uint8_t* p, const Reg& r) { _mm512_storeu_si512(p, r); }
     // The first `count` bytes, 1 to 63.
     TOLVANE_AVX512 static Part part(std::int32_t count) {
         return _cvtu64_mask64(~std::uint64_t{0} >> (64 - static_cast<std::uint32_t>(count)));
     }
-    TOLVANE_AVX512 static Reg loadPart(const std::uint8_t* p, Part part) { return _mm512_maskz_loadu_epi8(part, p); }
-    TOLVANE_AVX512 static void storePart(std::uint8_t* p, Part part, Reg r) { _mm512_mask_storeu_epi8(p, part, r); }
-    TOLVANE_AVX512 static Reg splat(std::uint8_t v) { return _mm512_set1_epi8(static_cast<char>(v)); }
-    TOLVANE_AVX512 static Reg add(Reg a, Reg b) { return _mm512_add_epi8(a, b); }
-    TOLVANE_AVX512 static Reg addSat(Reg a, Reg b) { return _mm512_adds_epu8(a, b); }
-    TOLVANE_AVX512 static Reg subSat(Reg a, Reg b) { return _mm512_subs_epu8(a, b); }
-    TOLVANE_AVX512 static Reg min(Reg a, Reg b) { return _mm512_min_epu8(a, b); }
-    TOLVANE_AVX512 static Reg max(Reg a, Reg b) { return _mm512_max_epu8(a, b); }
-    TOLVANE_AVX512 static Reg keepWhereSet(Reg mask, Reg v) {
-        return _mm512_maskz_mov_epi8(_mm512_test_epi8_mask(mask, mask), v);
+    TOLVANE_AVX512 static void loadPart(Reg& r, const std::uint8_t* p, Part part) {
+        r = _mm512_maskz_loadu_epi8(part, p);
+    }
+    TOLVANE_AVX512 static void storePart(std::uint8_t* p, Part part, const Reg& r) {
+        _mm512_mask_storeu_epi8(p, part, r);
+    }
+    TOLVANE_AVX512 static void splat(Reg& r, std::uint8_t v) { r = _mm512_set1_epi8(static_cast<char>(v)); }
+    TOLVANE_AVX512 static void add(Reg& r, const Reg& b) { r = _mm512_add_epi8(r, b); }
+    TOLVANE_AVX512 static void addSat(Reg& r, const Reg& b) { r = _mm512_adds_epu8(r, b); }
+    TOLVANE_AVX512 static void subSat(Reg& r, const Reg& b) { r = _mm512_subs_epu8(r, b); }
+    TOLVANE_AVX512 static void min(Reg& r, const Reg& b) { r = _mm512_min_epu8(r, b); }
+    TOLVANE_AVX512 static void max(Reg& r, const Reg& b) { r = _mm512_max_epu8(r, b); }
+    TOLVANE_AVX512 static void keepWhereSet(Reg& r, const Reg& mask) {
+        r = _mm512_maskz_mov_epi8(_mm512_test_epi8_mask(mask, mask), r);
     }
 };
 #undef TOLVANE_AVX512
 
 #endif  // TOLVANE_X86_BLITS
+
+// The constants of a blit's formulas, splat once per row.
+template <class V>
+struct Splats {
+    typename V::Reg by;       // the scene's band + 128, or the sprite's offset
+    typename V::Reg bias;     // 128
+    typename V::Reg nearest;  // 31
+
+    [[gnu::always_inline]] explicit Splats(std::uint8_t value) {
+        V::splat(by, value);
+        V::splat(bias, 0x80);
+        V::splat(nearest, kNearest);
+    }
+};
 
 // A scene pixel is its stored value plus the band of its screen row, held
 // to 0..31. The stored value had the slope of its image row taken off at
@@ -234,13 +255,14 @@ struct Avx512 {
 // shows as 0, never wrapped round to the nearest depth.
 //
 // That is min(max(sum, 0), 31) on the signed sum, done with unsigned byte
-// operations: adding `band + 128` (`lifted`) instead of `band` maps the
-// signed sum -128..127 onto 0..255, and subtracting 128 with saturation
-// then floors it at 0.
+// operations: adding `band + 128` instead of `band` maps the signed sum
+// -128..127 onto 0..255, and subtracting 128 with saturation then floors it
+// at 0. `pixels` holds the source and becomes the result.
 template <class V>
-[[gnu::always_inline]] inline typename V::Reg scenePixels(const typename V::Reg& source,
-                                                          const typename V::Reg& lifted) {
-    return V::min(V::subSat(V::add(source, lifted), V::splat(0x80)), V::splat(kNearest));
+[[gnu::always_inline]] inline void scenePixels(typename V::Reg& pixels, const Splats<V>& k) {
+    V::add(pixels, k.by);
+    V::subSat(pixels, k.bias);
+    V::min(pixels, k.nearest);
 }
 
 // A sprite's depth offset, the band under its feet minus 2: -2 to 29.
@@ -260,14 +282,22 @@ SpriteOffset spriteOffset(std::uint8_t feetBand) {
 }
 
 // `kLowered` picks the subtraction at compile time, so that neither form
-// pays for the other in its loop.
+// pays for the other in its loop. `pixels` holds the source and becomes the
+// result.
 template <class V, bool kLowered>
-[[gnu::always_inline]] inline typename V::Reg spritePixels(const typename V::Reg& source,
-                                                           const typename V::Reg& target,
-                                                           const typename V::Reg& offset) {
-    const typename V::Reg moved = kLowered ? V::subSat(source, offset) : V::addSat(source, offset);
+[[gnu::always_inline]] inline void spritePixels(typename V::Reg& pixels, const typename V::Reg& target,
+                                                const Splats<V>& k) {
+    typename V::Reg moved = pixels;
+    if constexpr (kLowered) {
+        V::subSat(moved, k.by);
+    } else {
+        V::addSat(moved, k.by);
+    }
+    V::min(moved, k.nearest);
     // A transparent source pixel becomes 0, which never beats the target.
-    return V::max(V::keepWhereSet(source, V::min(moved, V::splat(kNearest))), target);
+    V::keepWhereSet(moved, pixels);
+    V::max(moved, target);
+    pixels = moved;
 }
 
 // One row of each blit: whole registers, then the end of the row. A row that
@@ -276,17 +306,22 @@ template <class V, bool kLowered>
 template <class V>
 [[gnu::always_inline]] inline void sceneRow(std::uint8_t* to, const std::uint8_t* from, std::int32_t width,
                                             std::uint8_t band) {
-    const typename V::Reg lifted = V::splat(static_cast<std::uint8_t>(band + 128));
+    const Splats<V> k(static_cast<std::uint8_t>(band + 128));
+    typename V::Reg pixels;
     std::int32_t j = 0;
     for (; j + V::kWidth <= width; j += V::kWidth) {
-        V::store(to + j, scenePixels<V>(V::load(from + j), lifted));
+        V::load(pixels, from + j);
+        scenePixels<V>(pixels, k);
+        V::store(to + j, pixels);
     }
     if (j == width) {
         return;
     }
     if constexpr (V::kPartial) {
         const auto part = V::part(width - j);
-        V::storePart(to + j, part, scenePixels<V>(V::loadPart(from + j, part), lifted));
+        V::loadPart(pixels, from + j, part);
+        scenePixels<V>(pixels, k);
+        V::storePart(to + j, part, pixels);
     } else if constexpr (V::kWidth > 1) {
         sceneRow<typename V::Narrower>(to + j, from + j, width - j, band);
     }
@@ -295,18 +330,25 @@ template <class V>
 template <class V, bool kLowered>
 [[gnu::always_inline]] inline void spriteRow(std::uint8_t* to, const std::uint8_t* from, std::int32_t width,
                                              SpriteOffset offset) {
-    const typename V::Reg by = V::splat(kLowered ? offset.lower : offset.raise);
+    const Splats<V> k(kLowered ? offset.lower : offset.raise);
+    typename V::Reg pixels;
+    typename V::Reg target;
     std::int32_t j = 0;
     for (; j + V::kWidth <= width; j += V::kWidth) {
-        V::store(to + j, spritePixels<V, kLowered>(V::load(from + j), V::load(to + j), by));
+        V::load(pixels, from + j);
+        V::load(target, to + j);
+        spritePixels<V, kLowered>(pixels, target, k);
+        V::store(to + j, pixels);
     }
     if (j == width) {
         return;
     }
     if constexpr (V::kPartial) {
         const auto part = V::part(width - j);
-        V::storePart(to + j, part,
-                     spritePixels<V, kLowered>(V::loadPart(from + j, part), V::loadPart(to + j, part), by));
+        V::loadPart(pixels, from + j, part);
+        V::loadPart(target, to + j, part);
+        spritePixels<V, kLowered>(pixels, target, k);
+        V::storePart(to + j, part, pixels);
     } else if constexpr (V::kWidth > 1) {
         spriteRow<typename V::Narrower, kLowered>(to + j, from + j, width - j, offset);
     }
