@@ -10,6 +10,7 @@
 #include <random>
 
 #include "bench/stereo_oracle.hpp"
+#include "depth/cpu_level_testing.hpp"
 #include "stereo/random.hpp"
 #include "stereo/stereogram.hpp"
 
@@ -72,24 +73,28 @@ void runTransform(benchmark::State& state, Transform transform) {
 void BM_StereoOracle(benchmark::State& state) { runTransform(state, oracleTransform); }
 BENCHMARK(BM_StereoOracle);
 
-void transformWith(benchmark::State& state, StereoKernel kernel) {
-    if (!selectStereoKernel(kernel)) {
-        state.SkipWithError("kernel not supported here");
+void transform(DepthMap& map, const DepthMap& pattern) { transformStereogram(map, pattern); }
+
+void BM_StereoTransform(benchmark::State& state) { runTransform(state, transform); }
+BENCHMARK(BM_StereoTransform);
+
+// The same on the kernels of one level.
+void transformAt(benchmark::State& state, CpuLevel level) {
+    const ForcedCpuLevel forced(level);
+    if (!forced.active()) {
+        state.SkipWithError("level not supported here");
         return;
     }
-    runTransform(state, [](DepthMap& map, const DepthMap& pattern) { transformStereogram(map, pattern); });
-    selectStereoKernel(StereoKernel::Best);
+    runTransform(state, transform);
 }
 
-void BM_StereoTransform(benchmark::State& state) { transformWith(state, StereoKernel::Best); }
-BENCHMARK(BM_StereoTransform);
-void BM_StereoTransformAvx512(benchmark::State& state) { transformWith(state, StereoKernel::Avx512); }
+void BM_StereoTransformAvx512(benchmark::State& state) { transformAt(state, CpuLevel::Avx512); }
 BENCHMARK(BM_StereoTransformAvx512);
-void BM_StereoTransformAvx2(benchmark::State& state) { transformWith(state, StereoKernel::Avx2); }
+void BM_StereoTransformAvx2(benchmark::State& state) { transformAt(state, CpuLevel::Avx2); }
 BENCHMARK(BM_StereoTransformAvx2);
-void BM_StereoTransformSsse3(benchmark::State& state) { transformWith(state, StereoKernel::Ssse3); }
+void BM_StereoTransformSsse3(benchmark::State& state) { transformAt(state, CpuLevel::Ssse3); }
 BENCHMARK(BM_StereoTransformSsse3);
-void BM_StereoTransformScalar(benchmark::State& state) { transformWith(state, StereoKernel::Scalar); }
+void BM_StereoTransformScalar(benchmark::State& state) { transformAt(state, CpuLevel::Scalar); }
 BENCHMARK(BM_StereoTransformScalar);
 
 // 7,680 random draws: what PatternEveryFrame costs per frame.
