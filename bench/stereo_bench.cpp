@@ -121,3 +121,16 @@ void BM_DepthReadWritePass(benchmark::State& state) {
 BENCHMARK(BM_DepthReadWritePass);
 
 }  // namespace
+
+#include "stereo/echo_free.hpp"
+
+namespace {
+
+// The echo-free transform on BM_StereoOracle's frame: the figure to hold
+// within twice the oracle's.
+void BM_StereoEchoFree(benchmark::State& state) {
+    runTransform(state, [](DepthMap& map, const DepthMap& pattern) { transformStereogramEchoFree(map, pattern); });
+}
+BENCHMARK(BM_StereoEchoFree);
+
+}  // namespace
