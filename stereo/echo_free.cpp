@@ -100,7 +100,7 @@ bool prepareScratch(std::int32_t width, std::int32_t period) {
     return true;
 }
 
-// The vector passes use GCC's vector extension, so that one loop serves
+// The sight-line pass uses GCC's vector extension, so that one loop serves
 // every target; the clones pick the widest registers the processor has.
 using Bytes32 = std::uint8_t __attribute__((vector_size(32)));
 
