@@ -108,18 +108,18 @@ void BM_PatternRenewal(benchmark::State& state) {
 }
 BENCHMARK(BM_PatternRenewal);
 
-void renewalWith(benchmark::State& state, RandomKernel kernel) {
-    if (!selectRandomKernel(kernel)) {
-        state.SkipWithError("kernel not supported here");
+void renewalWith(benchmark::State& state, CpuLevel level) {
+    const ForcedCpuLevel forced(level);
+    if (!forced.active()) {
+        state.SkipWithError("level not supported here");
         return;
     }
     BM_PatternRenewal(state);
-    selectRandomKernel(RandomKernel::Best);
 }
 
-void BM_PatternRenewalAvx512(benchmark::State& state) { renewalWith(state, RandomKernel::Avx512); }
+void BM_PatternRenewalAvx512(benchmark::State& state) { renewalWith(state, CpuLevel::Avx512); }
 BENCHMARK(BM_PatternRenewalAvx512);
-void BM_PatternRenewalScalar(benchmark::State& state) { renewalWith(state, RandomKernel::Scalar); }
+void BM_PatternRenewalScalar(benchmark::State& state) { renewalWith(state, CpuLevel::Scalar); }
 BENCHMARK(BM_PatternRenewalScalar);
 
 // The same draws from the C library's rand(), which takes a lock per call.
