@@ -13,14 +13,27 @@
 #include <vector>
 
 #include "depth/depth_map.hpp"
+#include "depth/depth_status.hpp"
+#include "depth/file_io.hpp"
 
-DepthMapPtr loadBitmapDepthMap(const char* fileName, std::string* why = nullptr);
-DepthMapPtr decodeBitmapDepthMap(std::span<const std::uint8_t> bytes, std::string* why = nullptr);
+DepthResult loadBitmapDepthMap(const char* fileName);
+DepthResult decodeBitmapDepthMap(std::span<const std::uint8_t> bytes);
+// Width and height from the first bytes of a bitmap file, checked as the
+// reader checks them.
+DepthResult peekBitmapSize(std::span<const std::uint8_t> header, std::int64_t& width,
+                           std::int64_t& height);
+
+// Widest map a bitmap can be written from: SDL keeps a surface's row pitch
+// in 16 bits, and each pixel takes four bytes.
+inline constexpr std::int32_t kWidestBitmapMap = 65535 / 4;
 
 // Writes a 32-bit grey bitmap (depth << 3 in every byte) through a temporary
-// file renamed over the target; false when anything failed, and then any
-// earlier file of that name is untouched.
-bool saveDepthMapBitmap(const DepthMap& map, const char* fileName, std::string* why = nullptr);
+// file renamed over the target; on failure any earlier file of that name is
+// untouched. SDL writes straight into the temporary, so nothing beyond the
+// map and SDL's surface is held in memory.
+DepthOutcome saveDepthMapBitmap(const DepthMap& map, const char* fileName);
+// Writes the bitmap into `file`, opened but not yet finished; the caller
+// finishes and commits it.
+DepthOutcome writeDepthMapBitmap(const DepthMap& map, StagedFile& file);
 // The bitmap file's bytes, as SDL writes them.
-bool encodeDepthMapBitmap(const DepthMap& map, std::vector<std::uint8_t>& bytes,
-                          std::string* why = nullptr);
+DepthOutcome encodeDepthMapBitmap(const DepthMap& map, std::vector<std::uint8_t>& bytes);

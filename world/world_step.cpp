@@ -40,8 +40,8 @@ void stepWorld(DepthMap& target) {
     theWorld.draw(target);
     if (screenshotRequested) {
         screenshotRequested = false;
-        if (!saveDepthMapBitmap(target, "screenshot.bmp")) {
-            std::fprintf(stderr, "screenshot.bmp: could not be written\n");
+        if (const DepthOutcome saved = saveDepthMapBitmap(target, "screenshot.bmp"); !saved) {
+            std::fprintf(stderr, "screenshot.bmp: could not be written: %s\n", saved.detail.c_str());
         }
     }
 }

@@ -118,7 +118,7 @@ TEST_F(Step, ScreenshotSavedOncePerRequestWithTheDrawnDepths) {
     step();
     EXPECT_FALSE(screenshotRequested);
     ASSERT_TRUE(std::filesystem::exists("screenshot.bmp"));
-    DepthMapPtr saved = loadDepthMap("screenshot.bmp");
+    DepthMapPtr saved = loadDepthMap("screenshot.bmp").map;
     ASSERT_TRUE(saved);
     ASSERT_EQ(saved->area.w, 64);
     ASSERT_EQ(saved->area.h, 48);
