@@ -3,6 +3,7 @@
 #include <SDL.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -95,7 +96,7 @@ DepthResult readHeader(std::span<const std::uint8_t> bytes, BitmapHeader& header
 // single pixel, so the header is checked here first: the sides against the
 // map limit, and, for uncompressed pixels, the file against the bytes those
 // sides need.
-DepthResult checkHeader(std::span<const std::uint8_t> bytes) {
+DepthResult checkHeader(std::span<const std::uint8_t> bytes, std::uint64_t fileSize) {
     constexpr std::uint32_t kRgb = 0;
     constexpr std::uint32_t kBitFields = 3;
     BitmapHeader header;
@@ -105,14 +106,17 @@ DepthResult checkHeader(std::span<const std::uint8_t> bytes) {
     if (header.compression != kRgb && header.compression != kBitFields) return {};
     const std::uint64_t stride = (std::uint64_t(header.width) * header.bitsPerPixel + 31) / 32 * 4;
     const std::uint64_t needed = header.dataOffset + stride * std::uint64_t(header.height);
-    if (bytes.size() < needed) {
+    if (fileSize < needed) {
         return depthFailure(DepthStatus::BadData, "bitmap file is shorter than its pixel data");
     }
     return {};
 }
 
-// Fills a 32-bit surface of the map's size, grey: depth << 3 in all four
-// bytes of each pixel, whatever the channel order.
+// A grey surface of the map's size: depth << 3 (wrapping) in every colour
+// byte. SDL writes a 32-bit surface without alpha as a 24-bit bitmap,
+// converting it through a second surface first; a 24-bit surface gives the
+// very same file without that copy, so a conversion holds no more than the
+// map and this one surface.
 DepthOutcome makeGreySurface(const DepthMap& map, SurfacePtr& surface) {
     const std::int32_t width = std::max(map.area.w, 0);
     const std::int32_t height = std::max(map.area.h, 0);
@@ -121,7 +125,7 @@ DepthOutcome makeGreySurface(const DepthMap& map, SurfacePtr& surface) {
                              "map is " + std::to_string(width) + " pixels wide; SDL writes bitmaps "
                              "at most " + std::to_string(kWidestBitmapMap) + " pixels wide");
     }
-    surface.reset(SDL_CreateRGBSurface(0, width, height, 32, 0, 0, 0, 0));
+    surface.reset(SDL_CreateRGBSurface(0, width, height, 24, 0xFF0000, 0x00FF00, 0x0000FF, 0));
     if (!surface) return failedOutcome(DepthStatus::OutOfMemory, sdlReason("cannot create bitmap surface"));
     const SurfaceLock lock(surface.get());
     if (!lock.locked()) return failedOutcome(DepthStatus::CannotWrite, sdlReason("cannot lock bitmap surface"));
@@ -130,8 +134,10 @@ DepthOutcome makeGreySurface(const DepthMap& map, SurfacePtr& surface) {
         const std::uint8_t* row = pixelAddress(map, 0, y);
         std::uint8_t* target = pixels + std::size_t(y) * std::size_t(surface->pitch);
         for (std::int32_t x = 0; x < width; ++x) {
-            const std::uint32_t grey = std::uint8_t(row[x] << 3) * 0x01010101u;
-            std::memcpy(target + 4 * std::size_t(x), &grey, 4);
+            const std::uint8_t grey = std::uint8_t(row[x] << 3);
+            target[3 * std::size_t(x)] = grey;
+            target[3 * std::size_t(x) + 1] = grey;
+            target[3 * std::size_t(x) + 2] = grey;
         }
     }
     return {};
@@ -150,13 +156,11 @@ DepthResult peekBitmapSize(std::span<const std::uint8_t> header, std::int64_t& w
     return read;
 }
 
-DepthResult decodeBitmapDepthMap(std::span<const std::uint8_t> bytes) {
-    if (bytes.empty()) return depthFailure(DepthStatus::Undecodable, "cannot decode bitmap: the file is empty");
-    if (DepthResult header = checkHeader(bytes); !header) return header;
-    if (bytes.size() > std::size_t(INT_MAX)) return depthFailure(DepthStatus::TooLarge, "bitmap is too large");
-    SDL_RWops* stream = SDL_RWFromConstMem(bytes.data(), static_cast<int>(bytes.size()));
-    if (stream == nullptr) return depthFailure(DepthStatus::CannotRead, sdlReason("cannot read bitmap"));
-    const SurfacePtr surface(SDL_LoadBMP_RW(stream, 1));  // SDL closes the stream
+namespace {
+
+// The map from a stream SDL decodes (and closes).
+DepthResult decodeStream(SDL_RWops* stream) {
+    const SurfacePtr surface(SDL_LoadBMP_RW(stream, 1));
     if (!surface) return depthFailure(DepthStatus::Undecodable, sdlReason("cannot decode bitmap"));
     const SurfaceLock lock(surface.get());
     if (!lock.locked()) return depthFailure(DepthStatus::Undecodable, sdlReason("cannot lock bitmap surface"));
@@ -181,9 +185,53 @@ DepthResult decodeBitmapDepthMap(std::span<const std::uint8_t> bytes) {
     return result;
 }
 
+}  // namespace
+
+DepthResult decodeBitmapDepthMap(std::span<const std::uint8_t> bytes) {
+    if (bytes.empty()) return depthFailure(DepthStatus::Undecodable, "cannot decode bitmap: the file is empty");
+    if (DepthResult header = checkHeader(bytes, bytes.size()); !header) return header;
+    if (bytes.size() > std::size_t(INT_MAX)) return depthFailure(DepthStatus::TooLarge, "bitmap is too large");
+    SDL_RWops* stream = SDL_RWFromConstMem(bytes.data(), static_cast<int>(bytes.size()));
+    if (stream == nullptr) return depthFailure(DepthStatus::CannotRead, sdlReason("cannot read bitmap"));
+    return decodeStream(stream);
+}
+
 DepthResult loadBitmapDepthMap(const char* fileName) {
-    const FileBytes file = readFileBytes(fileName, kLargestBitmapFile);
-    return file ? decodeBitmapDepthMap(file.bytes) : fileReadFailure(file);
+    InputFile input;
+    std::string detail;
+    if (const FileReadStatus opened = input.open(fileName, detail); opened != FileReadStatus::Ok) {
+        FileBytes failed;
+        failed.status = opened;
+        failed.detail = std::move(detail);
+        return fileReadFailure(failed);
+    }
+    // A pipe is read whole, as it cannot be read twice. A file is checked
+    // from its header and then decoded by SDL straight from the disk, so no
+    // copy of the file is held beside SDL's surface.
+    if (!input.regular()) {
+        const FileBytes file = readFileBytes(input, kLargestBitmapFile);
+        return file ? decodeBitmapDepthMap(file.bytes) : fileReadFailure(file);
+    }
+    if (input.size() == 0) return depthFailure(DepthStatus::Undecodable, "cannot decode bitmap: the file is empty");
+    if (input.size() > kLargestBitmapFile) {
+        return depthFailure(DepthStatus::TooLarge, "file is larger than " + std::to_string(kLargestBitmapFile) +
+                                                       " bytes, more than any depth map of its kind needs");
+    }
+    std::array<std::uint8_t, 4096> header{};
+    const ssize_t got = ::pread(input.descriptor(), header.data(), header.size(), 0);
+    if (got < 0) return depthFailure(DepthStatus::CannotRead, std::string("cannot read: ") + std::strerror(errno));
+    if (DepthResult checked = checkHeader(std::span(header.data(), std::size_t(got)), input.size()); !checked) {
+        return checked;
+    }
+    std::FILE* file = ::fdopen(input.descriptor(), "rb");
+    if (file == nullptr) return depthFailure(DepthStatus::CannotRead, std::string("cannot read: ") + std::strerror(errno));
+    input.release();  // the stdio stream owns it now
+    SDL_RWops* stream = SDL_RWFromFP(file, 1);
+    if (stream == nullptr) {
+        std::fclose(file);
+        return depthFailure(DepthStatus::CannotRead, sdlReason("cannot read bitmap"));
+    }
+    return decodeStream(stream);
 }
 
 DepthOutcome encodeDepthMapBitmap(const DepthMap& map, std::vector<std::uint8_t>& bytes) {

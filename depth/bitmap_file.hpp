@@ -5,7 +5,7 @@
 // Reading: pixel (x, y) is the first byte of the surface pixel >> 3, for any
 // bit depth SDL decodes: the palette index of an 8-bit bitmap, the blue
 // component of a 24- or 32-bit one. Rows are read at the surface's pitch.
-// Writing: a 32-bit grey surface with depth << 3 (wrapping) in every byte.
+// Writing: a 24-bit grey bitmap with depth << 3 (wrapping) in every byte.
 
 #include <cstdint>
 #include <span>
@@ -23,11 +23,10 @@ DepthResult decodeBitmapDepthMap(std::span<const std::uint8_t> bytes);
 DepthResult peekBitmapSize(std::span<const std::uint8_t> header, std::int64_t& width,
                            std::int64_t& height);
 
-// Widest map a bitmap can be written from: SDL keeps a surface's row pitch
-// in 16 bits, and each pixel takes four bytes.
-inline constexpr std::int32_t kWidestBitmapMap = 65535 / 4;
+// Widest map a bitmap can be written from: SDL makes no surface wider.
+inline constexpr std::int32_t kWidestBitmapMap = 16383;
 
-// Writes a 32-bit grey bitmap (depth << 3 in every byte) through a temporary
+// Writes a 24-bit grey bitmap (depth << 3 in every byte) through a temporary
 // file renamed over the target; on failure any earlier file of that name is
 // untouched. SDL writes straight into the temporary, so nothing beyond the
 // map and SDL's surface is held in memory.

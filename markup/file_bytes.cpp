@@ -12,20 +12,6 @@
 
 namespace {
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
 FileBytes failure(FileReadStatus status, std::string detail) {
     FileBytes result;
     result.status = status;
@@ -52,30 +38,57 @@ const char* fileKindName(unsigned mode) {
     }
 }
 
-FileBytes readFileBytes(const char* fileName, std::uint64_t maxBytes) {
-    if (fileName == nullptr) return failure(FileReadStatus::CannotOpen, "cannot open: no name given");
+InputFile::~InputFile() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+int InputFile::release() { return std::exchange(fd_, -1); }
+
+FileReadStatus InputFile::open(const char* fileName, std::string& detail) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    if (fileName == nullptr) {
+        detail = "cannot open: no name given";
+        return FileReadStatus::CannotOpen;
+    }
     // Opened without waiting, so that a pipe with no writer cannot hang the
     // open; reads wait again as usual, and such a pipe reads as empty.
-    const FileDescriptor fd(::open(fileName, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-    if (fd.get() < 0) {
-        return failure(FileReadStatus::CannotOpen, std::string("cannot open: ") + std::strerror(errno));
+    const int fd = ::open(fileName, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        detail = std::string("cannot open: ") + std::strerror(errno);
+        return FileReadStatus::CannotOpen;
     }
+    fd_ = fd;
     struct stat info {};
-    if (::fstat(fd.get(), &info) != 0) {
-        return failure(FileReadStatus::CannotRead, std::string("cannot read: ") + std::strerror(errno));
+    if (::fstat(fd, &info) != 0) {
+        detail = std::string("cannot read: ") + std::strerror(errno);
+        return FileReadStatus::CannotRead;
     }
     if (!S_ISREG(info.st_mode) && !S_ISFIFO(info.st_mode)) {
-        return failure(FileReadStatus::NotAFile,
-                       std::string("cannot read: it is ") + fileKindName(info.st_mode) +
-                           ", not a file");
+        detail = std::string("cannot read: it is ") + fileKindName(info.st_mode) + ", not a file";
+        return FileReadStatus::NotAFile;
     }
-    if (const int flags = ::fcntl(fd.get(), F_GETFL); flags >= 0) {
-        ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
+    if (const int flags = ::fcntl(fd, F_GETFL); flags >= 0) {
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     }
+    regular_ = S_ISREG(info.st_mode);
+    size_ = regular_ && info.st_size > 0 ? std::uint64_t(info.st_size) : 0;
+    return FileReadStatus::Ok;
+}
+
+FileBytes readFileBytes(const char* fileName, std::uint64_t maxBytes) {
+    InputFile fd;
+    std::string detail;
+    if (const FileReadStatus opened = fd.open(fileName, detail); opened != FileReadStatus::Ok) {
+        return failure(opened, std::move(detail));
+    }
+    return readFileBytes(fd, maxBytes);
+}
+
+FileBytes readFileBytes(const InputFile& fd, std::uint64_t maxBytes) {
     // The size is only a hint for the first allocation: the file may change
     // while it is read, and pipes have none. The cap bounds it either way.
-    const std::uint64_t expected =
-        S_ISREG(info.st_mode) && info.st_size > 0 ? std::uint64_t(info.st_size) : 0;
+    const std::uint64_t expected = fd.size();
     if (expected > maxBytes) return failure(FileReadStatus::TooLarge, tooLarge(maxBytes));
     FileBytes result;
     std::vector<std::uint8_t>& bytes = result.bytes;
@@ -88,7 +101,7 @@ FileBytes readFileBytes(const char* fileName, std::uint64_t maxBytes) {
                 bytes.resize(static_cast<std::size_t>(
                     std::min<std::uint64_t>(2 * std::uint64_t(filled) + 4096, maxBytes + 1)));
             }
-            const ssize_t got = ::read(fd.get(), bytes.data() + filled, bytes.size() - filled);
+            const ssize_t got = ::read(fd.descriptor(), bytes.data() + filled, bytes.size() - filled);
             if (got < 0) {
                 if (errno == EINTR) continue;
                 return failure(FileReadStatus::CannotRead,

@@ -32,6 +32,33 @@ struct FileBytes {
 // The whole file, refusing more than `maxBytes` bytes.
 FileBytes readFileBytes(const char* fileName, std::uint64_t maxBytes);
 
+// An input opened as readFileBytes opens it, for readers that stream from
+// it instead: a descriptor (closed with the object) in blocking mode.
+class InputFile {
+public:
+    InputFile() = default;
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+    ~InputFile();
+
+    // Ok, or the failure readFileBytes would give (CannotOpen, NotAFile,
+    // CannotRead) with its detail in `detail`.
+    FileReadStatus open(const char* fileName, std::string& detail);
+    int descriptor() const { return fd_; }
+    // Hands the descriptor over; the caller closes it.
+    int release();
+    bool regular() const { return regular_; }
+    std::uint64_t size() const { return size_; }  // 0 for a pipe
+
+private:
+    int fd_ = -1;
+    bool regular_ = false;
+    std::uint64_t size_ = 0;
+};
+
+// The rest of an opened input, as readFileBytes reads it.
+FileBytes readFileBytes(const InputFile& file, std::uint64_t maxBytes);
+
 // What kind of file system object a stat mode names, for messages: "a
 // directory", "a character device", ...
 const char* fileKindName(unsigned mode);

@@ -192,7 +192,7 @@ TEST(BitmapFileTest, FailedSaveKeepsTheEarlierFile) {
     EXPECT_EQ(saveDepthMapBitmap(*map, folder.file("no/such/folder/shot.bmp").c_str()).status,
               DepthStatus::CannotWrite);
     EXPECT_EQ(saveDepthMapBitmap(*map, (shot + "/inside.bmp").c_str()).status, DepthStatus::CannotWrite);
-    // SDL keeps a surface's row pitch in 16 bits: the one side limit left.
+    // SDL makes no surface wider than 16383 pixels: the one side limit left.
     const DepthMapPtr wide = createDepthMap(kWidestBitmapMap + 1, 1);
     EXPECT_EQ(saveDepthMapBitmap(*wide, shot.c_str()).status, DepthStatus::TooLargeToWrite);
     const DepthMapPtr widest = createDepthMap(kWidestBitmapMap, 1);
