@@ -120,10 +120,11 @@ DepthResult checkHeader(std::span<const std::uint8_t> bytes, std::uint64_t fileS
 DepthOutcome makeGreySurface(const DepthMap& map, SurfacePtr& surface) {
     const std::int32_t width = std::max(map.area.w, 0);
     const std::int32_t height = std::max(map.area.h, 0);
-    if (width > kWidestBitmapMap) {
+    if (width > kWidestBitmapMap || height > kTallestBitmapMap) {
         return failedOutcome(DepthStatus::TooLargeToWrite,
-                             "map is " + std::to_string(width) + " pixels wide; SDL writes bitmaps "
-                             "at most " + std::to_string(kWidestBitmapMap) + " pixels wide");
+                             "map is " + std::to_string(width) + " x " + std::to_string(height) +
+                                 "; SDL writes bitmaps at most " + std::to_string(kWidestBitmapMap) +
+                                 " pixels wide and " + std::to_string(kTallestBitmapMap) + " tall");
     }
     surface.reset(SDL_CreateRGBSurface(0, width, height, 24, 0xFF0000, 0x00FF00, 0x0000FF, 0));
     if (!surface) return failedOutcome(DepthStatus::OutOfMemory, sdlReason("cannot create bitmap surface"));
@@ -135,9 +136,10 @@ DepthOutcome makeGreySurface(const DepthMap& map, SurfacePtr& surface) {
         std::uint8_t* target = pixels + std::size_t(y) * std::size_t(surface->pitch);
         for (std::int32_t x = 0; x < width; ++x) {
             const std::uint8_t grey = std::uint8_t(row[x] << 3);
-            target[3 * std::size_t(x)] = grey;
-            target[3 * std::size_t(x) + 1] = grey;
-            target[3 * std::size_t(x) + 2] = grey;
+            std::uint8_t* pixel = target + 3 * std::size_t(x);
+            pixel[0] = grey;
+            pixel[1] = grey;
+            pixel[2] = grey;
         }
     }
     return {};

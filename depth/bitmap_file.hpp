@@ -23,8 +23,10 @@ DepthResult decodeBitmapDepthMap(std::span<const std::uint8_t> bytes);
 DepthResult peekBitmapSize(std::span<const std::uint8_t> header, std::int64_t& width,
                            std::int64_t& height);
 
-// Widest map a bitmap can be written from: SDL makes no surface wider.
+// Largest sides of a map a bitmap can be written from: SDL makes no
+// surface wider or taller.
 inline constexpr std::int32_t kWidestBitmapMap = 16383;
+inline constexpr std::int32_t kTallestBitmapMap = 65535;
 
 // Writes a 24-bit grey bitmap (depth << 3 in every byte) through a temporary
 // file renamed over the target; on failure any earlier file of that name is

@@ -129,11 +129,8 @@ DepthResult decodeTextDepthMap(std::span<const std::uint8_t> bytes) {
     const std::size_t rowBytes = std::size_t(width);
     for (std::int32_t y = 0; y < map.area.h; ++y) {
         // Past the end of the file every line is empty, so missing rows
-        // come out as 0 like the ends of short lines, all at once.
-        if (cursor.peek() < 0) {
-            std::memset(pixelAddress(map, 0, y), 0, rowBytes * std::size_t(map.area.h - y));
-            break;
-        }
+        // stay 0, as a new map starts, like the ends of short lines.
+        if (cursor.peek() < 0) break;
         const std::span<const std::uint8_t> line = readLine(cursor, limit);
         std::uint8_t* row = pixelAddress(map, 0, y);
         const std::size_t given = std::min(line.size(), rowBytes);

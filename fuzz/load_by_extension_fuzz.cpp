@@ -94,7 +94,8 @@ void checkConversion(const std::string& name, std::span<const std::uint8_t> byte
         FUZZ_CHECK(result.status == DepthStatus::UnknownExtension);
     } else if (!map) {
         FUZZ_CHECK(!result && !result.detail.empty());
-    } else if (extension != ".bmp" && extension != ".txt" && map->area.w > kWidestBitmapMap) {
+    } else if (extension != ".bmp" && extension != ".txt" &&
+               (map->area.w > kWidestBitmapMap || map->area.h > kTallestBitmapMap)) {
         // SDL makes no surface this wide, so no bitmap can be written; the
         // conversion must say so and leave nothing behind.
         FUZZ_CHECK(result.status == DepthStatus::TooLargeToWrite);

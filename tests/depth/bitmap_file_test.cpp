@@ -192,9 +192,12 @@ TEST(BitmapFileTest, FailedSaveKeepsTheEarlierFile) {
     EXPECT_EQ(saveDepthMapBitmap(*map, folder.file("no/such/folder/shot.bmp").c_str()).status,
               DepthStatus::CannotWrite);
     EXPECT_EQ(saveDepthMapBitmap(*map, (shot + "/inside.bmp").c_str()).status, DepthStatus::CannotWrite);
-    // SDL makes no surface wider than 16383 pixels: the one side limit left.
-    const DepthMapPtr wide = createDepthMap(kWidestBitmapMap + 1, 1);
-    EXPECT_EQ(saveDepthMapBitmap(*wide, shot.c_str()).status, DepthStatus::TooLargeToWrite);
+    // SDL makes no surface wider than 16383 or taller than 65535 pixels:
+    // the one side limit left.
+    for (const auto& [width, height] : {std::pair{kWidestBitmapMap + 1, 1}, std::pair{0, kTallestBitmapMap + 1}}) {
+        const DepthMapPtr large = createDepthMap(width, height);
+        EXPECT_EQ(saveDepthMapBitmap(*large, shot.c_str()).status, DepthStatus::TooLargeToWrite) << width;
+    }
     const DepthMapPtr widest = createDepthMap(kWidestBitmapMap, 1);
     EXPECT_TRUE(saveDepthMapBitmap(*widest, folder.file("widest.bmp").c_str()));
     EXPECT_EQ(readBytes(shot), kBitmap24);

@@ -128,6 +128,11 @@ TEST_F(Step, ScreenshotSavedOncePerRequestWithTheDrawnDepths) {
     std::filesystem::remove("screenshot.bmp");
     step();
     EXPECT_FALSE(std::filesystem::exists("screenshot.bmp"));
+
+    // A failed screenshot says why, on one line.
+    std::filesystem::create_directory("screenshot.bmp");
+    screenshotRequested = true;
+    EXPECT_EQ(step(), "screenshot.bmp: could not be written: cannot replace: it is a directory, not a regular file\n");
 }
 
 }  // namespace
