@@ -5,6 +5,7 @@
 // the caller knows; only a conversion's detail starts with the file's name.
 
 #include <string>
+#include <utility>
 
 #include "depth/depth_map.hpp"
 
