@@ -214,19 +214,24 @@ DepthResult loadBitmapDepthMap(const char* fileName) {
         const FileBytes file = readFileBytes(input, kLargestBitmapFile);
         return file ? decodeBitmapDepthMap(file.bytes) : fileReadFailure(file);
     }
-    if (input.size() == 0) return depthFailure(DepthStatus::Undecodable, "cannot decode bitmap: the file is empty");
+    const auto cannotRead = [] {
+        return depthFailure(DepthStatus::CannotRead, std::string("cannot read: ") + std::strerror(errno));
+    };
+    if (input.size() == 0) {
+        return depthFailure(DepthStatus::Undecodable, "cannot decode bitmap: the file is empty");
+    }
     if (input.size() > kLargestBitmapFile) {
         return depthFailure(DepthStatus::TooLarge, "file is larger than " + std::to_string(kLargestBitmapFile) +
                                                        " bytes, more than any depth map of its kind needs");
     }
     std::array<std::uint8_t, 4096> header{};
     const ssize_t got = ::pread(input.descriptor(), header.data(), header.size(), 0);
-    if (got < 0) return depthFailure(DepthStatus::CannotRead, std::string("cannot read: ") + std::strerror(errno));
+    if (got < 0) return cannotRead();
     if (DepthResult checked = checkHeader(std::span(header.data(), std::size_t(got)), input.size()); !checked) {
         return checked;
     }
     std::FILE* file = ::fdopen(input.descriptor(), "rb");
-    if (file == nullptr) return depthFailure(DepthStatus::CannotRead, std::string("cannot read: ") + std::strerror(errno));
+    if (file == nullptr) return cannotRead();
     input.release();  // the stdio stream owns it now
     SDL_RWops* stream = SDL_RWFromFP(file, 1);
     if (stream == nullptr) {

@@ -72,8 +72,9 @@ void SceneImage::load(const XmlNode& node, WorldProblems& problems) {
     if (!map) return;
     // Depth tops out at 31; a value above it (a text "!" gives 235) is taken
     // as the nearest depth rather than left to wrap through the slope.
+    constexpr std::uint8_t kNearest = 31;
     std::uint8_t* pixels = map->pixels;
-    for (std::size_t i = 0, n = pixelCount(*map); i < n; ++i) pixels[i] = std::min<std::uint8_t>(pixels[i], 31);
+    for (std::size_t i = 0, n = pixelCount(*map); i < n; ++i) pixels[i] = std::min(pixels[i], kNearest);
     removeDepthSlope(*map);
 }
 

@@ -99,7 +99,8 @@ void World::build(const XmlNode* node, WorldProblems* problems) {
             std::int64_t width = 0;
             std::int64_t height = 0;
             const char* file = n->attributeValue("file");
-            std::int64_t size = file != nullptr && peekDepthFileSize(file, width, height) ? width * height : 0;
+            const bool known = file != nullptr && peekDepthFileSize(file, width, height);
+            std::int64_t size = known ? width * height : 0;
             if (pixels + size <= imagePixelBudget) {
                 image->load(*n, found);
                 size = pixelsOf(*image);
