@@ -90,6 +90,8 @@ int takeSlot(const std::string& name) {
             for (const int signal : kInterrupts) sigaddset(&action.sa_mask, signal);
             for (std::size_t s = 0; s < std::size(kInterrupts); ++s) {
                 ::sigaction(kInterrupts[s], &action, &previousActions[s]);
+                // An ignored signal stays ignored (nohup, a background job).
+                if (previousActions[s].sa_handler == SIG_IGN) ::sigaction(kInterrupts[s], &previousActions[s], nullptr);
             }
         }
         return i;
