@@ -400,6 +400,18 @@ TEST_F(RenderTest, SequencesAreNumberedAndRepeatByteForByte) {
     EXPECT_NE(picture("a-0000.png").rgb, picture("a-0001.png").rgb);
 }
 
+// Frame k shows time T + k / F: in the sample world, whose birds, balls and
+// walker move, frame 3 of a run from 0.3 s at 4 frames a second is the
+// single frame at 1.05 s. (Times chosen so that no animation sits on the
+// edge between two of its frames, where float sums may round either way.)
+TEST_F(RenderTest, TimeAndFrameRateSetTheClockOfEachFrame) {
+    const std::string world = std::string(" --view depth --world '") + TOLVANE_SOURCE_DIR + "/assets/world.xml'";
+    ASSERT_EQ(render("run.png --time 0.3 --frames 4 --fps 4" + world).status, 0);
+    ASSERT_EQ(render("later.png --time 1.05" + world).status, 0);
+    EXPECT_EQ(fileBytes(dir_ / "run-0003.png"), fileBytes(dir_ / "later.png"));
+    EXPECT_NE(fileBytes(dir_ / "run-0000.png"), fileBytes(dir_ / "later.png"));
+}
+
 TEST_F(RenderTest, FailuresSayWhatAndLeaveNothing) {
     struct Case {
         const char* arguments;
