@@ -4,8 +4,10 @@
 
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <random>
 
+#include "depth/cpu_level_testing.hpp"
 #include "depth/depth_map.hpp"
 
 namespace {
@@ -37,19 +39,25 @@ DepthMapPtr discSprite() {
     return sprite;
 }
 
-// Runs a blit benchmark on the path named by its argument (0 the best one,
-// then baseline, AVX2, AVX-512); false when this processor has no such path.
-bool usePath(benchmark::State& state) {
-    const auto path = static_cast<BlitPath>(state.range(0));
-    if (!selectBlitPath(path)) {
-        state.SkipWithError("path not supported here");
-        return false;
+// The blit benchmarks run on the kernel level named by their argument: 0 the
+// detected one, then 1 + its place in kCpuLevels (Scalar, Ssse3, Avx2,
+// Avx512), held in `level` for the benchmark's run. False, reporting an
+// error, when this processor lacks the level.
+bool useLevel(benchmark::State& state, std::optional<ForcedCpuLevel>& level) {
+    if (state.range(0) != 0) {
+        level.emplace(kCpuLevels[state.range(0) - 1]);
+        if (!level->active()) {
+            state.SkipWithError("level not supported here");
+            return false;
+        }
     }
+    state.SetLabel(cpuLevelName(detectedCpuLevel()));
     return true;
 }
 
 void BM_BlitSceneFullScreen(benchmark::State& state) {
-    if (!usePath(state)) {
+    std::optional<ForcedCpuLevel> level;
+    if (!useLevel(state, level)) {
         return;
     }
     DepthMapPtr image = noiseMap(kScreenW, kScreenH, 1);
@@ -61,13 +69,13 @@ void BM_BlitSceneFullScreen(benchmark::State& state) {
         benchmark::ClobberMemory();
     }
     computeRowPhase(0);
-    selectBlitPath(BlitPath::Best);
     state.SetBytesProcessed(state.iterations() * kScreenBytes);
 }
-BENCHMARK(BM_BlitSceneFullScreen)->ArgName("path")->DenseRange(0, 3);
+BENCHMARK(BM_BlitSceneFullScreen)->ArgName("level")->DenseRange(0, 4);
 
 void BM_BlitSprite64(benchmark::State& state) {
-    if (!usePath(state)) {
+    std::optional<ForcedCpuLevel> level;
+    if (!useLevel(state, level)) {
         return;
     }
     DepthMapPtr sprite = discSprite();
@@ -76,10 +84,9 @@ void BM_BlitSprite64(benchmark::State& state) {
         blitSprite(*sprite, sprite->area, *screen, 301, 207);
         benchmark::ClobberMemory();
     }
-    selectBlitPath(BlitPath::Best);
     state.SetBytesProcessed(state.iterations() * kSpriteSide * kSpriteSide);
 }
-BENCHMARK(BM_BlitSprite64)->ArgName("path")->DenseRange(0, 3);
+BENCHMARK(BM_BlitSprite64)->ArgName("level")->DenseRange(0, 4);
 
 void BM_FillDepthMap(benchmark::State& state) {
     DepthMapPtr screen = createDepthMap(kScreenW, kScreenH);

@@ -10,6 +10,7 @@
 #include <random>
 
 #include "bench/stereo_oracle.hpp"
+#include "depth/cpu_level_testing.hpp"
 #include "stereo/random.hpp"
 #include "stereo/stereogram.hpp"
 
@@ -72,24 +73,28 @@ void runTransform(benchmark::State& state, Transform transform) {
 void BM_StereoOracle(benchmark::State& state) { runTransform(state, oracleTransform); }
 BENCHMARK(BM_StereoOracle);
 
-void transformWith(benchmark::State& state, StereoKernel kernel) {
-    if (!selectStereoKernel(kernel)) {
-        state.SkipWithError("kernel not supported here");
+void transform(DepthMap& map, const DepthMap& pattern) { transformStereogram(map, pattern); }
+
+void BM_StereoTransform(benchmark::State& state) { runTransform(state, transform); }
+BENCHMARK(BM_StereoTransform);
+
+// The same on the kernels of one level.
+void transformAt(benchmark::State& state, CpuLevel level) {
+    const ForcedCpuLevel forced(level);
+    if (!forced.active()) {
+        state.SkipWithError("level not supported here");
         return;
     }
-    runTransform(state, [](DepthMap& map, const DepthMap& pattern) { transformStereogram(map, pattern); });
-    selectStereoKernel(StereoKernel::Best);
+    runTransform(state, transform);
 }
 
-void BM_StereoTransform(benchmark::State& state) { transformWith(state, StereoKernel::Best); }
-BENCHMARK(BM_StereoTransform);
-void BM_StereoTransformAvx512(benchmark::State& state) { transformWith(state, StereoKernel::Avx512); }
+void BM_StereoTransformAvx512(benchmark::State& state) { transformAt(state, CpuLevel::Avx512); }
 BENCHMARK(BM_StereoTransformAvx512);
-void BM_StereoTransformAvx2(benchmark::State& state) { transformWith(state, StereoKernel::Avx2); }
+void BM_StereoTransformAvx2(benchmark::State& state) { transformAt(state, CpuLevel::Avx2); }
 BENCHMARK(BM_StereoTransformAvx2);
-void BM_StereoTransformSsse3(benchmark::State& state) { transformWith(state, StereoKernel::Ssse3); }
+void BM_StereoTransformSsse3(benchmark::State& state) { transformAt(state, CpuLevel::Ssse3); }
 BENCHMARK(BM_StereoTransformSsse3);
-void BM_StereoTransformScalar(benchmark::State& state) { transformWith(state, StereoKernel::Scalar); }
+void BM_StereoTransformScalar(benchmark::State& state) { transformAt(state, CpuLevel::Scalar); }
 BENCHMARK(BM_StereoTransformScalar);
 
 // 7,680 random draws: what PatternEveryFrame costs per frame.
@@ -103,18 +108,18 @@ void BM_PatternRenewal(benchmark::State& state) {
 }
 BENCHMARK(BM_PatternRenewal);
 
-void renewalWith(benchmark::State& state, RandomKernel kernel) {
-    if (!selectRandomKernel(kernel)) {
-        state.SkipWithError("kernel not supported here");
+void renewalWith(benchmark::State& state, CpuLevel level) {
+    const ForcedCpuLevel forced(level);
+    if (!forced.active()) {
+        state.SkipWithError("level not supported here");
         return;
     }
     BM_PatternRenewal(state);
-    selectRandomKernel(RandomKernel::Best);
 }
 
-void BM_PatternRenewalAvx512(benchmark::State& state) { renewalWith(state, RandomKernel::Avx512); }
+void BM_PatternRenewalAvx512(benchmark::State& state) { renewalWith(state, CpuLevel::Avx512); }
 BENCHMARK(BM_PatternRenewalAvx512);
-void BM_PatternRenewalScalar(benchmark::State& state) { renewalWith(state, RandomKernel::Scalar); }
+void BM_PatternRenewalScalar(benchmark::State& state) { renewalWith(state, CpuLevel::Scalar); }
 BENCHMARK(BM_PatternRenewalScalar);
 
 // The same draws from the C library's rand(), which takes a lock per call.
@@ -149,5 +154,56 @@ void BM_DepthReadWritePass(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(kScreenBytes));
 }
 BENCHMARK(BM_DepthReadWritePass);
+
+}  // namespace
+
+#include "stereo/echo_free.hpp"
+
+namespace {
+
+// The echo-free transform on BM_StereoOracle's frame: the figure to hold
+// within twice the oracle's.
+void BM_StereoEchoFree(benchmark::State& state) {
+    runTransform(state, [](DepthMap& map, const DepthMap& pattern) { transformStereogramEchoFree(map, pattern); });
+}
+BENCHMARK(BM_StereoEchoFree);
+
+}  // namespace
+
+#include <filesystem>
+#include <memory>
+
+#include "markup/xml.hpp"
+#include "world/world.hpp"
+
+namespace {
+
+// The echo-free transform over the checked-in sample world's first frame,
+// beside BM_SampleWorldOracleTransform (bench/world_bench.cpp), which times
+// the plain transform over the same depths.
+void BM_SampleWorldEchoFree(benchmark::State& state) {
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(std::filesystem::path(TOLVANE_SOURCE_DIR) / "assets");
+    auto world = std::make_unique<World>();
+    XmlNode root;
+    root.loadFile("world.xml");
+    world->build(root.findFirst("World"));
+    std::filesystem::current_path(previous);
+    if (world->elements.empty()) state.SkipWithError("sample world did not load");
+    DepthMapPtr depths = createDepthMap(kScreenW, kScreenH);
+    fillDepthMap(*depths, 0);
+    world->draw(*depths);
+    const DepthMapPtr pattern = fixedPattern();
+    DepthMapPtr screen = createDepthMap(kScreenW, kScreenH);
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::memcpy(screen->pixels, depths->pixels, kScreenBytes);
+        state.ResumeTiming();
+        transformStereogramEchoFree(*screen, *pattern);
+        benchmark::DoNotOptimize(screen->pixels);
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BM_SampleWorldEchoFree)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

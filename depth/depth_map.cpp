@@ -4,9 +4,8 @@
 #include <cstring>
 #include <new>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "depth/cpu_level.hpp"
+
 #if defined(__x86_64__) && defined(__GNUC__)
 #define TOLVANE_X86_BLITS 1
 #include <immintrin.h>
@@ -116,6 +115,138 @@ std::uint8_t bandOfRow(std::int32_t row) {
     return static_cast<std::uint8_t>((static_cast<std::int64_t>(row) + rowPhase) / kBandRows);
 }
 
+// Byte operations on one register of each width the blits use, so that each
+// blit's formula and row loop is written once, as a template over them.
+// `Bytes` is a register of one byte: the form for any processor, and for the
+// last few pixels of a row at the other widths. A register too wide to end a
+// row on a whole block hands the rest to `Narrower`, unless it can load and
+// store part of itself (`kPartial`).
+//
+// Every operation works in place on a register passed by reference: the AVX
+// forms carry their target on each operation, while the templates built on
+// them have none of their own and are inlined whole into a wrapper compiled
+// for that target (`flatten`). A wide register passed or returned by value
+// in code without that target would change the calling convention, which
+// compilers warn about or refuse.
+struct Bytes {
+    using Reg = std::uint8_t;
+    static constexpr std::int32_t kWidth = 1;
+    static constexpr bool kPartial = false;
+    static void load(Reg& r, const std::uint8_t* p) { r = *p; }
+    static void store(std::uint8_t* p, const Reg& r) { *p = r; }
+    static void splat(Reg& r, std::uint8_t v) { r = v; }
+    static void add(Reg& r, const Reg& b) { r = static_cast<Reg>(r + b); }
+    static void addSat(Reg& r, const Reg& b) { r = r > 255 - b ? Reg{255} : static_cast<Reg>(r + b); }
+    static void subSat(Reg& r, const Reg& b) { r = r > b ? static_cast<Reg>(r - b) : Reg{0}; }
+    static void min(Reg& r, const Reg& b) { r = r < b ? r : b; }
+    static void max(Reg& r, const Reg& b) { r = r > b ? r : b; }
+    // Keeps `r` where `mask` is not 0, else makes it 0.
+    static void keepWhereSet(Reg& r, const Reg& mask) { r = mask != 0 ? r : Reg{0}; }
+};
+
+#if defined(TOLVANE_X86_BLITS)
+
+// SSE2, which every x86-64 processor has.
+struct Sse2 {
+    using Reg = __m128i;
+    struct Half;
+    using Narrower = Half;
+    static constexpr std::int32_t kWidth = 16;
+    static constexpr bool kPartial = false;
+    static void load(Reg& r, const std::uint8_t* p) { r = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+    static void store(std::uint8_t* p, const Reg& r) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), r); }
+    static void splat(Reg& r, std::uint8_t v) { r = _mm_set1_epi8(static_cast<char>(v)); }
+    static void add(Reg& r, const Reg& b) { r = _mm_add_epi8(r, b); }
+    static void addSat(Reg& r, const Reg& b) { r = _mm_adds_epu8(r, b); }
+    static void subSat(Reg& r, const Reg& b) { r = _mm_subs_epu8(r, b); }
+    static void min(Reg& r, const Reg& b) { r = _mm_min_epu8(r, b); }
+    static void max(Reg& r, const Reg& b) { r = _mm_max_epu8(r, b); }
+    static void keepWhereSet(Reg& r, const Reg& mask) {
+        r = _mm_andnot_si128(_mm_cmpeq_epi8(mask, _mm_setzero_si128()), r);
+    }
+};
+
+// The low 8 bytes of an SSE2 register: the last 8 to 15 pixels of a row
+// would otherwise take the one-byte form for most of them.
+struct Sse2::Half : Sse2 {
+    using Narrower = Bytes;
+    static constexpr std::int32_t kWidth = 8;
+    static void load(Reg& r, const std::uint8_t* p) { r = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)); }
+    static void store(std::uint8_t* p, const Reg& r) { _mm_storel_epi64(reinterpret_cast<__m128i*>(p), r); }
+};
+
+#define TOLVANE_AVX2 __attribute__((target("avx2")))
+struct Avx2 {
+    using Reg = __m256i;
+    using Narrower = Sse2;
+    static constexpr std::int32_t kWidth = 32;
+    static constexpr bool kPartial = false;
+    TOLVANE_AVX2 static void load(Reg& r, const std::uint8_t* p) {
+        r = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    }
+    TOLVANE_AVX2 static void store(std::uint8_t* p, const Reg& r) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), r);
+    }
+    TOLVANE_AVX2 static void splat(Reg& r, std::uint8_t v) { r = _mm256_set1_epi8(static_cast<char>(v)); }
+    TOLVANE_AVX2 static void add(Reg& r, const Reg& b) { r = _mm256_add_epi8(r, b); }
+    TOLVANE_AVX2 static void addSat(Reg& r, const Reg& b) { r = _mm256_adds_epu8(r, b); }
+    TOLVANE_AVX2 static void subSat(Reg& r, const Reg& b) { r = _mm256_subs_epu8(r, b); }
+    TOLVANE_AVX2 static void min(Reg& r, const Reg& b) { r = _mm256_min_epu8(r, b); }
+    TOLVANE_AVX2 static void max(Reg& r, const Reg& b) { r = _mm256_max_epu8(r, b); }
+    TOLVANE_AVX2 static void keepWhereSet(Reg& r, const Reg& mask) {
+        r = _mm256_andnot_si256(_mm256_cmpeq_epi8(mask, _mm256_setzero_si256()), r);
+    }
+};
+#undef TOLVANE_AVX2
+
+// AVX-512 ends a row with one masked block, whose loads and stores leave the
+// bytes past the row alone.
+#define TOLVANE_AVX512 __attribute__((target("avx512f,avx512bw")))
+struct Avx512 {
+    using Reg = __m512i;
+    using Part = __mmask64;
+    static constexpr std::int32_t kWidth = 64;
+    static constexpr bool kPartial = true;
+    TOLVANE_AVX512 static void load(Reg& r, const std::uint8_t* p) { r = _mm512_loadu_si512(p); }
+    TOLVANE_AVX512 static void store(std::uint8_t* p, const Reg& r) { _mm512_storeu_si512(p, r); }
+    // The first `count` bytes, 1 to 63.
+    TOLVANE_AVX512 static Part part(std::int32_t count) {
+        return _cvtu64_mask64(~std::uint64_t{0} >> (64 - static_cast<std::uint32_t>(count)));
+    }
+    TOLVANE_AVX512 static void loadPart(Reg& r, const std::uint8_t* p, Part part) {
+        r = _mm512_maskz_loadu_epi8(part, p);
+    }
+    TOLVANE_AVX512 static void storePart(std::uint8_t* p, Part part, const Reg& r) {
+        _mm512_mask_storeu_epi8(p, part, r);
+    }
+    TOLVANE_AVX512 static void splat(Reg& r, std::uint8_t v) { r = _mm512_set1_epi8(static_cast<char>(v)); }
+    TOLVANE_AVX512 static void add(Reg& r, const Reg& b) { r = _mm512_add_epi8(r, b); }
+    TOLVANE_AVX512 static void addSat(Reg& r, const Reg& b) { r = _mm512_adds_epu8(r, b); }
+    TOLVANE_AVX512 static void subSat(Reg& r, const Reg& b) { r = _mm512_subs_epu8(r, b); }
+    TOLVANE_AVX512 static void min(Reg& r, const Reg& b) { r = _mm512_min_epu8(r, b); }
+    TOLVANE_AVX512 static void max(Reg& r, const Reg& b) { r = _mm512_max_epu8(r, b); }
+    TOLVANE_AVX512 static void keepWhereSet(Reg& r, const Reg& mask) {
+        r = _mm512_maskz_mov_epi8(_mm512_test_epi8_mask(mask, mask), r);
+    }
+};
+#undef TOLVANE_AVX512
+
+#endif  // TOLVANE_X86_BLITS
+
+// The constants of a blit's formulas, splat once per row.
+template <class V>
+struct Splats {
+    typename V::Reg by;       // the scene's band + 128, or the sprite's offset
+    typename V::Reg bias;     // 128
+    typename V::Reg nearest;  // 31
+
+    [[gnu::always_inline]] explicit Splats(std::uint8_t value) {
+        V::splat(by, value);
+        V::splat(bias, 0x80);
+        V::splat(nearest, kNearest);
+    }
+};
+
 // A scene pixel is its stored value plus the band of its screen row, held
 // to 0..31. The stored value had the slope of its image row taken off at
 // load, wrapping below 0, so the 8-bit sum is read as signed: it passes 31
@@ -123,19 +254,16 @@ std::uint8_t bandOfRow(std::int32_t row) {
 // camera lifts a scene by less than a band. A sum below 0 is far, so it
 // shows as 0, never wrapped round to the nearest depth.
 //
-// The vector forms compute min(max(sum, 0), 31) on the signed sum with
-// unsigned byte operations: adding `band + 128` instead of `band` maps the
-// signed sum -128..127 onto 0..255, and subtracting 128 with saturation
-// then floors it at 0.
-std::uint8_t sceneValue(std::uint8_t source, std::uint8_t band) {
-    const auto sum = static_cast<std::uint8_t>(source + band);
-    if (sum <= kNearest) {
-        return sum;
-    }
-    return sum < 128 ? kNearest : 0;
+// That is min(max(sum, 0), 31) on the signed sum, done with unsigned byte
+// operations: adding `band + 128` instead of `band` maps the signed sum
+// -128..127 onto 0..255, and subtracting 128 with saturation then floors it
+// at 0. `pixels` holds the source and becomes the result.
+template <class V>
+[[gnu::always_inline]] inline void scenePixels(typename V::Reg& pixels, const Splats<V>& k) {
+    V::add(pixels, k.by);
+    V::subSat(pixels, k.bias);
+    V::min(pixels, k.nearest);
 }
-
-std::uint8_t biased(std::uint8_t band) { return static_cast<std::uint8_t>(band + 128); }
 
 // A sprite's depth offset, the band under its feet minus 2: -2 to 29.
 // Its pixels show as value + offset held to 0..31, a true sum that neither
@@ -153,236 +281,145 @@ SpriteOffset spriteOffset(std::uint8_t feetBand) {
                       : SpriteOffset{static_cast<std::uint8_t>(offset), 0};
 }
 
-std::uint8_t spriteValue(std::uint8_t source, SpriteOffset offset, std::uint8_t current) {
-    if (source == 0) {
-        return current;
+// `kLowered` picks the subtraction at compile time, so that neither form
+// pays for the other in its loop. `pixels` holds the source and becomes the
+// result.
+template <class V, bool kLowered>
+[[gnu::always_inline]] inline void spritePixels(typename V::Reg& pixels, const typename V::Reg& target,
+                                                const Splats<V>& k) {
+    typename V::Reg moved = pixels;
+    if constexpr (kLowered) {
+        V::subSat(moved, k.by);
+    } else {
+        V::addSat(moved, k.by);
     }
-    std::int32_t v = std::int32_t{source} + offset.raise - offset.lower;
-    v = v < 0 ? 0 : (v > kNearest ? kNearest : v);
-    return static_cast<std::uint8_t>(v) > current ? static_cast<std::uint8_t>(v) : current;
+    V::min(moved, k.nearest);
+    // A transparent source pixel becomes 0, which never beats the target.
+    V::keepWhereSet(moved, pixels);
+    V::max(moved, target);
+    pixels = moved;
 }
 
-// One row each, 16 bytes at a time, the last few bytes one by one. Always
-// inlined, so that where the AVX paths call them for their row ends they are
-// compiled as AVX code too rather than as SSE code mixed into AVX code.
-[[gnu::always_inline]] inline void sceneRow(std::uint8_t* target, const std::uint8_t* source, std::int32_t width,
+// One row of each blit: whole registers, then the end of the row. A row that
+// ends on a whole block skips the partial one: even an empty masked store
+// costs as much as the rest of a 64-pixel row.
+template <class V>
+[[gnu::always_inline]] inline void sceneRow(std::uint8_t* to, const std::uint8_t* from, std::int32_t width,
                                             std::uint8_t band) {
+    const Splats<V> k(static_cast<std::uint8_t>(band + 128));
+    typename V::Reg pixels;
     std::int32_t j = 0;
-#if defined(__SSE2__)
-    const __m128i add = _mm_set1_epi8(static_cast<char>(biased(band)));
-    const __m128i bias = _mm_set1_epi8(static_cast<char>(0x80));
-    const __m128i cap = _mm_set1_epi8(static_cast<char>(kNearest));
-    for (; j + 16 <= width; j += 16) {
-        const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + j));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(target + j), _mm_min_epu8(_mm_subs_epu8(_mm_add_epi8(s, add), bias), cap));
+    for (; j + V::kWidth <= width; j += V::kWidth) {
+        V::load(pixels, from + j);
+        scenePixels<V>(pixels, k);
+        V::store(to + j, pixels);
     }
-#endif
-    for (; j < width; ++j) {
-        target[j] = sceneValue(source[j], band);
+    if (j == width) {
+        return;
+    }
+    if constexpr (V::kPartial) {
+        const auto part = V::part(width - j);
+        V::loadPart(pixels, from + j, part);
+        scenePixels<V>(pixels, k);
+        V::storePart(to + j, part, pixels);
+    } else if constexpr (V::kWidth > 1) {
+        sceneRow<typename V::Narrower>(to + j, from + j, width - j, band);
     }
 }
 
-[[gnu::always_inline]] inline void spriteRow(std::uint8_t* target, const std::uint8_t* source, std::int32_t width,
+template <class V, bool kLowered>
+[[gnu::always_inline]] inline void spriteRow(std::uint8_t* to, const std::uint8_t* from, std::int32_t width,
                                              SpriteOffset offset) {
+    const Splats<V> k(kLowered ? offset.lower : offset.raise);
+    typename V::Reg pixels;
+    typename V::Reg target;
     std::int32_t j = 0;
-#if defined(__SSE2__)
-    const __m128i raise = _mm_set1_epi8(static_cast<char>(offset.raise));
-    const __m128i lower = _mm_set1_epi8(static_cast<char>(offset.lower));
-    const __m128i cap = _mm_set1_epi8(static_cast<char>(kNearest));
-    const __m128i zero = _mm_setzero_si128();
-    for (; j + 16 <= width; j += 16) {
-        const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + j));
-        const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(target + j));
-        // A transparent source pixel becomes 0, which never beats the target.
-        const __m128i v = _mm_min_epu8(_mm_subs_epu8(_mm_adds_epu8(s, raise), lower), cap);
-        const __m128i shown = _mm_andnot_si128(_mm_cmpeq_epi8(s, zero), v);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(target + j), _mm_max_epu8(shown, t));
+    for (; j + V::kWidth <= width; j += V::kWidth) {
+        V::load(pixels, from + j);
+        V::load(target, to + j);
+        spritePixels<V, kLowered>(pixels, target, k);
+        V::store(to + j, pixels);
     }
-#endif
-    for (; j < width; ++j) {
-        target[j] = spriteValue(source[j], offset, target[j]);
+    if (j == width) {
+        return;
+    }
+    if constexpr (V::kPartial) {
+        const auto part = V::part(width - j);
+        V::loadPart(pixels, from + j, part);
+        V::loadPart(target, to + j, part);
+        spritePixels<V, kLowered>(pixels, target, k);
+        V::storePart(to + j, part, pixels);
+    } else if constexpr (V::kWidth > 1) {
+        spriteRow<typename V::Narrower, kLowered>(to + j, from + j, width - j, offset);
     }
 }
 
-// The rows of a blit, one row function call each; the band is looked up once
-// per row for the scene, once per blit for the sprite.
-void sceneRows(const BlitPlan& shared) {
+// What a blit draws over its plan: the opaque scene, or a sprite moved by
+// its offset.
+struct BlitJob {
+    bool sprite = false;
+    SpriteOffset offset;
+};
+
+// The rows of a blit, its kind fixed at compile time so that no row asks
+// again; the band is looked up once per row for the scene, once per blit for
+// the sprite.
+template <class V, bool kSprite, bool kLowered>
+[[gnu::always_inline]] inline void rowsOf(const BlitPlan& shared, SpriteOffset offset) {
     const BlitPlan plan = shared;  // kept in registers: row stores may alias a reference
     const std::uint8_t* from = plan.source;
     std::uint8_t* to = plan.target;
     for (std::int32_t i = 0; i < plan.height; ++i, from += plan.sourceStride, to += plan.targetStride) {
-        sceneRow(to, from, plan.width, bandOfRow(plan.firstRow + i));
+        if constexpr (kSprite) {
+            spriteRow<V, kLowered>(to, from, plan.width, offset);
+        } else {
+            sceneRow<V>(to, from, plan.width, bandOfRow(plan.firstRow + i));
+        }
     }
 }
 
-void spriteRows(const BlitPlan& shared, SpriteOffset offset) {
-    const BlitPlan plan = shared;  // kept in registers: row stores may alias a reference
-    const std::uint8_t* from = plan.source;
-    std::uint8_t* to = plan.target;
-    for (std::int32_t i = 0; i < plan.height; ++i, from += plan.sourceStride, to += plan.targetStride) {
-        spriteRow(to, from, plan.width, offset);
+template <class V>
+[[gnu::always_inline]] inline void blitRows(const BlitPlan& plan, BlitJob job) {
+    if (!job.sprite) {
+        rowsOf<V, false, false>(plan, job.offset);
+    } else if (job.offset.lower != 0) {
+        rowsOf<V, true, true>(plan, job.offset);
+    } else {
+        rowsOf<V, true, false>(plan, job.offset);
     }
 }
+
+// One wrapper per instruction set, each compiled for its own target.
+void blitRowsScalar(const BlitPlan& plan, BlitJob job) { blitRows<Bytes>(plan, job); }
 
 #if defined(TOLVANE_X86_BLITS)
+void blitRowsSse2(const BlitPlan& plan, BlitJob job) { blitRows<Sse2>(plan, job); }
 
-// The same rows 32 bytes at a time where the processor has AVX2, the last
-// few of each row by the 16-byte form.
-__attribute__((target("avx2"))) void sceneRowsAvx2(const BlitPlan& shared) {
-    const BlitPlan plan = shared;
-    const __m256i cap = _mm256_set1_epi8(static_cast<char>(kNearest));
-    const __m256i bias = _mm256_set1_epi8(static_cast<char>(0x80));
-    const std::uint8_t* from = plan.source;
-    std::uint8_t* to = plan.target;
-    for (std::int32_t i = 0; i < plan.height; ++i, from += plan.sourceStride, to += plan.targetStride) {
-        const std::uint8_t band = bandOfRow(plan.firstRow + i);
-        const __m256i add = _mm256_set1_epi8(static_cast<char>(biased(band)));
-        std::int32_t j = 0;
-        for (; j + 32 <= plan.width; j += 32) {
-            const __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + j));
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + j), _mm256_min_epu8(_mm256_subs_epu8(_mm256_add_epi8(s, add), bias), cap));
-        }
-        sceneRow(to + j, from + j, plan.width - j, band);
-    }
+__attribute__((target("avx2"), flatten)) void blitRowsAvx2(const BlitPlan& plan, BlitJob job) {
+    blitRows<Avx2>(plan, job);
     // Plain SSE code follows; leave the upper halves clean for it.
     _mm256_zeroupper();
 }
 
-// Only sprites in the top two bands are lowered: they take the 16-byte
-// form rather than pay an extra operation everywhere else.
-__attribute__((target("avx2"))) void spriteRowsAvx2(const BlitPlan& shared, SpriteOffset offset) {
-    if (offset.lower != 0) {
-        spriteRows(shared, offset);
-        return;
-    }
-    const BlitPlan plan = shared;
-    const __m256i raise = _mm256_set1_epi8(static_cast<char>(offset.raise));
-    const __m256i cap = _mm256_set1_epi8(static_cast<char>(kNearest));
-    const __m256i zero = _mm256_setzero_si256();
-    const std::uint8_t* from = plan.source;
-    std::uint8_t* to = plan.target;
-    for (std::int32_t i = 0; i < plan.height; ++i, from += plan.sourceStride, to += plan.targetStride) {
-        std::int32_t j = 0;
-        for (; j + 32 <= plan.width; j += 32) {
-            const __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + j));
-            const __m256i t = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(to + j));
-            // A transparent source pixel becomes 0, which never beats the target.
-            const __m256i v = _mm256_min_epu8(_mm256_adds_epu8(s, raise), cap);
-            const __m256i shown = _mm256_andnot_si256(_mm256_cmpeq_epi8(s, zero), v);
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + j), _mm256_max_epu8(shown, t));
-        }
-        spriteRow(to + j, from + j, plan.width - j, offset);
-    }
+__attribute__((target("avx512f,avx512bw"), flatten)) void blitRowsAvx512(const BlitPlan& plan, BlitJob job) {
+    blitRows<Avx512>(plan, job);
     _mm256_zeroupper();
 }
-
-// 64 bytes at a time with AVX-512; the end of each row is one masked block,
-// whose loads and stores leave the bytes past the row alone. Rows that end
-// on a whole block skip it: even an empty masked store costs as much as the
-// rest of a 64-pixel row.
-__attribute__((target("avx512f,avx512bw"))) void sceneRowsAvx512(const BlitPlan& shared) {
-    const BlitPlan plan = shared;
-    const __m512i cap = _mm512_set1_epi8(static_cast<char>(kNearest));
-    const __m512i bias = _mm512_set1_epi8(static_cast<char>(0x80));
-    const std::int32_t whole = plan.width & ~63;
-    const bool ragged = (plan.width & 63) != 0;
-    const __mmask64 tail = _cvtu64_mask64(~std::uint64_t{0} >> (63 - (plan.width & 63)) >> 1);
-    const std::uint8_t* from = plan.source;
-    std::uint8_t* to = plan.target;
-    for (std::int32_t i = 0; i < plan.height; ++i, from += plan.sourceStride, to += plan.targetStride) {
-        const __m512i add = _mm512_set1_epi8(static_cast<char>(biased(bandOfRow(plan.firstRow + i))));
-        std::int32_t j = 0;
-        for (; j < whole; j += 64) {
-            const __m512i s = _mm512_loadu_si512(from + j);
-            _mm512_storeu_si512(to + j, _mm512_min_epu8(_mm512_subs_epu8(_mm512_add_epi8(s, add), bias), cap));
-        }
-        if (ragged) {
-            const __m512i s = _mm512_maskz_loadu_epi8(tail, from + j);
-            _mm512_mask_storeu_epi8(to + j, tail, _mm512_min_epu8(_mm512_subs_epu8(_mm512_add_epi8(s, add), bias), cap));
-        }
-    }
-    _mm256_zeroupper();
-}
-
-__attribute__((target("avx512f,avx512bw"))) void spriteRowsAvx512(const BlitPlan& shared, SpriteOffset offset) {
-    if (offset.lower != 0) {
-        spriteRows(shared, offset);
-        return;
-    }
-    const BlitPlan plan = shared;
-    const __m512i raise = _mm512_set1_epi8(static_cast<char>(offset.raise));
-    const __m512i cap = _mm512_set1_epi8(static_cast<char>(kNearest));
-    const std::int32_t whole = plan.width & ~63;
-    const bool ragged = (plan.width & 63) != 0;
-    const __mmask64 tail = _cvtu64_mask64(~std::uint64_t{0} >> (63 - (plan.width & 63)) >> 1);
-    const std::uint8_t* from = plan.source;
-    std::uint8_t* to = plan.target;
-    for (std::int32_t i = 0; i < plan.height; ++i, from += plan.sourceStride, to += plan.targetStride) {
-        std::int32_t j = 0;
-        for (; j < whole; j += 64) {
-            const __m512i s = _mm512_loadu_si512(from + j);
-            const __m512i t = _mm512_loadu_si512(to + j);
-            // Transparent pixels become 0, which never beats the target.
-            const __m512i shown = _mm512_maskz_min_epu8(_mm512_test_epi8_mask(s, s), _mm512_adds_epu8(s, raise), cap);
-            _mm512_storeu_si512(to + j, _mm512_max_epu8(shown, t));
-        }
-        if (ragged) {
-            const __m512i s = _mm512_maskz_loadu_epi8(tail, from + j);
-            const __m512i t = _mm512_maskz_loadu_epi8(tail, to + j);
-            const __m512i shown = _mm512_maskz_min_epu8(_mm512_test_epi8_mask(s, s), _mm512_adds_epu8(s, raise), cap);
-            _mm512_mask_storeu_epi8(to + j, tail, _mm512_max_epu8(shown, t));
-        }
-    }
-    _mm256_zeroupper();
-}
-
-#endif  // TOLVANE_X86_BLITS
-
-struct BlitRows {
-    void (*scene)(const BlitPlan&);
-    void (*sprite)(const BlitPlan&, SpriteOffset);
-};
-
-bool blitPathSupported(BlitPath path) {
-    switch (path) {
-        case BlitPath::Best:
-        case BlitPath::Baseline:
-            return true;
-#if defined(TOLVANE_X86_BLITS)
-        case BlitPath::Avx2:
-            return __builtin_cpu_supports("avx2");
-        case BlitPath::Avx512:
-            return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
-#else
-        case BlitPath::Avx2:
-        case BlitPath::Avx512:
-            return false;
 #endif
-    }
-    return false;
-}
 
-BlitRows rowsFor(BlitPath path) {
-    if (path == BlitPath::Best) {
-        path = blitPathSupported(BlitPath::Avx512) ? BlitPath::Avx512
-               : blitPathSupported(BlitPath::Avx2) ? BlitPath::Avx2
-                                                   : BlitPath::Baseline;
-    }
-    switch (path) {
+void drawBlit(const BlitPlan& plan, BlitJob job) {
+    switch (detectedCpuLevel()) {
 #if defined(TOLVANE_X86_BLITS)
-        case BlitPath::Avx512:
-            return BlitRows{sceneRowsAvx512, spriteRowsAvx512};
-        case BlitPath::Avx2:
-            return BlitRows{sceneRowsAvx2, spriteRowsAvx2};
+        case CpuLevel::Avx512:
+            return blitRowsAvx512(plan, job);
+        case CpuLevel::Avx2:
+            return blitRowsAvx2(plan, job);
+        case CpuLevel::Ssse3:
+            return blitRowsSse2(plan, job);
 #endif
         default:
-            return BlitRows{sceneRows, spriteRows};
+            return blitRowsScalar(plan, job);
     }
-}
-
-BlitRows& activeRows() {
-    static BlitRows rows = rowsFor(BlitPath::Best);
-    return rows;
 }
 
 std::size_t pixelCount(const DepthMap& map) {
@@ -452,7 +489,7 @@ void blitScene(const DepthMap& source, const Rect& sourceRect, DepthMap& target,
     if (!planBlit(source, sourceRect, target, x, y, plan)) {
         return;
     }
-    activeRows().scene(plan);
+    drawBlit(plan, BlitJob{false, SpriteOffset{}});
 }
 
 void blitSprite(const DepthMap& source, const Rect& sourceRect, DepthMap& target, std::int32_t x, std::int32_t y) {
@@ -462,15 +499,7 @@ void blitSprite(const DepthMap& source, const Rect& sourceRect, DepthMap& target
     }
     // The whole sprite takes the band under its feet: the last row actually
     // drawn, so a sprite cut by the bottom edge stands on the visible row.
-    activeRows().sprite(plan, spriteOffset(bandOfRow(plan.firstRow + plan.height - 1)));
-}
-
-bool selectBlitPath(BlitPath path) {
-    if (!blitPathSupported(path)) {
-        return false;
-    }
-    activeRows() = rowsFor(path);
-    return true;
+    drawBlit(plan, BlitJob{true, spriteOffset(bandOfRow(plan.firstRow + plan.height - 1))});
 }
 
 void removeDepthSlope(DepthMap& map) {

@@ -65,9 +65,3 @@ void blitSprite(const DepthMap& source, const Rect& sourceRect, DepthMap& target
 // Takes row / 15 off every byte of each row, wrapping, so that blitScene can
 // put the slope of whatever screen row the image lands on back in.
 void removeDepthSlope(DepthMap& map);
-
-// The widest vector code the blits use. Every path draws the same bytes;
-// Best is the widest this processor runs, the others are there to be compared.
-enum class BlitPath { Best, Baseline, Avx2, Avx512 };
-// False, changing nothing, when this processor cannot run `path`.
-bool selectBlitPath(BlitPath path);

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "depth/cpu_level.hpp"
+
 #if defined(__x86_64__) && defined(__GNUC__)
 #define TOLVANE_X86_KERNELS 1
 #include <immintrin.h>
@@ -160,28 +162,6 @@ __attribute__((target("avx512f"))) std::size_t advanceAvx512(std::uint32_t* lags
 
 #endif  // TOLVANE_X86_KERNELS
 
-bool kernelSupported(RandomKernel kernel) {
-    switch (kernel) {
-        case RandomKernel::Best:
-        case RandomKernel::Scalar:
-            return true;
-        case RandomKernel::Avx512:
-#if defined(TOLVANE_X86_KERNELS)
-            return __builtin_cpu_supports("avx512f");
-#else
-            return false;
-#endif
-    }
-    return false;
-}
-
-RandomKernel bestKernel() { return kernelSupported(RandomKernel::Avx512) ? RandomKernel::Avx512 : RandomKernel::Scalar; }
-
-RandomKernel& activeKernel() {
-    static RandomKernel kernel = bestKernel();
-    return kernel;
-}
-
 }  // namespace
 
 void seedRandom(std::uint32_t seed) { generator = seededState(seed); }
@@ -198,19 +178,13 @@ void fillRandomBytes(std::uint8_t* out, std::size_t count) {
     std::rotate_copy(generator.lags, generator.lags + generator.oldest, generator.lags + kLongLag, lags);
     std::size_t done = 0;
 #if defined(TOLVANE_X86_KERNELS)
-    if (activeKernel() == RandomKernel::Avx512) {
+    // The same probe as the blits and the transform; its widest level implies
+    // the AVX-512 foundation this loop needs.
+    if (detectedCpuLevel() == CpuLevel::Avx512) {
         done = advanceAvx512(lags, out, count);
     }
 #endif
     advanceScalar(lags, out + done, count - done);
     std::copy(lags, lags + kLongLag, generator.lags);
     generator.oldest = 0;
-}
-
-bool selectRandomKernel(RandomKernel kernel) {
-    if (!kernelSupported(kernel)) {
-        return false;
-    }
-    activeKernel() = kernel == RandomKernel::Best ? bestKernel() : kernel;
-    return true;
 }

@@ -28,9 +28,3 @@ std::uint8_t nextRandomByte();
 // bytes and the same state afterwards as `count` calls of nextRandomByte.
 // Nothing happens for a count of 0 or a null `out`.
 void fillRandomBytes(std::uint8_t* out, std::size_t count);
-
-// The loop fillRandomBytes uses. All give the same bytes; Best is the
-// widest this processor runs, the others are there to be compared.
-enum class RandomKernel { Best, Scalar, Avx512 };
-// False, changing nothing, when this processor cannot run `kernel`.
-bool selectRandomKernel(RandomKernel kernel);

@@ -8,8 +8,9 @@
 #include <utility>
 #include <vector>
 
-#include "stereo/stereogram_testing.hpp"
+#include "depth/cpu_level.hpp"
 #include "stereo/random.hpp"
+#include "stereo/stereogram_testing.hpp"
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #define TOLVANE_X86_KERNELS 1
@@ -73,191 +74,187 @@ void gatherRunsScalar(const Run* runs, std::int32_t runCount, std::int32_t count
 
 #if defined(TOLVANE_X86_KERNELS)
 
+// One vector gather per block width: WideBlock<W>::gather does the W pixels
+// of `run` from k0 at once and returns true, or returns false, changing
+// nothing, when a depth there exceeds `limit`.
+template <std::int32_t kWidth>
+struct WideBlock;
+
 // 16 pixels from a 48-byte window w: out[i] = w[32 + i - d(i)]. Each table is
 // XORed with the one before so that the three shuffles, whose indices go
 // negative (and so select 0) below their own table, add up to the one table
 // that holds the byte.
-__attribute__((target("ssse3"))) inline __m128i gather16(const std::uint8_t* w, __m128i depth) {
-    const __m128i lanes = _mm_setr_epi8(32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43, 44, 45, 46, 47);
-    const __m128i sixteen = _mm_set1_epi8(16);
-    const __m128i t0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w));
-    const __m128i t1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 16));
-    const __m128i t2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 32));
-    const __m128i i0 = _mm_sub_epi8(lanes, depth);
-    const __m128i i1 = _mm_sub_epi8(i0, sixteen);
-    const __m128i i2 = _mm_sub_epi8(i1, sixteen);
-    __m128i out = _mm_shuffle_epi8(t0, i0);
-    out = _mm_xor_si128(out, _mm_shuffle_epi8(_mm_xor_si128(t0, t1), i1));
-    return _mm_xor_si128(out, _mm_shuffle_epi8(_mm_xor_si128(t1, t2), i2));
-}
-
-// The 16 pixels of `run` from k0, as a vector if its depths allow, else one
-// by one.
-__attribute__((target("ssse3"))) inline void block16(Run run, std::int32_t k0, std::int32_t p, std::int32_t limit) {
-    const __m128i depth = _mm_loadu_si128(reinterpret_cast<const __m128i*>(run.dst + k0));
-    const __m128i over = _mm_subs_epu8(depth, _mm_set1_epi8(static_cast<char>(limit)));
-    if (limit >= 0 && _mm_movemask_epi8(_mm_cmpeq_epi8(over, _mm_setzero_si128())) == 0xFFFF) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(run.dst + k0), gather16(run.src + k0 + p - 32, depth));
-    } else {
-        gatherScalar(Run{run.dst + k0, run.src + k0}, 16, p);
-    }
-}
-
-__attribute__((target("ssse3"))) void gatherRunsSsse3(const Run* runs, std::int32_t runCount, std::int32_t count,
-                                                      std::int32_t p, const BlockLimits& shared) {
-    // A copy the compiler need not reload after every store to a row.
-    const BlockLimits limits = shared;
-    std::int32_t k = count;
-    for (; k >= 16; k -= 16) {
-        for (std::int32_t i = 0; i < runCount; ++i) {
-            block16(runs[i], k - 16, p, limits.narrow);
+template <>
+struct WideBlock<16> {
+    __attribute__((target("ssse3"))) static bool gather(Run run, std::int32_t k0, std::int32_t p, std::int32_t limit) {
+        const __m128i depth = _mm_loadu_si128(reinterpret_cast<const __m128i*>(run.dst + k0));
+        const __m128i over = _mm_subs_epu8(depth, _mm_set1_epi8(static_cast<char>(limit)));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(over, _mm_setzero_si128())) != 0xFFFF) {
+            return false;
         }
+        const std::uint8_t* w = run.src + k0 + p - 32;
+        const __m128i lanes = _mm_setr_epi8(32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43, 44, 45, 46, 47);
+        const __m128i sixteen = _mm_set1_epi8(16);
+        const __m128i t0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w));
+        const __m128i t1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 16));
+        const __m128i t2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 32));
+        const __m128i i0 = _mm_sub_epi8(lanes, depth);
+        const __m128i i1 = _mm_sub_epi8(i0, sixteen);
+        const __m128i i2 = _mm_sub_epi8(i1, sixteen);
+        __m128i out = _mm_shuffle_epi8(t0, i0);
+        out = _mm_xor_si128(out, _mm_shuffle_epi8(_mm_xor_si128(t0, t1), i1));
+        out = _mm_xor_si128(out, _mm_shuffle_epi8(_mm_xor_si128(t1, t2), i2));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(run.dst + k0), out);
+        return true;
     }
-    gatherRunsScalar(runs, runCount, k, p, limits);
-}
+};
 
 // The 32-pixel form: each 128-bit half is a 16-pixel block whose window is
 // 16 bytes further on, which is exactly what 256-bit loads at w, w + 16 and
 // w + 32 put in the upper halves. The middle one is loaded as two halves: a
 // single load there would straddle two blocks stored moments before and wait
 // for both to reach the cache.
-__attribute__((target("avx2"))) inline __m256i gather32(const std::uint8_t* w, __m256i depth) {
-    const __m256i lanes = _mm256_setr_epi8(32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43, 44, 45, 46, 47, 32, 33, 34,
-                                           35, 36, 37, 38, 39, 40, 41, 42, 43, 44, 45, 46, 47);
-    const __m256i sixteen = _mm256_set1_epi8(16);
-    const __m256i t0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w));
-    const __m256i t2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w + 32));
-    const __m256i t1 =
-        _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 16))),
-                                _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 32)), 1);
-    const __m256i i0 = _mm256_sub_epi8(lanes, depth);
-    const __m256i i1 = _mm256_sub_epi8(i0, sixteen);
-    const __m256i i2 = _mm256_sub_epi8(i1, sixteen);
-    __m256i out = _mm256_shuffle_epi8(t0, i0);
-    out = _mm256_xor_si256(out, _mm256_shuffle_epi8(_mm256_xor_si256(t0, t1), i1));
-    return _mm256_xor_si256(out, _mm256_shuffle_epi8(_mm256_xor_si256(t1, t2), i2));
-}
-
-__attribute__((target("avx2"))) inline void block32(Run run, std::int32_t k0, std::int32_t p,
-                                                    const BlockLimits& limits) {
-    const __m256i depth = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(run.dst + k0));
-    const __m256i over = _mm256_subs_epu8(depth, _mm256_set1_epi8(static_cast<char>(limits.wide)));
-    if (limits.wide >= 0 && _mm256_testz_si256(over, over)) {
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(run.dst + k0), gather32(run.src + k0 + p - 32, depth));
-    } else {
-        // Two halves, each of which may still go wide.
-        block16(run, k0 + 16, p, limits.narrow);
-        block16(run, k0, p, limits.narrow);
-    }
-}
-
-__attribute__((target("avx2"))) void gatherRunsAvx2(const Run* runs, std::int32_t runCount, std::int32_t count,
-                                                    std::int32_t p, const BlockLimits& shared) {
-    // A copy the compiler need not reload after every store to a row.
-    const BlockLimits limits = shared;
-    std::int32_t k = count;
-    for (; k >= 32; k -= 32) {
-        for (std::int32_t i = 0; i < runCount; ++i) {
-            block32(runs[i], k - 32, p, limits);
+template <>
+struct WideBlock<32> {
+    __attribute__((target("avx2"))) static bool gather(Run run, std::int32_t k0, std::int32_t p, std::int32_t limit) {
+        const __m256i depth = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(run.dst + k0));
+        const __m256i over = _mm256_subs_epu8(depth, _mm256_set1_epi8(static_cast<char>(limit)));
+        if (!_mm256_testz_si256(over, over)) {
+            return false;
         }
+        const std::uint8_t* w = run.src + k0 + p - 32;
+        const __m256i lanes = _mm256_setr_epi8(32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43, 44, 45, 46, 47, 32, 33,
+                                               34, 35, 36, 37, 38, 39, 40, 41, 42, 43, 44, 45, 46, 47);
+        const __m256i sixteen = _mm256_set1_epi8(16);
+        const __m256i t0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w));
+        const __m256i t2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w + 32));
+        const __m256i t1 =
+            _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 16))),
+                                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 32)), 1);
+        const __m256i i0 = _mm256_sub_epi8(lanes, depth);
+        const __m256i i1 = _mm256_sub_epi8(i0, sixteen);
+        const __m256i i2 = _mm256_sub_epi8(i1, sixteen);
+        __m256i out = _mm256_shuffle_epi8(t0, i0);
+        out = _mm256_xor_si256(out, _mm256_shuffle_epi8(_mm256_xor_si256(t0, t1), i1));
+        out = _mm256_xor_si256(out, _mm256_shuffle_epi8(_mm256_xor_si256(t1, t2), i2));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(run.dst + k0), out);
+        return true;
     }
-    for (; k >= 16; k -= 16) {
-        for (std::int32_t i = 0; i < runCount; ++i) {
-            block16(runs[i], k - 16, p, limits.narrow);
-        }
-    }
-    // Clean upper halves before plain code runs again: without this every
-    // SSE instruction after it pays for the dirty state.
-    _mm256_zeroupper();
-    gatherRunsScalar(runs, runCount, k, p, limits);
-}
+};
 
 // 64 pixels with one two-table byte permute: the sources of a 64-pixel block
 // lie within 64 + 31 bytes, inside the 128 bytes from w = block + p - 64. The
 // index 64 + i - d(i) picks from the first table below 64, the second above.
-__attribute__((target("avx512f,avx512bw,avx512vbmi"))) inline void block64(Run run, std::int32_t k0, std::int32_t p,
-                                                                           const BlockLimits& limits) {
-    alignas(64) static constexpr std::uint8_t kLanes[64] = {
-        64,  65,  66,  67,  68,  69,  70,  71,  72,  73,  74,  75,  76,  77,  78,  79,  80,  81,  82,  83,  84,  85,
-        86,  87,  88,  89,  90,  91,  92,  93,  94,  95,  96,  97,  98,  99,  100, 101, 102, 103, 104, 105, 106, 107,
-        108, 109, 110, 111, 112, 113, 114, 115, 116, 117, 118, 119, 120, 121, 122, 123, 124, 125, 126, 127,
-    };
-    const __m512i depth = _mm512_loadu_si512(run.dst + k0);
-    if (limits.widest >= 0 && _mm512_cmpgt_epu8_mask(depth, _mm512_set1_epi8(static_cast<char>(limits.widest))) == 0) {
+template <>
+struct WideBlock<64> {
+    __attribute__((target("avx512f,avx512bw,avx512vbmi"))) static bool gather(Run run, std::int32_t k0, std::int32_t p,
+                                                                              std::int32_t limit) {
+        alignas(64) static constexpr std::uint8_t kLanes[64] = {
+            64,  65,  66,  67,  68,  69,  70,  71,  72,  73,  74,  75,  76,  77,  78,  79,  80,  81,  82,  83,  84,  85,
+            86,  87,  88,  89,  90,  91,  92,  93,  94,  95,  96,  97,  98,  99,  100, 101, 102, 103, 104, 105, 106, 107,
+            108, 109, 110, 111, 112, 113, 114, 115, 116, 117, 118, 119, 120, 121, 122, 123, 124, 125, 126, 127,
+        };
+        const __m512i depth = _mm512_loadu_si512(run.dst + k0);
+        if (_mm512_cmpgt_epu8_mask(depth, _mm512_set1_epi8(static_cast<char>(limit))) != 0) {
+            return false;
+        }
         const std::uint8_t* w = run.src + k0 + p - 64;
         const __m512i t0 = _mm512_loadu_si512(w);
         const __m512i t1 = _mm512_loadu_si512(w + 64);
         const __m512i index = _mm512_sub_epi8(_mm512_load_si512(kLanes), depth);
         _mm512_storeu_si512(run.dst + k0, _mm512_permutex2var_epi8(t0, index, t1));
+        return true;
+    }
+};
+
+template <std::int32_t kWidth>
+[[gnu::always_inline]] inline std::int32_t limitFor(const BlockLimits& limits) {
+    if constexpr (kWidth == 64) {
+        return limits.widest;
+    } else if constexpr (kWidth == 32) {
+        return limits.wide;
     } else {
-        block32(run, k0 + 32, p, limits);
-        block32(run, k0, p, limits);
+        return limits.narrow;
     }
 }
 
-__attribute__((target("avx512f,avx512bw,avx512vbmi"))) void gatherRunsAvx512(const Run* runs, std::int32_t runCount,
-                                                                             std::int32_t count, std::int32_t p,
-                                                                             const BlockLimits& shared) {
-    // A copy the compiler need not reload after every store to a row.
-    const BlockLimits limits = shared;
+// The kWidth pixels of `run` from k0: one vector gather when their depths
+// allow, else two halves, each of which may still go wide, down to single
+// pixels.
+template <std::int32_t kWidth>
+[[gnu::always_inline]] inline void gatherBlock(Run run, std::int32_t k0, std::int32_t p, const BlockLimits& limits) {
+    const std::int32_t limit = limitFor<kWidth>(limits);
+    if (limit >= 0 && WideBlock<kWidth>::gather(run, k0, p, limit)) {
+        return;
+    }
+    if constexpr (kWidth > 16) {
+        gatherBlock<kWidth / 2>(run, k0 + kWidth / 2, p, limits);
+        gatherBlock<kWidth / 2>(run, k0, p, limits);
+    } else {
+        gatherScalar(Run{run.dst + k0, run.src + k0}, kWidth, p);
+    }
+}
+
+// The last `count` pixels of every run, right to left, in blocks of kWidth
+// and then of each narrower width down to 16; returns how many pixels are
+// left at the front of each run. `limits` is taken by value: a copy the
+// compiler need not reload after every store to a row.
+template <std::int32_t kWidth>
+[[gnu::always_inline]] inline std::int32_t gatherBlocks(const Run* runs, std::int32_t runCount, std::int32_t count,
+                                                        std::int32_t p, const BlockLimits limits) {
     std::int32_t k = count;
-    for (; k >= 64; k -= 64) {
+    for (; k >= kWidth; k -= kWidth) {
         for (std::int32_t i = 0; i < runCount; ++i) {
-            block64(runs[i], k - 64, p, limits);
+            gatherBlock<kWidth>(runs[i], k - kWidth, p, limits);
         }
     }
-    gatherRunsAvx2(runs, runCount, k, p, limits);
+    if constexpr (kWidth > 16) {
+        return gatherBlocks<kWidth / 2>(runs, runCount, k, p, limits);
+    }
+    return k;
+}
+
+// One wrapper per instruction set, each compiled for its own target with
+// everything it calls inlined.
+__attribute__((target("ssse3"), flatten)) void gatherRunsSsse3(const Run* runs, std::int32_t runCount,
+                                                               std::int32_t count, std::int32_t p,
+                                                               const BlockLimits& limits) {
+    const std::int32_t left = gatherBlocks<16>(runs, runCount, count, p, limits);
+    gatherRunsScalar(runs, runCount, left, p, limits);
+}
+
+__attribute__((target("avx2"), flatten)) void gatherRunsAvx2(const Run* runs, std::int32_t runCount,
+                                                             std::int32_t count, std::int32_t p,
+                                                             const BlockLimits& limits) {
+    const std::int32_t left = gatherBlocks<32>(runs, runCount, count, p, limits);
+    // Clean upper halves before plain code runs again: without this every
+    // SSE instruction after it pays for the dirty state.
+    _mm256_zeroupper();
+    gatherRunsScalar(runs, runCount, left, p, limits);
+}
+
+__attribute__((target("avx512f,avx512bw,avx512vbmi"), flatten)) void gatherRunsAvx512(const Run* runs,
+                                                                                     std::int32_t runCount,
+                                                                                     std::int32_t count,
+                                                                                     std::int32_t p,
+                                                                                     const BlockLimits& limits) {
+    const std::int32_t left = gatherBlocks<64>(runs, runCount, count, p, limits);
+    _mm256_zeroupper();
+    gatherRunsScalar(runs, runCount, left, p, limits);
 }
 
 #endif  // TOLVANE_X86_KERNELS
 
 using GatherFn = void (*)(const Run*, std::int32_t, std::int32_t, std::int32_t, const BlockLimits&);
 
-bool kernelSupported(StereoKernel kernel) {
-    switch (kernel) {
-        case StereoKernel::Best:
-        case StereoKernel::Scalar:
-            return true;
+GatherFn gatherFor(CpuLevel level) {
+    switch (level) {
 #if defined(TOLVANE_X86_KERNELS)
-        case StereoKernel::Ssse3:
-            return __builtin_cpu_supports("ssse3");
-        case StereoKernel::Avx2:
-            return __builtin_cpu_supports("avx2");
-        case StereoKernel::Avx512:
-            return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512f") &&
-                   __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi");
-#else
-        case StereoKernel::Ssse3:
-        case StereoKernel::Avx2:
-        case StereoKernel::Avx512:
-            return false;
-#endif
-    }
-    return false;
-}
-
-StereoKernel bestKernel() {
-    for (StereoKernel kernel : {StereoKernel::Avx512, StereoKernel::Avx2, StereoKernel::Ssse3}) {
-        if (kernelSupported(kernel)) {
-            return kernel;
-        }
-    }
-    return StereoKernel::Scalar;
-}
-
-StereoKernel& activeKernel() {
-    static StereoKernel kernel = bestKernel();
-    return kernel;
-}
-
-GatherFn gatherFor(StereoKernel kernel) {
-    switch (kernel) {
-#if defined(TOLVANE_X86_KERNELS)
-        case StereoKernel::Avx512:
+        case CpuLevel::Avx512:
             return gatherRunsAvx512;
-        case StereoKernel::Avx2:
+        case CpuLevel::Avx2:
             return gatherRunsAvx2;
-        case StereoKernel::Ssse3:
+        case CpuLevel::Ssse3:
             return gatherRunsSsse3;
 #endif
         default:
@@ -372,7 +369,7 @@ bool transformStereogram(DepthMap& map, const DepthMap& source) {
     if (map.area.h < 0 || map.pixels == nullptr) {
         return false;
     }
-    transformRows(map, source, gatherFor(activeKernel()));
+    transformRows(map, source, gatherFor(detectedCpuLevel()));
     return true;
 }
 
@@ -424,11 +421,3 @@ void renderStereogram(DepthMap& map, const PatternSettings& settings) {
 void releasePattern() { freeDepthMap(std::move(pattern)); }
 
 const DepthMap* currentPattern() { return pattern.get(); }
-
-bool selectStereoKernel(StereoKernel kernel) {
-    if (!kernelSupported(kernel)) {
-        return false;
-    }
-    activeKernel() = kernel == StereoKernel::Best ? bestKernel() : kernel;
-    return true;
-}

@@ -39,8 +39,3 @@ void releasePattern();
 // the row or the pattern.
 bool transformStereogram(DepthMap& map, const DepthMap& pattern);
 
-// The inner loop transformStereogram uses. All give the same bytes; Best is
-// the widest this processor runs, the others are there to be compared.
-enum class StereoKernel { Best, Scalar, Ssse3, Avx2, Avx512 };
-// False, changing nothing, when this processor cannot run `kernel`.
-bool selectStereoKernel(StereoKernel kernel);

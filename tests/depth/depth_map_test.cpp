@@ -7,9 +7,12 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
-#include <string>
+#include <optional>
+#include <random>
 #include <utility>
 #include <vector>
+
+#include "depth/cpu_level_testing.hpp"
 
 namespace {
 
@@ -42,36 +45,28 @@ protected:
     void TearDown() override { rowPhase = 0; }
 };
 
-// Every blit test runs on each vector path this processor has.
-class BlitTest : public ::testing::TestWithParam<BlitPath> {
+// Every blit test runs on each kernel level; a level this processor lacks
+// is reported as skipped.
+class BlitTest : public ::testing::TestWithParam<CpuLevel> {
 protected:
     void SetUp() override {
         rowPhase = 0;
-        if (!selectBlitPath(GetParam())) {
-            GTEST_SKIP() << "this processor cannot run the path";
+        level_.emplace(GetParam());
+        if (!level_->active()) {
+            GTEST_SKIP() << "this processor cannot run the " << cpuLevelName(GetParam()) << " kernels";
         }
     }
     void TearDown() override {
         rowPhase = 0;
-        selectBlitPath(BlitPath::Best);
+        level_.reset();
     }
+
+private:
+    std::optional<ForcedCpuLevel> level_;
 };
 
-std::string pathName(const ::testing::TestParamInfo<BlitPath>& info) {
-    switch (info.param) {
-        case BlitPath::Baseline:
-            return "Baseline";
-        case BlitPath::Avx2:
-            return "Avx2";
-        case BlitPath::Avx512:
-            return "Avx512";
-        default:
-            return "Best";
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(Paths, BlitTest, ::testing::Values(BlitPath::Baseline, BlitPath::Avx2, BlitPath::Avx512),
-                         pathName);
+INSTANTIATE_TEST_SUITE_P(Levels, BlitTest, ::testing::ValuesIn(kCpuLevels),
+                         [](const ::testing::TestParamInfo<CpuLevel>& info) { return cpuLevelName(info.param); });
 
 TEST_F(DepthMapTest, CreateGivesZeroedMapAndAddressesRowMajor) {
     DepthMapPtr map = createDepthMap(3, 2);
@@ -380,6 +375,55 @@ TEST_P(BlitTest, SceneWithSlopeRemovedFollowsTheCamera) {
                 const int expected = std::min(stored(c, r) + camera[1], 31);
                 ASSERT_EQ(*pixelAddress(*screen, c, r + camera[0]), expected)
                     << "camera " << camera[0] << " at " << c << "," << r;
+            }
+        }
+    }
+}
+
+// Each blit against its formula written plainly, over every source byte, at
+// every width from one pixel to past two 64-byte blocks, in the bands where a
+// sprite is lowered as well as raised.
+TEST_P(BlitTest, EveryWidthMatchesThePlainFormula) {
+    auto clampDepth = [](int v) { return static_cast<std::uint8_t>(std::clamp(v, 0, 31)); };
+    auto band = [](std::int32_t row) { return (row + rowPhase) / 15; };
+    std::mt19937 random(5);
+    DepthMapPtr before = createDepthMap(150, 480);
+    for (std::int32_t i = 0; i < 150 * 480; ++i) {
+        before->pixels[i] = static_cast<std::uint8_t>(random() % 40);
+    }
+    const std::size_t bytes = 150 * 480;
+    DepthMapPtr screen = createDepthMap(150, 480);
+    DepthMapPtr expected = createDepthMap(150, 480);
+    for (std::int32_t phase : {0, -9}) {
+        rowPhase = phase;
+        for (std::int32_t y : {0, 14, 40, 200, 450}) {
+            for (std::int32_t width = 1; width <= 140; ++width) {
+                DepthMapPtr image = createDepthMap(width, 3);
+                for (std::int32_t i = 0; i < width * 3; ++i) {
+                    image->pixels[i] = static_cast<std::uint8_t>(random() % 4 == 0 ? 0 : random());
+                }
+                for (int sprite = 0; sprite < 2; ++sprite) {
+                    std::copy(before->pixels, before->pixels + bytes, screen->pixels);
+                    std::copy(before->pixels, before->pixels + bytes, expected->pixels);
+                    for (std::int32_t r = 0; r < 3; ++r) {
+                        for (std::int32_t c = 0; c < width; ++c) {
+                            const int s = *pixelAddress(*image, c, r);
+                            std::uint8_t& out = *pixelAddress(*expected, 3 + c, y + r);
+                            if (sprite == 0) {
+                                out = clampDepth(static_cast<std::int8_t>(s + band(y + r)));
+                            } else if (s != 0) {
+                                out = std::max(out, clampDepth(s + band(y + 2) - 2));
+                            }
+                        }
+                    }
+                    if (sprite != 0) {
+                        blitSprite(*image, image->area, *screen, 3, y);
+                    } else {
+                        blitScene(*image, image->area, *screen, 3, y);
+                    }
+                    ASSERT_TRUE(std::equal(screen->pixels, screen->pixels + bytes, expected->pixels))
+                        << (sprite != 0 ? "sprite" : "scene") << " width " << width << " y " << y << " phase " << phase;
+                }
             }
         }
     }

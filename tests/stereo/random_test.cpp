@@ -6,8 +6,10 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
+#include "depth/cpu_level_testing.hpp"
 #include "depth/depth_map.hpp"
 #include "stereo/random.hpp"
 #include "stereo/stereogram.hpp"
@@ -16,18 +18,14 @@ namespace {
 
 constexpr int kDraws = 1000000;
 
-struct KernelCase {
-    RandomKernel kernel;
-    const char* name;
-};
-const KernelCase kKernels[] = {{RandomKernel::Scalar, "scalar"}, {RandomKernel::Avx512, "avx512"}};
+// The plain loop runs everywhere; the widest level has a vector loop of its own.
+class RandomTest : public ::testing::TestWithParam<CpuLevel> {};
 
-class RandomTest : public ::testing::Test {
-protected:
-    void TearDown() override { selectRandomKernel(RandomKernel::Best); }
-};
-
-TEST_F(RandomTest, GivesTheCLibrarySequenceForEverySeed) {
+TEST_P(RandomTest, GivesTheCLibrarySequenceForEverySeed) {
+    const ForcedCpuLevel level(GetParam());
+    if (!level.active()) {
+        GTEST_SKIP() << cpuLevelName(GetParam()) << " cannot run on this processor";
+    }
     // 0 stands for 1; 2^31 - 1 seeds a run of zero words; from 2^31 on the
     // seed is a negative word; a recent clock reading is what the demo uses.
     const std::uint32_t seeds[] = {0u, 1u, 1796000000u, 2147483647u, 4294967295u};
@@ -41,43 +39,41 @@ TEST_F(RandomTest, GivesTheCLibrarySequenceForEverySeed) {
         for (int i = 0; i < kDraws; ++i) {
             ASSERT_EQ(nextRandom(), std::rand()) << "seed " << seed << " draw " << i;
         }
-        for (const KernelCase& k : kKernels) {
-            if (!selectRandomKernel(k.kernel)) {
-                continue;  // the scalar loop always runs, so the sequence is still checked
-            }
+        {
             std::size_t done = 0;
             for (std::size_t piece = 0; done < bytes.size(); ++piece) {
                 const std::size_t count = std::min(pieces[piece % std::size(pieces)], bytes.size() - done);
                 fillRandomBytes(bytes.data() + done, count);
                 for (std::size_t i = done; i < done + count; ++i) {
-                    ASSERT_EQ(bytes[i], std::rand() & 0xFF) << "seed " << seed << " " << k.name << " byte " << i;
+                    ASSERT_EQ(bytes[i], std::rand() & 0xFF) << "seed " << seed << " byte " << i;
                 }
                 done += count;
                 // A single draw in between must carry on from the bulk ones.
-                ASSERT_EQ(nextRandomByte(), std::rand() & 0xFF) << "seed " << seed << " " << k.name;
+                ASSERT_EQ(nextRandomByte(), std::rand() & 0xFF) << "seed " << seed;
             }
         }
     }
 }
 
-TEST_F(RandomTest, PatternFillMatchesRandInStorageOrder) {
-    for (const KernelCase& k : kKernels) {
-        if (!selectRandomKernel(k.kernel)) {
-            GTEST_SKIP() << k.name << " cannot run on this processor";
-        }
+TEST_P(RandomTest, PatternFillMatchesRandInStorageOrder) {
+    const ForcedCpuLevel level(GetParam());
+    if (!level.active()) {
+        GTEST_SKIP() << cpuLevelName(GetParam()) << " cannot run on this processor";
+    }
+    {
         std::srand(1796000000u);
         seedRandom(1796000000u);
         DepthMapPtr map = createDepthMap(37, 11);  // 407 bytes: not a whole number of vector blocks
         ASSERT_NE(map, nullptr);
         fillRandom(*map);
         for (int i = 0; i < 37 * 11; ++i) {
-            ASSERT_EQ(map->pixels[i], std::rand() & 0xFF) << k.name << " byte " << i;
+            ASSERT_EQ(map->pixels[i], std::rand() & 0xFF) << "byte " << i;
         }
-        EXPECT_EQ(nextRandom(), std::rand()) << k.name;
+        EXPECT_EQ(nextRandom(), std::rand());
     }
 }
 
-TEST_F(RandomTest, EmptyRequestsDrawNothing) {
+TEST(Random, EmptyRequestsDrawNothing) {
     seedRandom(5);
     std::srand(5);
     DepthMap empty;
@@ -88,5 +84,8 @@ TEST_F(RandomTest, EmptyRequestsDrawNothing) {
     EXPECT_EQ(byte, 0x5A);
     EXPECT_EQ(nextRandom(), std::rand());
 }
+
+INSTANTIATE_TEST_SUITE_P(Levels, RandomTest, ::testing::Values(CpuLevel::Scalar, CpuLevel::Avx512),
+                         [](const auto& info) { return std::string(cpuLevelName(info.param)); });
 
 }  // namespace

@@ -8,33 +8,17 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "bench/stereo_oracle.hpp"
-#include "stereo/stereogram_testing.hpp"
+#include "depth/cpu_level_testing.hpp"
 #include "stereo/random.hpp"
+#include "stereo/stereogram_testing.hpp"
 
 namespace {
-
-constexpr StereoKernel kKernels[] = {StereoKernel::Scalar, StereoKernel::Ssse3, StereoKernel::Avx2,
-                                     StereoKernel::Avx512};
-
-const char* kernelName(StereoKernel kernel) {
-    switch (kernel) {
-        case StereoKernel::Scalar:
-            return "scalar";
-        case StereoKernel::Ssse3:
-            return "ssse3";
-        case StereoKernel::Avx2:
-            return "avx2";
-        case StereoKernel::Avx512:
-            return "avx512";
-        default:
-            return "best";
-    }
-}
 
 DepthMapPtr mapOf(std::int32_t w, std::int32_t h, const std::string& bytes) {
     DepthMapPtr map = createDepthMap(w, h);
@@ -89,12 +73,34 @@ class StereogramTest : public ::testing::Test {
 protected:
     void SetUp() override {
         releasePattern();
-        selectStereoKernel(StereoKernel::Best);
     }
     void TearDown() override { SetUp(); }
 };
 
-TEST_F(StereogramTest, WorkedRows) {
+// The transform's own cases, once per kernel level; a level this processor
+// lacks is reported as skipped.
+class StereoKernelTest : public StereogramTest, public ::testing::WithParamInterface<CpuLevel> {
+protected:
+    void SetUp() override {
+        StereogramTest::SetUp();
+        level_.emplace(GetParam());
+        if (!level_->active()) {
+            GTEST_SKIP() << "this processor cannot run the " << cpuLevelName(GetParam()) << " kernels";
+        }
+    }
+    void TearDown() override {
+        level_.reset();
+        StereogramTest::TearDown();
+    }
+
+private:
+    std::optional<ForcedCpuLevel> level_;
+};
+
+INSTANTIATE_TEST_SUITE_P(Levels, StereoKernelTest, ::testing::ValuesIn(kCpuLevels),
+                         [](const ::testing::TestParamInfo<CpuLevel>& info) { return cpuLevelName(info.param); });
+
+TEST_P(StereoKernelTest, WorkedRows) {
     struct Case {
         std::string depths;
         std::string shown;
@@ -108,32 +114,21 @@ TEST_F(StereogramTest, WorkedRows) {
         {std::string("\2\2\2\2\2\2\2\2", 8), "aaaaaabc"},
     };
     DepthMapPtr pattern = mapOf(3, 1, "abc");
-    for (StereoKernel kernel : kKernels) {
-        if (!selectStereoKernel(kernel)) {
-            continue;
-        }
-        for (const Case& c : cases) {
-            DepthMapPtr map = mapOf(8, 1, c.depths);
-            ASSERT_TRUE(transformStereogram(*map, *pattern));
-            EXPECT_EQ(bytesOf(*map), c.shown) << kernelName(kernel);
-        }
-    }
-}
-
-TEST_F(StereogramTest, FarDepthRepeatsPatternFromLeftEdgeAndEveryQRows) {
-    DepthMapPtr pattern = randomPattern(128, 60, 7);
-    for (StereoKernel kernel : kKernels) {
-        if (!selectStereoKernel(kernel)) {
-            continue;
-        }
-        SCOPED_TRACE(kernelName(kernel));
-        DepthMapPtr map = createDepthMap(640, 480);
+    for (const Case& c : cases) {
+        DepthMapPtr map = mapOf(8, 1, c.depths);
         ASSERT_TRUE(transformStereogram(*map, *pattern));
-        expectPatternTiled(*map, *pattern);
+        EXPECT_EQ(bytesOf(*map), c.shown);
     }
 }
 
-TEST_F(StereogramTest, EveryKernelMatchesThePlainTransform) {
+TEST_P(StereoKernelTest, FarDepthRepeatsPatternFromLeftEdgeAndEveryQRows) {
+    DepthMapPtr pattern = randomPattern(128, 60, 7);
+    DepthMapPtr map = createDepthMap(640, 480);
+    ASSERT_TRUE(transformStereogram(*map, *pattern));
+    expectPatternTiled(*map, *pattern);
+}
+
+TEST_P(StereoKernelTest, MatchesThePlainTransform) {
     struct Case {
         std::int32_t w, h, p, q;
         std::uint32_t range;  // depths drawn from 0..range-1
@@ -170,21 +165,15 @@ TEST_F(StereogramTest, EveryKernelMatchesThePlainTransform) {
         DepthMapPtr depths = randomDepths(c.w, c.h, seed++, c.range);
         DepthMapPtr expected = copyOf(*depths);
         oracleTransform(*expected, *pattern);
-        for (StereoKernel kernel : kKernels) {
-            if (!selectStereoKernel(kernel)) {
-                continue;
-            }
-            DepthMapPtr map = copyOf(*depths);
-            ASSERT_TRUE(transformStereogram(*map, *pattern));
-            EXPECT_EQ(bytesOf(*map), bytesOf(*expected))
-                << kernelName(kernel) << " W " << c.w << " H " << c.h << " P " << c.p << " Q " << c.q;
-        }
+        DepthMapPtr map = copyOf(*depths);
+        ASSERT_TRUE(transformStereogram(*map, *pattern));
+        EXPECT_EQ(bytesOf(*map), bytesOf(*expected)) << "W " << c.w << " H " << c.h << " P " << c.p << " Q " << c.q;
     }
 }
 
 // Flat rows put every depth exactly on the bounds where a block may or may not
 // go wide, for every pattern width the block sizes care about.
-TEST_F(StereogramTest, FlatRowsAtEveryPatternWidthAndDepth) {
+TEST_P(StereoKernelTest, FlatRowsAtEveryPatternWidthAndDepth) {
     for (std::int32_t p = 1; p <= 160; ++p) {
         DepthMapPtr pattern = randomPattern(p, 2, static_cast<std::uint32_t>(p));
         const std::int32_t w = p + 130 + p % 7;
@@ -193,14 +182,9 @@ TEST_F(StereogramTest, FlatRowsAtEveryPatternWidthAndDepth) {
             fillDepthMap(*depths, static_cast<std::uint8_t>(d));
             DepthMapPtr expected = copyOf(*depths);
             oracleTransform(*expected, *pattern);
-            for (StereoKernel kernel : kKernels) {
-                if (!selectStereoKernel(kernel)) {
-                    continue;
-                }
-                DepthMapPtr map = copyOf(*depths);
-                ASSERT_TRUE(transformStereogram(*map, *pattern));
-                ASSERT_EQ(bytesOf(*map), bytesOf(*expected)) << kernelName(kernel) << " P " << p << " depth " << d;
-            }
+            DepthMapPtr map = copyOf(*depths);
+            ASSERT_TRUE(transformStereogram(*map, *pattern));
+            ASSERT_EQ(bytesOf(*map), bytesOf(*expected)) << "P " << p << " depth " << d;
         }
     }
 }

@@ -1,0 +1,15 @@
+#pragma once
+// The widest vector instructions the kernels may use on this processor. The
+// blits and the stereogram transform both choose their kernels by it, so one
+// probe answers for the whole engine. Every level draws the same bytes; the
+// wider ones only draw them sooner.
+
+enum class CpuLevel {
+    Scalar,  // one pixel at a time, on any processor
+    Ssse3,   // 16 bytes at a time (the blits need only SSE2 for it)
+    Avx2,    // 32 bytes at a time
+    Avx512,  // 64 bytes at a time: AVX-512 F, BW and VBMI
+};
+
+// The widest level this processor and its operating system run, probed once.
+CpuLevel detectedCpuLevel();

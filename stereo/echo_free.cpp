@@ -1,0 +1,323 @@
+#include "stereo/echo_free.hpp"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#define TOLVANE_X86_ECHO_FREE 1
+#include <immintrin.h>
+#endif
+
+namespace {
+
+// The nearest depth the sight lines reach: a depth hides a point only while
+// the point's depth plus twice the distance stays at most this.
+constexpr std::int32_t kNearestDepth = 31;
+
+// Sight lines are checked 32 columns at a time; `sight` keeps this many
+// columns of padding on each side of the row so that no check leaves it.
+constexpr std::size_t kBlock = 32;
+constexpr std::size_t kReach = 16;
+
+// A point hides nothing farther than 15 columns away: a depth of at most 31,
+// less two per column, falls below 0 from the 16th column on.
+constexpr std::int32_t kFarthestCover = 15;
+
+// Depths in `sight` are stored plus this bias, so that depth minus two per
+// column never goes below 0 in unsigned bytes; the padding holds a value that
+// stays below every biased depth however far it is carried.
+constexpr std::uint8_t kSightBias = 32;
+constexpr std::uint8_t kSightPad = 2 * kFarthestCover;
+
+// Points are paired 8 columns at a time.
+constexpr std::size_t kLanes = 8;
+// Spare links past the row's end, one per lane: where a point with nothing
+// to link stores. They hold W, so they stay unlinked.
+constexpr std::uint32_t kSpares = kLanes;
+
+// Per-row working memory, kept from call to call.
+//
+// Links are column numbers: a pixel linked to one on its right holds that
+// column (always greater than its own); an unlinked pixel x holds
+// W + (x mod P), which is where the fill finds its pattern byte, since the
+// row is filled in `bytes` with the pattern row copied just past its end. So
+// "linked" is "link < W", and the fill is one copy per pixel either way.
+struct RowScratch {
+    std::vector<std::uint32_t> unlinked;  // W + (x mod P) for every x
+    std::vector<std::uint32_t> links;     // W, then the spares
+    std::vector<std::uint8_t> depths;     // the row, padded as `sight`
+    std::vector<std::uint8_t> sight;      // biased depths capped at 31, padded
+    std::vector<std::uint8_t> hidden;     // 0xFF where a point is hidden, padded
+    std::vector<std::uint32_t> pairFrom;  // what each point requires equal
+    std::vector<std::uint32_t> pairTo;
+    std::vector<std::uint8_t> bytes;  // W row bytes, then the P pattern bytes
+    std::uint8_t cap = 0;             // min(P - 1, 31)
+    std::int32_t width = 0;
+    std::int32_t period = 0;
+};
+
+RowScratch scratch;
+
+bool prepareScratch(std::int32_t width, std::int32_t period) {
+    if (scratch.width == width && scratch.period == period) {
+        return true;
+    }
+    const auto w = static_cast<std::size_t>(width);
+    const auto p = static_cast<std::size_t>(period);
+    const std::size_t padded = (w + kBlock - 1) / kBlock * kBlock;
+    try {
+        scratch.unlinked.resize(w);
+        scratch.links.resize(w + kSpares);
+        scratch.depths.resize(padded + 2 * kReach);
+        scratch.sight.resize(padded + 2 * kReach);
+        scratch.hidden.resize(padded + 2 * kReach);
+        scratch.pairFrom.resize(padded);
+        scratch.pairTo.resize(padded);
+        scratch.bytes.resize(w + p);
+    } catch (const std::bad_alloc&) {
+        scratch.width = 0;
+        return false;
+    }
+    // W + P - 1 < 2^32 since both are below 2^31.
+    std::size_t phase = 0;
+    for (std::size_t x = 0; x < w; ++x) {
+        scratch.unlinked[x] = static_cast<std::uint32_t>(w + phase);
+        phase = phase + 1 == p ? 0 : phase + 1;
+    }
+    std::fill(scratch.links.begin() + static_cast<std::ptrdiff_t>(w), scratch.links.end(),
+              static_cast<std::uint32_t>(w));
+    std::fill(scratch.depths.begin(), scratch.depths.end(), std::uint8_t{0});
+    std::fill(scratch.sight.begin(), scratch.sight.end(), kSightPad);
+    // A column before the row counts as hidden: no point there to pair with.
+    std::fill(scratch.hidden.begin(), scratch.hidden.end(), std::uint8_t{0xFF});
+    scratch.cap = static_cast<std::uint8_t>(std::min(period - 1, kNearestDepth));
+    scratch.width = width;
+    scratch.period = period;
+    return true;
+}
+
+// The sight-line pass uses GCC's vector extension, so that one loop serves
+// every target; the clones pick the widest registers the processor has.
+using Bytes32 = std::uint8_t __attribute__((vector_size(32)));
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#define TOLVANE_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define TOLVANE_VECTOR_CLONES
+#endif
+
+// Copies the row into `depths` and marks the points one eye cannot see. A
+// point of depth c (capped at 31) is hidden when some c(x +- t) - 2t is at
+// least c for t from 1 to 15: the cap keeps every term the rule counts
+// (c + 2t <= 31) and lets no other reach c. Columns past the row are marked
+// too; nothing reads them.
+TOLVANE_VECTOR_CLONES
+void markHidden(const std::uint8_t* row, std::size_t width, std::uint8_t cap, std::uint8_t* depths,
+                std::uint8_t* sight, std::uint8_t* hidden) {
+    std::memcpy(depths + kReach, row, width);
+    const std::size_t blocks = (width + kBlock - 1) / kBlock;
+    for (std::size_t b = 0; b < blocks; ++b) {
+        Bytes32 depth;
+        std::memcpy(&depth, depths + kReach + b * kBlock, sizeof depth);
+        depth = depth < cap ? depth : cap;
+        depth += kSightBias;
+        std::memcpy(sight + kReach + b * kBlock, &depth, sizeof depth);
+    }
+    // Past the row: far padding again, whatever an earlier, wider row left.
+    std::memset(sight + kReach + width, kSightPad, blocks * kBlock - width);
+    for (std::size_t b = 0; b < blocks; ++b) {
+        const std::uint8_t* centre = sight + kReach + b * kBlock;
+        Bytes32 own;
+        std::memcpy(&own, centre, sizeof own);
+        Bytes32 cover = {};
+        for (std::int32_t t = 1; t <= kFarthestCover; ++t) {
+            Bytes32 before;
+            Bytes32 after;
+            std::memcpy(&before, centre - t, sizeof before);
+            std::memcpy(&after, centre + t, sizeof after);
+            Bytes32 seen = before > after ? before : after;
+            seen -= static_cast<std::uint8_t>(2 * t);
+            cover = cover > seen ? cover : seen;
+        }
+        const auto covered = cover >= own;
+        std::memcpy(hidden + kReach + b * kBlock, &covered, sizeof covered);
+    }
+}
+
+// Turns each point into the pair of pixels it requires equal, ready for
+// linkRow: (left image, right image) for a visible point with both in the
+// row; a spare and W, which link nothing, for any other. A point that shares
+// its left image with the point before requires its right image to equal
+// the one before instead: its left image already does, and linkRow then
+// never reads back the link it has just stored. Unsigned arithmetic: a left
+// image before the row wraps past its column.
+void pairPointsScalar(const std::uint8_t* depths, const std::uint8_t* hidden, std::uint32_t width,
+                      std::uint32_t period, std::uint32_t* pairFrom, std::uint32_t* pairTo) {
+    bool beforeSkipped = true;
+    std::uint32_t beforeLeft = 0;
+    std::uint32_t beforeRight = 0;
+    for (std::uint32_t x = 0; x < width; ++x) {
+        const std::uint32_t separation = period - std::min<std::uint32_t>(depths[kReach + x], period - 1);
+        const std::uint32_t left = x - separation / 2;
+        const std::uint32_t right = left + separation;
+        const bool skip = hidden[kReach + x] != 0 || left > x || right >= width;
+        const bool again = !beforeSkipped && left == beforeLeft;
+        pairFrom[x] = skip ? width + x % kSpares : (again ? beforeRight : left);
+        pairTo[x] = skip ? width : right;
+        beforeSkipped = skip;
+        beforeLeft = left;
+        beforeRight = right;
+    }
+}
+
+#if defined(TOLVANE_X86_ECHO_FREE)
+
+struct ImagesAvx2 {
+    __m256i left, right, skip;
+};
+
+// The images of the 8 points from column x0 on, whose depths and marks are
+// at `depths` and `hidden` (x0 may be one before the row, which both are
+// padded for; it then wraps, and its mark says hidden).
+__attribute__((target("avx2"))) inline ImagesAvx2 imagesAvx2(const std::uint8_t* depths, const std::uint8_t* hidden,
+                                                            std::uint32_t x0, __m256i nearest, __m256i p,
+                                                            __m256i w) {
+    const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    const __m256i depth = _mm256_min_epu32(
+        _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(depths))), nearest);
+    const __m256i mark = _mm256_cvtepi8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(hidden)));
+    const __m256i column = _mm256_add_epi32(lanes, _mm256_set1_epi32(static_cast<std::int32_t>(x0)));
+    const __m256i separation = _mm256_sub_epi32(p, depth);
+    ImagesAvx2 images;
+    images.left = _mm256_sub_epi32(column, _mm256_srli_epi32(separation, 1));
+    images.right = _mm256_add_epi32(images.left, separation);
+    // left > column (wrapped) and right >= W, unsigned.
+    const __m256i wrapped = _mm256_xor_si256(_mm256_cmpeq_epi32(_mm256_min_epu32(images.left, column), images.left),
+                                             _mm256_set1_epi32(-1));
+    const __m256i outside = _mm256_cmpeq_epi32(_mm256_max_epu32(images.right, w), images.right);
+    images.skip = _mm256_or_si256(mark, _mm256_or_si256(wrapped, outside));
+    return images;
+}
+
+// The same as pairPointsScalar, 8 points at a time; the points before are
+// worked out again from one column earlier (the padding before the row
+// counts as hidden).
+__attribute__((target("avx2"))) void pairPointsAvx2(const std::uint8_t* depths, const std::uint8_t* hidden,
+                                                    std::uint32_t width, std::uint32_t period,
+                                                    std::uint32_t* pairFrom, std::uint32_t* pairTo) {
+    const __m256i nearest = _mm256_set1_epi32(static_cast<std::int32_t>(period - 1));
+    const __m256i p = _mm256_set1_epi32(static_cast<std::int32_t>(period));
+    const __m256i w = _mm256_set1_epi32(static_cast<std::int32_t>(width));
+    const __m256i spares = _mm256_add_epi32(w, _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+    for (std::uint32_t x0 = 0; x0 < width; x0 += kLanes) {
+        const std::uint8_t* depthsAt = depths + kReach + x0;
+        const std::uint8_t* hiddenAt = hidden + kReach + x0;
+        const ImagesAvx2 own = imagesAvx2(depthsAt, hiddenAt, x0, nearest, p, w);
+        const ImagesAvx2 before = imagesAvx2(depthsAt - 1, hiddenAt - 1, x0 - 1, nearest, p, w);
+        const __m256i again = _mm256_andnot_si256(before.skip, _mm256_cmpeq_epi32(own.left, before.left));
+        const __m256i from = _mm256_blendv_epi8(_mm256_blendv_epi8(own.left, before.right, again), spares, own.skip);
+        const __m256i to = _mm256_blendv_epi8(own.right, w, own.skip);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(pairFrom + x0), from);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(pairTo + x0), to);
+    }
+}
+
+#endif
+
+void pairPoints(const std::uint8_t* depths, const std::uint8_t* hidden, std::uint32_t width, std::uint32_t period,
+                std::uint32_t* pairFrom, std::uint32_t* pairTo) {
+#if defined(TOLVANE_X86_ECHO_FREE)
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2) {
+        pairPointsAvx2(depths, hidden, width, period, pairFrom, pairTo);
+        return;
+    }
+#endif
+    pairPointsScalar(depths, hidden, width, period, pairFrom, pairTo);
+}
+
+// Requires pixel `left` to equal pixel `right` (left < right) on top of the
+// links already made. Each pixel keeps at most one link, to the nearest
+// pixel on its right it must equal, so the walk moves right along the chain
+// from `left`: past a link short of `right` it continues from there; at a
+// link beyond `right` it puts `right` in between and goes on to join `right`
+// with the pixel that link reached. It ends at an unlinked pixel, which takes
+// the link, or at `right` itself, already joined.
+inline void join(std::uint32_t* links, std::uint32_t width, std::uint32_t left, std::uint32_t right) {
+    for (std::uint32_t k = links[left]; k < width && k != right; k = links[left]) {
+        if (k < right) {
+            left = k;
+        } else {
+            links[left] = right;
+            left = right;
+            right = k;
+        }
+    }
+    links[left] = right;
+}
+
+// Links every pair in turn. The first step of join is inline and without a
+// branch: the nearer of the old link and the pair's right pixel becomes the
+// link. Only when the old link was another pixel of the row does the walk go
+// on. Spares hold W, so their pairs (spare, W) leave them as they are.
+void linkRow(const std::uint32_t* pairFrom, const std::uint32_t* pairTo, std::uint32_t width,
+             std::uint32_t* links) {
+    for (std::uint32_t x = 0; x < width; ++x) {
+        const std::uint32_t from = pairFrom[x];
+        const std::uint32_t to = pairTo[x];
+        const std::uint32_t k = links[from];
+        const std::uint32_t nearer = std::min(k, to);
+        links[from] = nearer;
+        if (k < width && k != to) [[unlikely]] {
+            join(links, width, nearer, std::max(k, to));
+        }
+    }
+}
+
+void transformRow(std::uint8_t* row, std::int32_t width, const std::uint8_t* patternRow, std::int32_t period) {
+    std::uint32_t* links = scratch.links.data();
+    std::uint8_t* bytes = scratch.bytes.data();
+    const auto w = static_cast<std::size_t>(width);
+    const auto uw = static_cast<std::uint32_t>(width);
+    std::memcpy(links, scratch.unlinked.data(), w * sizeof(std::uint32_t));
+    markHidden(row, w, scratch.cap, scratch.depths.data(), scratch.sight.data(), scratch.hidden.data());
+    pairPoints(scratch.depths.data(), scratch.hidden.data(), uw, static_cast<std::uint32_t>(period),
+               scratch.pairFrom.data(), scratch.pairTo.data());
+    linkRow(scratch.pairFrom.data(), scratch.pairTo.data(), uw, links);
+    std::memcpy(bytes + w, patternRow, static_cast<std::size_t>(period));
+    // Every link points right, so its byte is already final.
+    for (std::size_t x = w; x-- > 0;) {
+        bytes[x] = bytes[links[x]];
+    }
+    std::memcpy(row, bytes, w);
+}
+
+}  // namespace
+
+bool transformStereogramEchoFree(DepthMap& map, const DepthMap& pattern) {
+    const std::int32_t p = pattern.area.w;
+    const std::int32_t q = pattern.area.h;
+    if (p < 1 || q < 1 || pattern.pixels == nullptr || p > map.area.w) {
+        return false;
+    }
+    if (map.area.h == 0) {
+        return true;
+    }
+    if (map.area.h < 0 || map.pixels == nullptr || !prepareScratch(map.area.w, p)) {
+        return false;
+    }
+    const std::int32_t width = map.area.w;
+    std::int32_t patternY = 0;
+    for (std::int32_t y = 0; y < map.area.h; ++y) {
+        transformRow(map.pixels + static_cast<std::ptrdiff_t>(y) * width, width,
+                     pattern.pixels + static_cast<std::ptrdiff_t>(patternY) * p, p);
+        if (++patternY == q) {
+            patternY = 0;
+        }
+    }
+    return true;
+}
