@@ -45,6 +45,9 @@ void dispatchKey(SDLKey sym, InputState& input) {
         case SDLK_x:
             toggleOption(OptionSlot::CrossEyed);
             break;
+        case SDLK_q:
+            toggleOption(OptionSlot::EchoFree);
+            break;
         case SDLK_LEFTBRACKET:
             stepPatternWidth(-kPatternWidthStep);
             break;

@@ -63,6 +63,7 @@ PatternSettings patternSettingsFromOptions() {
     settings.height = getOption(OptionSlot::PatternHeight);
     settings.renewEveryFrame = getOption(OptionSlot::PatternEveryFrame) == 1;
     settings.crossEyed = getOption(OptionSlot::CrossEyed) != 0;
+    settings.echoFree = getOption(OptionSlot::EchoFree) != 0;
     return settings;
 }
 

@@ -37,7 +37,8 @@ int lockDisplay();
 DepthMap& screenDepthMap();
 
 // What the stereogram renderer needs of the option slots: the pattern's
-// size, whether to renew it (only exactly 1 renews), the cross-eyed switch.
+// size, whether to renew it (only exactly 1 renews), the cross-eyed and
+// echo-free switches.
 PatternSettings patternSettingsFromOptions();
 
 // The picture for a frame whose depths `map` holds, in place: the

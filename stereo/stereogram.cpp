@@ -10,6 +10,7 @@
 
 #include "depth/cpu_level.hpp"
 #include "stereo/random.hpp"
+#include "stereo/echo_free.hpp"
 #include "stereo/stereogram_testing.hpp"
 
 #if defined(__x86_64__) && defined(__GNUC__)
@@ -415,7 +416,13 @@ void renderStereogram(DepthMap& map, const PatternSettings& settings) {
     if (settings.crossEyed) {
         mirrorDepths(map);
     }
-    transformStereogram(map, *pattern);
+    const bool made = settings.echoFree ? transformStereogramEchoFree(map, *pattern)
+                                        : transformStereogram(map, *pattern);
+    // Only the echo-free scratch can still be refused; the map then goes
+    // back to the depths it came with.
+    if (!made && settings.crossEyed) {
+        mirrorDepths(map);
+    }
 }
 
 void releasePattern() { freeDepthMap(std::move(pattern)); }

@@ -195,7 +195,7 @@ TEST(Events, ViewingAidKeys) {
         const char* name;
         std::int32_t startWidth, startFlags;
         std::vector<SDLKey> keys;
-        std::int32_t crossEyed, width, flags;
+        std::int32_t crossEyed, width, flags, echoFree = 0;
     };
     const Case cases[] = {
         {"X crosses the eyes", 128, 8, {SDLK_x}, 1, 128, 8},
@@ -210,6 +210,9 @@ TEST(Events, ViewingAidKeys) {
         {"B twice gives the grey ramp", 128, 7, {SDLK_b, SDLK_b}, 0, 128, 8},
         {"G after B gives the grey ramp", 128, 8, {SDLK_b, SDLK_g}, 0, 128, 8},
         {"C after B gives colours", 128, 8, {SDLK_b, SDLK_c}, 0, 128, 7},
+        {"Q turns echo-free on", 128, 8, {SDLK_q}, 0, 128, 8, 1},
+        {"Q twice turns it off", 128, 8, {SDLK_q, SDLK_q}, 0, 128, 8, 0},
+        {"Q and X together", 128, 8, {SDLK_x, SDLK_q}, 1, 128, 8, 1},
     };
     for (const Case& c : cases) {
         resetOptions();
@@ -221,6 +224,7 @@ TEST(Events, ViewingAidKeys) {
         EXPECT_EQ(getOption(OptionSlot::CrossEyed), c.crossEyed) << c.name;
         EXPECT_EQ(getOption(OptionSlot::PatternWidth), c.width) << c.name;
         EXPECT_EQ(getOption(OptionSlot::PaletteFlags), c.flags) << c.name;
+        EXPECT_EQ(getOption(OptionSlot::EchoFree), c.echoFree) << c.name;
         EXPECT_EQ(getOption(OptionSlot::PatternHeight), 60) << c.name;
     }
     resetOptions();

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "bench/stereo_oracle.hpp"
+#include "tests/stereo/echo_free_reference.hpp"
 #include "tests/app/test_picture.hpp"
 
 namespace {
@@ -305,7 +306,7 @@ protected:
 // The demo's draws for `seed`: the start-up palette (flags 4, thrown away),
 // the grey ramp's (or grey dots') palette, then the pattern filled twice.
 std::vector<std::uint8_t> referenceStereogram(std::uint32_t seed, DepthMap& depths, int patternWidth,
-                                              bool crossEyed, bool greyDots) {
+                                              bool crossEyed, bool greyDots, bool echoFree) {
     std::srand(seed);
     for (int i = 0; i < 768; ++i) std::rand();
     std::array<std::array<int, 3>, 256> palette{};
@@ -326,7 +327,11 @@ std::vector<std::uint8_t> referenceStereogram(std::uint32_t seed, DepthMap& dept
     if (crossEyed) {
         for (int i = 0; i < 640 * 480; ++i) depths.pixels[i] = static_cast<std::uint8_t>(31 - depths.pixels[i]);
     }
-    oracleTransform(depths, *pattern);
+    if (echoFree) {
+        referenceEchoFree(depths, *pattern);
+    } else {
+        oracleTransform(depths, *pattern);
+    }
     return rgbOf(depths, [&palette](std::uint8_t index) { return palette[index]; });
 }
 
@@ -360,13 +365,15 @@ TEST_F(RenderTest, SeededStereogramIsTheDemosDrawOfRand) {
     struct Case {
         const char* arguments;
         int patternWidth;
-        bool crossEyed, greyDots;
+        bool crossEyed, greyDots, echoFree;
     };
     const Case cases[] = {
-        {"s.png --world w/world.xml --seed 1", 128, false, false},
-        {"s.png --world w/world.xml --seed 4000000000 --cross-eyed", 128, true, false},
-        {"s.png --world w/world.xml --seed 17 --pattern-width 80 --grey-dots", 80, false, true},
-        {"s.bmp --world w/world.xml --seed 0 --view stereo --pattern-width 192", 192, false, false},
+        {"s.png --world w/world.xml --seed 1", 128, false, false, false},
+        {"s.png --world w/world.xml --seed 4000000000 --cross-eyed", 128, true, false, false},
+        {"s.png --world w/world.xml --seed 17 --pattern-width 80 --grey-dots", 80, false, true, false},
+        {"s.bmp --world w/world.xml --seed 0 --view stereo --pattern-width 192", 192, false, false, false},
+        {"s.png --world w/world.xml --seed 3 --echo-free", 128, false, false, true},
+        {"s.png --echo-free --world w/world.xml --seed 3 --cross-eyed", 128, true, false, true},
     };
     for (const Case& c : cases) {
         const RenderRun run = render(c.arguments);
@@ -382,7 +389,7 @@ TEST_F(RenderTest, SeededStereogramIsTheDemosDrawOfRand) {
         const RgbPicture got = picture(file);
         ASSERT_TRUE(got.read) << c.arguments;
         DepthMapPtr depths = expectedDepths(0, 0);
-        EXPECT_EQ(got.rgb, referenceStereogram(seed, *depths, c.patternWidth, c.crossEyed, c.greyDots))
+        EXPECT_EQ(got.rgb, referenceStereogram(seed, *depths, c.patternWidth, c.crossEyed, c.greyDots, c.echoFree))
             << c.arguments;
     }
 }

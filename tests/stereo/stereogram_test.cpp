@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "bench/stereo_oracle.hpp"
+#include "tests/stereo/echo_free_reference.hpp"
 #include "depth/cpu_level_testing.hpp"
 #include "stereo/random.hpp"
 #include "stereo/stereogram_testing.hpp"
@@ -294,20 +295,34 @@ TEST_F(StereogramTest, PatternIsMadeAnewWhenTheSizeChanges) {
     }
 }
 
-// Cross-eyed: the stereogram of 31 - d, the depth map itself otherwise
-// untouched by the option.
-TEST_F(StereogramTest, CrossEyedDrawsTheMirroredDepths) {
-    DepthMapPtr depths = randomDepths(640, 40, 11, 32);
-    depths->pixels[5] = 200;  // beyond the nearest: taken as the nearest
-    DepthMapPtr mirrored = copyOf(*depths);
-    for (std::int32_t i = 0; i < 640 * 40; ++i) {
-        mirrored->pixels[i] = static_cast<std::uint8_t>(31 - std::min<int>(mirrored->pixels[i], 31));
+// Cross-eyed: the stereogram of 31 - d; echo-free: the echo-free transform;
+// either way with the same pattern.
+TEST_F(StereogramTest, CrossEyedAndEchoFreeChooseDepthsAndTransform) {
+    struct Case {
+        bool crossEyed, echoFree;
+    };
+    for (const Case c : {Case{true, false}, Case{false, true}, Case{true, true}}) {
+        releasePattern();
+        DepthMapPtr depths = randomDepths(640, 40, 11, 32);
+        depths->pixels[5] = 200;  // beyond the nearest: taken as the nearest
+        DepthMapPtr expected = copyOf(*depths);
+        if (c.crossEyed) {
+            for (std::int32_t i = 0; i < 640 * 40; ++i) {
+                expected->pixels[i] = static_cast<std::uint8_t>(31 - std::min<int>(expected->pixels[i], 31));
+            }
+        }
+        PatternSettings settings{128, 60, false};
+        settings.crossEyed = c.crossEyed;
+        settings.echoFree = c.echoFree;
+        renderStereogram(*depths, settings);
+        ASSERT_NE(currentPattern(), nullptr);
+        if (c.echoFree) {
+            referenceEchoFree(*expected, *currentPattern());
+        } else {
+            oracleTransform(*expected, *currentPattern());
+        }
+        EXPECT_EQ(bytesOf(*depths), bytesOf(*expected)) << c.crossEyed << c.echoFree;
     }
-    seedRandom(5);
-    renderStereogram(*depths, PatternSettings{128, 60, false, true});
-    ASSERT_NE(currentPattern(), nullptr);
-    oracleTransform(*mirrored, *currentPattern());
-    EXPECT_EQ(bytesOf(*depths), bytesOf(*mirrored));
 
     // A pattern that cannot serve the map leaves it as it was, not mirrored.
     releasePattern();
