@@ -42,18 +42,14 @@ void printBanner(std::ostream& out) {
 }
 
 int convertArgument(const char* fileName, std::ostream& out, std::ostream& err) {
-    std::string why;
-    switch (convertDepthFile(fileName, &why)) {
-        case ConvertResult::Converted:
-            return 0;
-        case ConvertResult::Failed:
-            err << why << '\n';
-            return kConversionFailed;
-        case ConvertResult::UnknownExtension:
-            break;
+    const DepthOutcome converted = convertDepthFile(fileName);
+    if (converted) return 0;
+    if (converted.status != DepthStatus::UnknownExtension) {
+        err << converted.detail << '\n';
+        return kConversionFailed;
     }
     out << "Done" << std::endl;
-    err << why << '\n';
+    err << converted.detail << '\n';
     return 0;
 }
 

@@ -3,11 +3,16 @@
 #include <SDL.h>
 
 #include <algorithm>
+#include <array>
+#include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
-#include "depth/file_io.hpp"
+#include <unistd.h>
+
+#include "markup/byte_cursor.hpp"
 
 namespace {
 
@@ -15,8 +20,7 @@ namespace {
 // headers, colour masks, a palette, an embedded colour profile.
 constexpr std::uint64_t kBitmapOverhead = 1u << 20;
 // A 32-bit bitmap of the largest map, the largest any decoder needs.
-constexpr std::uint64_t kLargestBitmapFile =
-    4 * std::uint64_t(kMaxDepthFileSide) * std::uint64_t(kMaxDepthFileSide) + kBitmapOverhead;
+constexpr std::uint64_t kLargestBitmapFile = 4 * std::uint64_t(kMaxDepthFilePixels) + kBitmapOverhead;
 
 struct SurfaceDeleter {
     void operator()(SDL_Surface* surface) const { SDL_FreeSurface(surface); }
@@ -48,170 +52,254 @@ private:
 
 std::string sdlReason(const char* what) { return std::string(what) + ": " + SDL_GetError(); }
 
-std::uint32_t readLe32(const std::uint8_t* p) {
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
-           std::uint32_t(p[3]) << 24;
-}
+DepthResult truncatedHeader() { return depthFailure(DepthStatus::BadHeader, "bitmap header is truncated"); }
 
-std::uint16_t readLe16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
+struct BitmapHeader {
+    std::int64_t width = 0;
+    std::int64_t height = 0;
+    std::uint32_t bitsPerPixel = 0;
+    std::uint32_t compression = 0;
+    std::uint32_t dataOffset = 0;
+};
+
+// The header fields the checks need, the sides first: a file cut short
+// after them is still refused for its size. Files that are not bitmaps at
+// all (no "BM") give Ok with `isBitmap` false, for SDL to refuse.
+DepthResult readHeader(std::span<const std::uint8_t> bytes, BitmapHeader& header, bool& isBitmap) {
+    constexpr std::uint32_t kCoreHeader = 12;  // the old header: 16-bit sides
+    ByteCursor cursor(bytes);
+    isBitmap = cursor.u8() == 'B' && cursor.u8() == 'M' && !cursor.ranOut();
+    if (!isBitmap) return {};
+    cursor.seek(10);
+    header.dataOffset = cursor.le32();
+    const bool core = cursor.le32() == kCoreHeader;
+    if (cursor.ranOut()) return truncatedHeader();
+    if (core) {
+        header.width = cursor.le16();
+        header.height = cursor.le16();
+    } else {
+        header.width = static_cast<std::int32_t>(cursor.le32());
+        // A negative height only means the rows are stored top first.
+        header.height = static_cast<std::int32_t>(cursor.le32());
+        if (header.height < 0) header.height = -header.height;
+    }
+    if (cursor.ranOut()) return truncatedHeader();
+    if (DepthResult size = checkDepthFileSize(header.width, header.height); !size) return size;
+    cursor.le16();  // planes
+    header.bitsPerPixel = cursor.le16();
+    header.compression = core ? 0 : cursor.le32();
+    if (cursor.ranOut()) return truncatedHeader();
+    return {};
+}
 
 // SDL allocates the whole surface from the header's size before it reads a
 // single pixel, so the header is checked here first: the sides against the
 // map limit, and, for uncompressed pixels, the file against the bytes those
-// sides need. Files that are not bitmaps at all are left for SDL to refuse.
-bool checkHeader(std::span<const std::uint8_t> bytes, std::string* why) {
-    constexpr std::size_t kFileHeader = 14;
-    constexpr std::size_t kCoreHeader = 12;  // the old header: 16-bit sides
+// sides need.
+DepthResult checkHeader(std::span<const std::uint8_t> bytes, std::uint64_t fileSize) {
     constexpr std::uint32_t kRgb = 0;
     constexpr std::uint32_t kBitFields = 3;
-    if (bytes.size() < 2 || bytes[0] != 'B' || bytes[1] != 'M') return true;
-    if (bytes.size() < kFileHeader + 4) {
-        setReason(why, "bitmap header is truncated");
-        return false;
+    BitmapHeader header;
+    bool isBitmap = false;
+    if (DepthResult read = readHeader(bytes, header, isBitmap); !read || !isBitmap) return read;
+    // Run-length data may be shorter than the pixels it describes.
+    if (header.compression != kRgb && header.compression != kBitFields) return {};
+    const std::uint64_t stride = (std::uint64_t(header.width) * header.bitsPerPixel + 31) / 32 * 4;
+    const std::uint64_t needed = header.dataOffset + stride * std::uint64_t(header.height);
+    if (fileSize < needed) {
+        return depthFailure(DepthStatus::BadData, "bitmap file is shorter than its pixel data");
     }
-    const std::uint32_t infoSize = readLe32(bytes.data() + 14);
-    const bool core = infoSize == kCoreHeader;
-    // The sides first, as soon as the bytes holding them are there; then
-    // the bits per pixel and, past the core header, the compression.
-    if (bytes.size() < (core ? 22u : 26u)) {
-        setReason(why, "bitmap header is truncated");
-        return false;
+    return {};
+}
+
+// A grey surface of the map's size: depth << 3 (wrapping) in every colour
+// byte. SDL writes a 32-bit surface without alpha as a 24-bit bitmap,
+// converting it through a second surface first; a 24-bit surface gives the
+// very same file without that copy, so a conversion holds no more than the
+// map and this one surface.
+DepthOutcome makeGreySurface(const DepthMap& map, SurfacePtr& surface) {
+    const std::int32_t width = std::max(map.area.w, 0);
+    const std::int32_t height = std::max(map.area.h, 0);
+    if (width > kWidestBitmapMap || height > kTallestBitmapMap) {
+        return failedOutcome(DepthStatus::TooLargeToWrite,
+                             "map is " + std::to_string(width) + " x " + std::to_string(height) +
+                                 "; SDL writes bitmaps at most " + std::to_string(kWidestBitmapMap) +
+                                 " pixels wide and " + std::to_string(kTallestBitmapMap) + " tall");
     }
-    std::int64_t width = 0;
-    std::int64_t height = 0;
-    if (core) {
-        width = readLe16(bytes.data() + 18);
-        height = readLe16(bytes.data() + 20);
-    } else {
-        width = static_cast<std::int32_t>(readLe32(bytes.data() + 18));
-        // A negative height only means the rows are stored top first.
-        height = static_cast<std::int32_t>(readLe32(bytes.data() + 22));
-        if (height < 0) height = -height;
+    surface.reset(SDL_CreateRGBSurface(0, width, height, 24, 0xFF0000, 0x00FF00, 0x0000FF, 0));
+    if (!surface) return failedOutcome(DepthStatus::OutOfMemory, sdlReason("cannot create bitmap surface"));
+    const SurfaceLock lock(surface.get());
+    if (!lock.locked()) return failedOutcome(DepthStatus::CannotWrite, sdlReason("cannot lock bitmap surface"));
+    auto* pixels = static_cast<std::uint8_t*>(surface->pixels);
+    for (std::int32_t y = 0; y < height; ++y) {
+        const std::uint8_t* row = pixelAddress(map, 0, y);
+        std::uint8_t* target = pixels + std::size_t(y) * std::size_t(surface->pitch);
+        for (std::int32_t x = 0; x < width; ++x) {
+            const std::uint8_t grey = std::uint8_t(row[x] << 3);
+            std::uint8_t* pixel = target + 3 * std::size_t(x);
+            pixel[0] = grey;
+            pixel[1] = grey;
+            pixel[2] = grey;
+        }
     }
-    if (!checkDepthFileSize(width, height, why)) return false;
-    if (bytes.size() < (core ? 26u : 34u)) {
-        setReason(why, "bitmap header is truncated");
-        return false;
-    }
-    const std::uint32_t bitsPerPixel = readLe16(bytes.data() + (core ? 24 : 28));
-    const std::uint32_t compression = core ? kRgb : readLe32(bytes.data() + 30);
-    if (compression != kRgb && compression != kBitFields) return true;  // run-length data may be short
-    const std::uint64_t stride = (std::uint64_t(width) * bitsPerPixel + 31) / 32 * 4;
-    const std::uint64_t needed = readLe32(bytes.data() + 10) + stride * std::uint64_t(height);
-    if (bytes.size() < needed) {
-        setReason(why, "bitmap file is shorter than its pixel data");
-        return false;
-    }
-    return true;
+    return {};
 }
 
 }  // namespace
 
-DepthMapPtr decodeBitmapDepthMap(std::span<const std::uint8_t> bytes, std::string* why) {
-    if (bytes.empty()) {
-        setReason(why, "cannot decode bitmap: the file is empty");
-        return nullptr;
-    }
-    if (!checkHeader(bytes, why)) return nullptr;
-    if (bytes.size() > std::size_t(INT_MAX)) {
-        setReason(why, "bitmap is too large");
-        return nullptr;
-    }
-    SDL_RWops* stream = SDL_RWFromConstMem(bytes.data(), static_cast<int>(bytes.size()));
-    if (stream == nullptr) {
-        setReason(why, sdlReason("cannot read bitmap"));
-        return nullptr;
-    }
-    const SurfacePtr surface(SDL_LoadBMP_RW(stream, 1));  // SDL closes the stream
-    if (!surface) {
-        setReason(why, sdlReason("cannot decode bitmap"));
-        return nullptr;
-    }
+DepthResult peekBitmapSize(std::span<const std::uint8_t> header, std::int64_t& width,
+                           std::int64_t& height) {
+    BitmapHeader fields;
+    bool isBitmap = false;
+    DepthResult read = readHeader(header, fields, isBitmap);
+    if (read && !isBitmap) return depthFailure(DepthStatus::Undecodable, "not a bitmap");
+    width = fields.width;
+    height = fields.height;
+    return read;
+}
+
+namespace {
+
+// The map from a stream SDL decodes (and closes).
+DepthResult decodeStream(SDL_RWops* stream) {
+    const SurfacePtr surface(SDL_LoadBMP_RW(stream, 1));
+    if (!surface) return depthFailure(DepthStatus::Undecodable, sdlReason("cannot decode bitmap"));
     const SurfaceLock lock(surface.get());
-    if (!lock.locked()) {
-        setReason(why, sdlReason("cannot lock bitmap surface"));
-        return nullptr;
-    }
+    if (!lock.locked()) return depthFailure(DepthStatus::Undecodable, sdlReason("cannot lock bitmap surface"));
     const std::size_t bytesPerPixel = surface->format->BytesPerPixel;
     const std::size_t pitch = surface->pitch;
     if (bytesPerPixel == 0 || pitch < std::size_t(std::max(surface->w, 0)) * bytesPerPixel) {
-        setReason(why, "bitmap surface has an unsupported layout");
-        return nullptr;
+        return depthFailure(DepthStatus::Undecodable, "bitmap surface has an unsupported layout");
     }
-    DepthMapPtr map = createDepthMapForFile(surface->w, surface->h, why);
-    if (!map) return nullptr;
+    DepthResult result = createDepthMapForFile(surface->w, surface->h);
+    if (!result) return result;
+    DepthMap& map = *result.map;
     // Row by row at the pitch: 8- and 24-bit rows are padded to a multiple
     // of four bytes, so packed addressing would drift from the second row.
     const auto* pixels = static_cast<const std::uint8_t*>(surface->pixels);
-    for (std::int32_t y = 0; y < map->area.h; ++y) {
+    for (std::int32_t y = 0; y < map.area.h; ++y) {
         const std::uint8_t* source = pixels + std::size_t(y) * pitch;
-        std::uint8_t* row = pixelAddress(*map, 0, y);
-        for (std::int32_t x = 0; x < map->area.w; ++x) {
+        std::uint8_t* row = pixelAddress(map, 0, y);
+        for (std::int32_t x = 0; x < map.area.w; ++x) {
             row[x] = source[std::size_t(x) * bytesPerPixel] >> 3;
         }
     }
-    return map;
+    return result;
 }
 
-DepthMapPtr loadBitmapDepthMap(const char* fileName, std::string* why) {
-    std::vector<std::uint8_t> bytes;
-    if (!readFileBytes(fileName, kLargestBitmapFile, bytes, why)) return nullptr;
-    return decodeBitmapDepthMap(bytes, why);
+}  // namespace
+
+DepthResult decodeBitmapDepthMap(std::span<const std::uint8_t> bytes) {
+    if (bytes.empty()) return depthFailure(DepthStatus::Undecodable, "cannot decode bitmap: the file is empty");
+    if (DepthResult header = checkHeader(bytes, bytes.size()); !header) return header;
+    if (bytes.size() > std::size_t(INT_MAX)) return depthFailure(DepthStatus::TooLarge, "bitmap is too large");
+    SDL_RWops* stream = SDL_RWFromConstMem(bytes.data(), static_cast<int>(bytes.size()));
+    if (stream == nullptr) return depthFailure(DepthStatus::CannotRead, sdlReason("cannot read bitmap"));
+    return decodeStream(stream);
 }
 
-bool encodeDepthMapBitmap(const DepthMap& map, std::vector<std::uint8_t>& bytes, std::string* why) {
+DepthResult loadBitmapDepthMap(const char* fileName) {
+    InputFile input;
+    std::string detail;
+    if (const FileReadStatus opened = input.open(fileName, detail); opened != FileReadStatus::Ok) {
+        FileBytes failed;
+        failed.status = opened;
+        failed.detail = std::move(detail);
+        return fileReadFailure(failed);
+    }
+    // A pipe is read whole, as it cannot be read twice. A file is checked
+    // from its header and then decoded by SDL straight from the disk, so no
+    // copy of the file is held beside SDL's surface.
+    if (!input.regular()) {
+        const FileBytes file = readFileBytes(input, kLargestBitmapFile);
+        return file ? decodeBitmapDepthMap(file.bytes) : fileReadFailure(file);
+    }
+    const auto cannotRead = [] {
+        return depthFailure(DepthStatus::CannotRead, std::string("cannot read: ") + std::strerror(errno));
+    };
+    if (input.size() == 0) {
+        return depthFailure(DepthStatus::Undecodable, "cannot decode bitmap: the file is empty");
+    }
+    if (input.size() > kLargestBitmapFile) {
+        return depthFailure(DepthStatus::TooLarge, "file is larger than " + std::to_string(kLargestBitmapFile) +
+                                                       " bytes, more than any depth map of its kind needs");
+    }
+    std::array<std::uint8_t, 4096> header{};
+    const ssize_t got = ::pread(input.descriptor(), header.data(), header.size(), 0);
+    if (got < 0) return cannotRead();
+    if (DepthResult checked = checkHeader(std::span(header.data(), std::size_t(got)), input.size()); !checked) {
+        return checked;
+    }
+    std::FILE* file = ::fdopen(input.descriptor(), "rb");
+    if (file == nullptr) return cannotRead();
+    input.release();  // the stdio stream owns it now
+    SDL_RWops* stream = SDL_RWFromFP(file, 1);
+    if (stream == nullptr) {
+        std::fclose(file);
+        return depthFailure(DepthStatus::CannotRead, sdlReason("cannot read bitmap"));
+    }
+    return decodeStream(stream);
+}
+
+DepthOutcome encodeDepthMapBitmap(const DepthMap& map, std::vector<std::uint8_t>& bytes) {
     bytes.clear();
-    const std::int32_t width = std::max(map.area.w, 0);
-    const std::int32_t height = std::max(map.area.h, 0);
+    SurfacePtr surface;
+    if (DepthOutcome made = makeGreySurface(map, surface); !made) return made;
     // SDL writes into a fixed block: room for four bytes a pixel, row
     // padding and any header. Its streams count in int.
-    const std::uint64_t room = 4 * (std::uint64_t(width) + 1) * std::uint64_t(height) +
-                               kBitmapOverhead;
+    const std::uint64_t room =
+        4 * (std::uint64_t(surface->w) + 1) * std::uint64_t(surface->h) + kBitmapOverhead;
     if (room > std::uint64_t(INT_MAX)) {
-        setReason(why, "map is too large for a bitmap");
-        return false;
-    }
-    const SurfacePtr surface(SDL_CreateRGBSurface(0, width, height, 32, 0, 0, 0, 0));
-    if (!surface) {
-        setReason(why, sdlReason("cannot create bitmap surface"));
-        return false;
-    }
-    {
-        const SurfaceLock lock(surface.get());
-        if (!lock.locked()) {
-            setReason(why, sdlReason("cannot lock bitmap surface"));
-            return false;
-        }
-        auto* pixels = static_cast<std::uint8_t*>(surface->pixels);
-        for (std::int32_t y = 0; y < height; ++y) {
-            const std::uint8_t* row = pixelAddress(map, 0, y);
-            std::uint8_t* target = pixels + std::size_t(y) * std::size_t(surface->pitch);
-            for (std::int32_t x = 0; x < width; ++x) {
-                // Grey: the same byte in all four, whatever the channel order.
-                const std::uint32_t grey = std::uint8_t(row[x] << 3) * 0x01010101u;
-                std::memcpy(target + 4 * std::size_t(x), &grey, 4);
-            }
-        }
+        return failedOutcome(DepthStatus::TooLargeToWrite, "map is too large for a bitmap in memory");
     }
     bytes.resize(room);
     const StreamPtr stream(SDL_RWFromMem(bytes.data(), static_cast<int>(room)));
     if (!stream) {
         bytes.clear();
-        setReason(why, sdlReason("cannot write bitmap"));
-        return false;
+        return failedOutcome(DepthStatus::CannotWrite, sdlReason("cannot write bitmap"));
     }
     const int saved = SDL_SaveBMP_RW(surface.get(), stream.get(), 0);
     const int length = SDL_RWtell(stream.get());
     if (saved != 0 || length <= 0) {
         bytes.clear();
-        setReason(why, sdlReason("cannot encode bitmap"));
-        return false;
+        return failedOutcome(DepthStatus::CannotWrite, sdlReason("cannot encode bitmap"));
     }
     bytes.resize(std::size_t(length));
-    return true;
+    return {};
 }
 
-bool saveDepthMapBitmap(const DepthMap& map, const char* fileName, std::string* why) {
-    std::vector<std::uint8_t> bytes;
-    return encodeDepthMapBitmap(map, bytes, why) && writeFileSafely(fileName, bytes, why);
+DepthOutcome writeDepthMapBitmap(const DepthMap& map, StagedFile& file) {
+    SurfacePtr surface;
+    if (DepthOutcome made = makeGreySurface(map, surface); !made) return made;
+    // SDL writes through its own stdio stream on a second descriptor of the
+    // temporary; the staged file keeps the first, to flush and close.
+    const int fd = ::dup(file.descriptor());
+    std::FILE* stdioFile = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
+    if (stdioFile == nullptr) {
+        const int error = errno;
+        if (fd >= 0) ::close(fd);
+        return failedOutcome(DepthStatus::CannotWrite, std::string("cannot write: ") + std::strerror(error));
+    }
+    const StreamPtr stream(SDL_RWFromFP(stdioFile, 1));
+    if (!stream) {
+        std::fclose(stdioFile);
+        return failedOutcome(DepthStatus::CannotWrite, sdlReason("cannot write bitmap"));
+    }
+    const bool saved = SDL_SaveBMP_RW(surface.get(), stream.get(), 0) == 0;
+    const bool flushed = std::fflush(stdioFile) == 0 && std::ferror(stdioFile) == 0;
+    const int error = errno;
+    if (!saved) return failedOutcome(DepthStatus::CannotWrite, sdlReason("cannot write bitmap"));
+    if (!flushed) {
+        return failedOutcome(DepthStatus::CannotWrite, std::string("cannot write: ") + std::strerror(error));
+    }
+    return {};
+}
+
+DepthOutcome saveDepthMapBitmap(const DepthMap& map, const char* fileName) {
+    StagedFile file;
+    DepthOutcome result = file.open(fileName);
+    if (result) result = writeDepthMapBitmap(map, file);
+    if (result) result = file.finish();
+    if (result) result = file.commit();
+    return result;
 }

@@ -1,8 +1,11 @@
 #include "depth/compressed_file.hpp"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
+
+#include "markup/byte_cursor.hpp"
 
 namespace {
 
@@ -18,27 +21,10 @@ constexpr std::uint64_t kEveryByte = 0x0101010101010101ull;
 // A file can never need more than one run byte per pixel (or a group per
 // four pixels), so anything larger than that for the largest map is not
 // worth reading into memory.
-constexpr std::uint64_t kLargestMapPixels =
-    std::uint64_t(kMaxDepthFileSide) * std::uint64_t(kMaxDepthFileSide);
+constexpr std::uint64_t kLargestMapPixels = kMaxDepthFilePixels;
 constexpr std::uint64_t kLargestSchmFile = kSchmHeaderBytes + kLargestMapPixels;
 constexpr std::uint64_t kLargestScmhmFile =
     kHeaderBytes + kScmhmGroupBytes * ((kLargestMapPixels + 3) / kScmhmRunsPerGroup);
-
-std::uint32_t readLe32(const std::uint8_t* p) {
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
-           std::uint32_t(p[3]) << 24;
-}
-
-void storeLe32(std::uint8_t* p, std::uint32_t value) {
-    p[0] = std::uint8_t(value);
-    p[1] = std::uint8_t(value >> 8);
-    p[2] = std::uint8_t(value >> 16);
-    p[3] = std::uint8_t(value >> 24);
-}
-
-std::size_t pixelCount(const DepthMap& map) {
-    return std::size_t(std::max(map.area.w, 0)) * std::size_t(std::max(map.area.h, 0));
-}
 
 std::string sizeText(std::int64_t width, std::int64_t height) {
     return std::to_string(width) + " x " + std::to_string(height);
@@ -108,46 +94,45 @@ std::string endsEarlyMessage(std::int64_t width, std::int64_t height) {
     return "file ends before its " + sizeText(width, height) + " map is filled";
 }
 
-// Width and height from the start of a file, checked; false with a reason.
-bool readSize(std::span<const std::uint8_t> bytes, std::size_t headerBytes, std::int32_t& width,
-              std::int32_t& height, std::string* why) {
-    if (bytes.size() < headerBytes) {
-        setReason(why, "file is shorter than its header");
-        return false;
-    }
-    width = static_cast<std::int32_t>(readLe32(bytes.data()));
-    height = static_cast<std::int32_t>(readLe32(bytes.data() + 4));
-    return checkDepthFileSize(width, height, why);
-}
+DepthResult shortHeader() { return depthFailure(DepthStatus::BadHeader, "file is shorter than its header"); }
 
-}  // namespace
+// The encoders hand their output on in chunks of this size, so writing a
+// file holds no more than one chunk besides the map.
+constexpr std::size_t kChunkBytes = 64 * 1024;
 
-void encodeSchmRuns(const DepthMap& map, std::vector<std::uint8_t>& out) {
+// Hands the run bytes of `map` to `sink` (a callable taking a byte span and
+// returning false to stop) and returns how many there were.
+template <typename Sink>
+std::size_t streamSchmRuns(const DepthMap& map, Sink&& sink) {
     std::vector<std::uint8_t> clamped;
     const std::span<const std::uint8_t> pixels = encodablePixels(map, clamped);
     const std::size_t count = pixels.size();
-    const std::size_t countAt = out.size();
-    out.resize(countAt + 4 + count);  // at worst one run per pixel
-    std::uint8_t* const runs = out.data() + countAt + 4;
-    std::uint8_t* next = runs;
+    std::uint8_t chunk[kChunkBytes];
+    std::size_t used = 0;
+    std::size_t runCount = 0;
     for (std::size_t i = 0; i < count;) {
         const std::size_t length = runLength(pixels.data(), i, count, kSchmLongestRun);
-        *next++ = std::uint8_t(pixels[i] | (length - 1) << 5);
+        chunk[used++] = std::uint8_t(pixels[i] | (length - 1) << 5);
+        ++runCount;
         i += length;
+        if (used == kChunkBytes) {
+            if (!sink(std::span<const std::uint8_t>(chunk, used))) return runCount;
+            used = 0;
+        }
     }
-    const std::size_t runCount = std::size_t(next - runs);
-    storeLe32(out.data() + countAt, static_cast<std::uint32_t>(runCount));
-    out.resize(countAt + 4 + runCount);
+    if (used > 0) sink(std::span<const std::uint8_t>(chunk, used));
+    return runCount;
 }
 
-void encodeScmhmGroups(const DepthMap& map, std::vector<std::uint8_t>& out) {
+// Hands the run groups of `map` to `sink`, as streamSchmRuns does.
+template <typename Sink>
+void streamScmhmGroups(const DepthMap& map, Sink&& sink) {
     std::vector<std::uint8_t> clamped;
     const std::span<const std::uint8_t> pixels = encodablePixels(map, clamped);
     const std::size_t count = pixels.size();
-    const std::size_t start = out.size();
-    // At worst one run per pixel, four runs to a group.
-    out.resize(start + kScmhmGroupBytes * ((count + 3) / kScmhmRunsPerGroup));
-    std::uint8_t* group = out.data() + start;
+    constexpr std::size_t kChunkGroups = kChunkBytes / kScmhmGroupBytes;
+    std::uint8_t chunk[kChunkGroups * kScmhmGroupBytes];
+    std::uint8_t* group = chunk;
     std::size_t held = 0;
     std::uint8_t extension = 0;
     for (std::size_t i = 0; i < count;) {
@@ -157,56 +142,82 @@ void encodeScmhmGroups(const DepthMap& map, std::vector<std::uint8_t>& out) {
         // extension byte, two bits per run.
         group[held] = std::uint8_t(pixels[i] | (lengthBits & 7) << 5);
         extension = std::uint8_t(extension | ((lengthBits >> 3) & 3) << (2 * held));
+        i += length;
         if (++held == kScmhmRunsPerGroup) {
             group[4] = extension;
             group += kScmhmGroupBytes;
             held = 0;
             extension = 0;
+            if (group == std::end(chunk)) {
+                if (!sink(std::span<const std::uint8_t>(chunk, sizeof chunk))) return;
+                group = chunk;
+            }
         }
-        i += length;
     }
     if (held > 0) {
         std::fill(group + held, group + kScmhmRunsPerGroup, std::uint8_t(0));
         group[4] = extension;
         group += kScmhmGroupBytes;
     }
-    out.resize(std::size_t(group - out.data()));
+    if (group != chunk) sink(std::span<const std::uint8_t>(chunk, std::size_t(group - chunk)));
 }
 
-bool decodeSchmRuns(DepthMap& map, std::span<const std::uint8_t> block, std::string* why) {
-    if (block.size() < 4) {
-        setReason(why, "file is shorter than its header");
-        return false;
+std::array<std::uint8_t, kHeaderBytes> sizeHeader(const DepthMap& map) {
+    std::array<std::uint8_t, kHeaderBytes> header{};
+    storeLe32(header.data(), static_cast<std::uint32_t>(map.area.w));
+    storeLe32(header.data() + 4, static_cast<std::uint32_t>(map.area.h));
+    return header;
+}
+
+}  // namespace
+
+void encodeSchmRuns(const DepthMap& map, std::vector<std::uint8_t>& out) {
+    const std::size_t countAt = out.size();
+    out.resize(countAt + 4);
+    const std::size_t runCount = streamSchmRuns(map, [&out](std::span<const std::uint8_t> runs) {
+        out.insert(out.end(), runs.begin(), runs.end());
+        return true;
+    });
+    storeLe32(out.data() + countAt, static_cast<std::uint32_t>(runCount));
+}
+
+void encodeScmhmGroups(const DepthMap& map, std::vector<std::uint8_t>& out) {
+    streamScmhmGroups(map, [&out](std::span<const std::uint8_t> groups) {
+        out.insert(out.end(), groups.begin(), groups.end());
+        return true;
+    });
+}
+
+DepthOutcome decodeSchmRuns(DepthMap& map, std::span<const std::uint8_t> block) {
+    ByteCursor cursor(block);
+    const std::uint32_t runCount = cursor.le32();
+    if (cursor.ranOut()) return failedOutcome(DepthStatus::BadHeader, "file is shorter than its header");
+    if (runCount > cursor.remaining()) {
+        return failedOutcome(DepthStatus::BadData, "run count " + std::to_string(runCount) +
+                                                       " is beyond the " +
+                                                       std::to_string(cursor.remaining()) +
+                                                       " run bytes present");
     }
-    const std::uint32_t runCount = readLe32(block.data());
-    if (runCount > block.size() - 4) {
-        setReason(why, "run count " + std::to_string(runCount) + " is beyond the " +
-                           std::to_string(block.size() - 4) + " run bytes present");
-        return false;
-    }
-    const std::uint8_t* runs = block.data() + 4;
+    const std::uint8_t* runs = cursor.rest().data();
     std::uint8_t* const pixels = map.pixels;
     const std::size_t count = pixelCount(map);
     std::size_t at = 0;
     for (std::uint32_t k = 0; k < runCount; ++k) {
         const std::uint8_t run = runs[k];
         const std::size_t length = std::size_t(run >> 5) + 1;
-        if (length > count - at) {
-            setReason(why, runsPastMessage(map));
-            return false;
-        }
+        if (length > count - at) return failedOutcome(DepthStatus::BadData, runsPastMessage(map));
         fillRun<kSchmLongestRun>(pixels + at, length, count - at, run & kLargestDepth);
         at += length;
     }
     if (at != count) {
-        setReason(why, "runs fill only " + std::to_string(at) + " of the " +
-                           sizeText(map.area.w, map.area.h) + " pixels of the map");
-        return false;
+        return failedOutcome(DepthStatus::BadData, "runs fill only " + std::to_string(at) + " of the " +
+                                                       sizeText(map.area.w, map.area.h) +
+                                                       " pixels of the map");
     }
-    return true;
+    return {};
 }
 
-bool decodeScmhmGroups(DepthMap& map, std::span<const std::uint8_t> block, std::string* why) {
+DepthOutcome decodeScmhmGroups(DepthMap& map, std::span<const std::uint8_t> block) {
     std::uint8_t* const pixels = map.pixels;
     const std::size_t count = pixelCount(map);
     std::size_t at = 0;
@@ -215,8 +226,7 @@ bool decodeScmhmGroups(DepthMap& map, std::span<const std::uint8_t> block, std::
     // bytes that pad the last group are never decoded.
     while (at < count) {
         if (block.size() - groupAt < kScmhmGroupBytes) {
-            setReason(why, endsEarlyMessage(map.area.w, map.area.h));
-            return false;
+            return failedOutcome(DepthStatus::BadData, endsEarlyMessage(map.area.w, map.area.h));
         }
         const std::uint8_t* group = block.data() + groupAt;
         const std::uint8_t extension = group[4];
@@ -224,88 +234,131 @@ bool decodeScmhmGroups(DepthMap& map, std::span<const std::uint8_t> block, std::
             const std::uint8_t run = group[k];
             const std::size_t length =
                 (std::size_t((extension >> (2 * k)) & 3) << 3 | std::size_t(run >> 5)) + 1;
-            if (length > count - at) {
-                setReason(why, runsPastMessage(map));
-                return false;
-            }
+            if (length > count - at) return failedOutcome(DepthStatus::BadData, runsPastMessage(map));
             fillRun<kScmhmLongestRun>(pixels + at, length, count - at, run & kLargestDepth);
             at += length;
         }
         groupAt += kScmhmGroupBytes;
     }
-    return true;
+    return {};
 }
 
 std::vector<std::uint8_t> encodeSchm(const DepthMap& map) {
-    std::vector<std::uint8_t> bytes(kHeaderBytes);
-    storeLe32(bytes.data(), static_cast<std::uint32_t>(map.area.w));
-    storeLe32(bytes.data() + 4, static_cast<std::uint32_t>(map.area.h));
+    const auto header = sizeHeader(map);
+    std::vector<std::uint8_t> bytes(header.begin(), header.end());
     encodeSchmRuns(map, bytes);
     return bytes;
 }
 
 std::vector<std::uint8_t> encodeScmhm(const DepthMap& map) {
-    std::vector<std::uint8_t> bytes(kHeaderBytes);
-    storeLe32(bytes.data(), static_cast<std::uint32_t>(map.area.w));
-    storeLe32(bytes.data() + 4, static_cast<std::uint32_t>(map.area.h));
+    const auto header = sizeHeader(map);
+    std::vector<std::uint8_t> bytes(header.begin(), header.end());
     encodeScmhmGroups(map, bytes);
     return bytes;
 }
 
-DepthMapPtr decodeSchm(std::span<const std::uint8_t> bytes, std::string* why) {
-    std::int32_t width = 0;
-    std::int32_t height = 0;
-    if (!readSize(bytes, kSchmHeaderBytes, width, height, why)) return nullptr;
-    // Checked before the map is made, so a header cannot make us allocate
-    // more than its own run data could ever fill.
-    const std::uint64_t runCount = readLe32(bytes.data() + kHeaderBytes);
-    const std::uint64_t runBytes = bytes.size() - kSchmHeaderBytes;
-    if (runCount > runBytes) {
-        setReason(why, "run count " + std::to_string(runCount) + " is beyond the " +
-                           std::to_string(runBytes) + " run bytes present");
-        return nullptr;
-    }
-    if (std::uint64_t(width) * std::uint64_t(height) > kSchmLongestRun * runCount) {
-        setReason(why, "a " + sizeText(width, height) + " map needs more pixels than " +
-                           std::to_string(runCount) + " runs can describe");
-        return nullptr;
-    }
-    DepthMapPtr map = createDepthMapForFile(width, height, why);
-    if (!map || !decodeSchmRuns(*map, bytes.subspan(kHeaderBytes), why)) return nullptr;
-    return map;
+DepthResult peekCompressedSize(std::span<const std::uint8_t> header, std::int64_t& width,
+                               std::int64_t& height) {
+    ByteCursor cursor(header);
+    width = static_cast<std::int32_t>(cursor.le32());
+    height = static_cast<std::int32_t>(cursor.le32());
+    if (cursor.ranOut()) return shortHeader();
+    return checkDepthFileSize(width, height);
 }
 
-DepthMapPtr decodeScmhm(std::span<const std::uint8_t> bytes, std::string* why) {
-    std::int32_t width = 0;
-    std::int32_t height = 0;
-    if (!readSize(bytes, kHeaderBytes, width, height, why)) return nullptr;
+DepthResult decodeSchm(std::span<const std::uint8_t> bytes) {
+    std::int64_t width = 0;
+    std::int64_t height = 0;
+    if (bytes.size() < kSchmHeaderBytes) return shortHeader();
+    if (DepthResult size = peekCompressedSize(bytes, width, height); !size) return size;
+    // Checked before the map is made, so a header cannot make us allocate
+    // more than its own run data could ever fill.
+    const std::uint64_t runCount = ByteCursor(bytes, kHeaderBytes).le32();
+    const std::uint64_t runBytes = bytes.size() - kSchmHeaderBytes;
+    if (runCount > runBytes) {
+        return depthFailure(DepthStatus::BadData, "run count " + std::to_string(runCount) +
+                                                      " is beyond the " + std::to_string(runBytes) +
+                                                      " run bytes present");
+    }
+    if (std::uint64_t(width) * std::uint64_t(height) > kSchmLongestRun * runCount) {
+        return depthFailure(DepthStatus::BadData, "a " + sizeText(width, height) +
+                                                      " map needs more pixels than " +
+                                                      std::to_string(runCount) + " runs can describe");
+    }
+    DepthResult result = createDepthMapForFile(width, height);
+    if (!result) return result;
+    if (DepthOutcome runs = decodeSchmRuns(*result.map, bytes.subspan(kHeaderBytes)); !runs) {
+        return depthFailure(runs.status, std::move(runs.detail));
+    }
+    return result;
+}
+
+DepthResult decodeScmhm(std::span<const std::uint8_t> bytes) {
+    std::int64_t width = 0;
+    std::int64_t height = 0;
+    if (DepthResult size = peekCompressedSize(bytes, width, height); !size) return size;
     const std::uint64_t groups = (bytes.size() - kHeaderBytes) / kScmhmGroupBytes;
     if (std::uint64_t(width) * std::uint64_t(height) >
         kScmhmLongestRun * kScmhmRunsPerGroup * groups) {
-        setReason(why, endsEarlyMessage(width, height));
-        return nullptr;
+        return depthFailure(DepthStatus::BadData, endsEarlyMessage(width, height));
     }
-    DepthMapPtr map = createDepthMapForFile(width, height, why);
-    if (!map || !decodeScmhmGroups(*map, bytes.subspan(kHeaderBytes), why)) return nullptr;
-    return map;
+    DepthResult result = createDepthMapForFile(width, height);
+    if (!result) return result;
+    if (DepthOutcome runs = decodeScmhmGroups(*result.map, bytes.subspan(kHeaderBytes)); !runs) {
+        return depthFailure(runs.status, std::move(runs.detail));
+    }
+    return result;
 }
 
-bool saveSchm(const DepthMap& map, const char* fileName, std::string* why) {
-    return writeFileSafely(fileName, encodeSchm(map), why);
+DepthOutcome writeSchm(const DepthMap& map, StagedFile& file) {
+    const std::array<std::uint8_t, 4> placeholder{};
+    DepthOutcome result = file.write(sizeHeader(map));
+    if (result) result = file.write(placeholder);
+    if (!result) return result;
+    const std::size_t runCount = streamSchmRuns(map, [&](std::span<const std::uint8_t> runs) {
+        result = file.write(runs);
+        return bool(result);
+    });
+    if (!result) return result;
+    std::array<std::uint8_t, 4> count{};
+    storeLe32(count.data(), static_cast<std::uint32_t>(runCount));
+    return file.writeAt(kHeaderBytes, count);
 }
 
-bool saveScmhm(const DepthMap& map, const char* fileName, std::string* why) {
-    return writeFileSafely(fileName, encodeScmhm(map), why);
+DepthOutcome writeScmhm(const DepthMap& map, StagedFile& file) {
+    DepthOutcome result = file.write(sizeHeader(map));
+    if (!result) return result;
+    streamScmhmGroups(map, [&](std::span<const std::uint8_t> groups) {
+        result = file.write(groups);
+        return bool(result);
+    });
+    return result;
 }
 
-DepthMapPtr loadSchm(const char* fileName, std::string* why) {
-    std::vector<std::uint8_t> bytes;
-    if (!readFileBytes(fileName, kLargestSchmFile, bytes, why)) return nullptr;
-    return decodeSchm(bytes, why);
+namespace {
+
+DepthOutcome saveWith(DepthOutcome (*write)(const DepthMap&, StagedFile&), const DepthMap& map,
+                      const char* fileName) {
+    StagedFile file;
+    DepthOutcome result = file.open(fileName);
+    if (result) result = write(map, file);
+    if (result) result = file.finish();
+    if (result) result = file.commit();
+    return result;
 }
 
-DepthMapPtr loadScmhm(const char* fileName, std::string* why) {
-    std::vector<std::uint8_t> bytes;
-    if (!readFileBytes(fileName, kLargestScmhmFile, bytes, why)) return nullptr;
-    return decodeScmhm(bytes, why);
+}  // namespace
+
+DepthOutcome saveSchm(const DepthMap& map, const char* fileName) { return saveWith(writeSchm, map, fileName); }
+
+DepthOutcome saveScmhm(const DepthMap& map, const char* fileName) { return saveWith(writeScmhm, map, fileName); }
+
+DepthResult loadSchm(const char* fileName) {
+    const FileBytes file = readFileBytes(fileName, kLargestSchmFile);
+    return file ? decodeSchm(file.bytes) : fileReadFailure(file);
+}
+
+DepthResult loadScmhm(const char* fileName) {
+    const FileBytes file = readFileBytes(fileName, kLargestScmhmFile);
+    return file ? decodeScmhm(file.bytes) : fileReadFailure(file);
 }

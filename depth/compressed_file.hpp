@@ -4,10 +4,10 @@
 // Headers are little-endian; values above 31 are clamped to 31 on writing,
 // and runs are measured on the clamped values.
 //
-// Readers refuse (null, with a reason) anything that is not a complete,
-// consistent file: a short header, a negative size, a side above
-// kMaxDepthFileSide, run data that cannot describe the whole map, runs past
-// its end, or (".schm") runs that leave it short. They never hand back a
+// Readers refuse anything that is not a complete, consistent file: a short
+// header (BadHeader), a negative size or one above kMaxDepthFilePixels
+// (BadSize), run data that cannot describe the whole map, runs past its end,
+// or (".schm") runs that leave it short (BadData). They never hand back a
 // partly filled map.
 
 #include <cstdint>
@@ -20,22 +20,30 @@
 
 // Byte-level encoders and decoders: the encoders append to `out` what
 // follows the 8-byte header (".schm": the run count, then the runs); the
-// decoders fill all of `map` from what follows it and return false, with a
-// reason, on malformed run data; the pixels then hold no meaningful map.
+// decoders fill all of `map` from what follows it and fail on malformed run
+// data; the pixels then hold no meaningful map.
 void encodeSchmRuns(const DepthMap& map, std::vector<std::uint8_t>& out);
-bool decodeSchmRuns(DepthMap& map, std::span<const std::uint8_t> block, std::string* why = nullptr);
+DepthOutcome decodeSchmRuns(DepthMap& map, std::span<const std::uint8_t> block);
 void encodeScmhmGroups(const DepthMap& map, std::vector<std::uint8_t>& out);
-bool decodeScmhmGroups(DepthMap& map, std::span<const std::uint8_t> block, std::string* why = nullptr);
+DepthOutcome decodeScmhmGroups(DepthMap& map, std::span<const std::uint8_t> block);
 
 // Whole files as bytes.
 std::vector<std::uint8_t> encodeSchm(const DepthMap& map);
 std::vector<std::uint8_t> encodeScmhm(const DepthMap& map);
-DepthMapPtr decodeSchm(std::span<const std::uint8_t> bytes, std::string* why = nullptr);
-DepthMapPtr decodeScmhm(std::span<const std::uint8_t> bytes, std::string* why = nullptr);
+DepthResult decodeSchm(std::span<const std::uint8_t> bytes);
+DepthResult decodeScmhm(std::span<const std::uint8_t> bytes);
+// Width and height from the first bytes of either format (at least 8), for
+// budgets checked before a whole file is read.
+DepthResult peekCompressedSize(std::span<const std::uint8_t> header, std::int64_t& width,
+                               std::int64_t& height);
 
 // Files. The writers replace the target only after a complete write (see
-// depth/file_io.hpp) and return false when anything failed.
-bool saveSchm(const DepthMap& map, const char* fileName, std::string* why = nullptr);
-bool saveScmhm(const DepthMap& map, const char* fileName, std::string* why = nullptr);
-DepthMapPtr loadSchm(const char* fileName, std::string* why = nullptr);
-DepthMapPtr loadScmhm(const char* fileName, std::string* why = nullptr);
+// depth/file_io.hpp).
+DepthOutcome saveSchm(const DepthMap& map, const char* fileName);
+// Write the whole file into `file`, opened but not yet finished, a chunk at
+// a time: nothing the size of the file is held in memory.
+DepthOutcome writeSchm(const DepthMap& map, StagedFile& file);
+DepthOutcome writeScmhm(const DepthMap& map, StagedFile& file);
+DepthOutcome saveScmhm(const DepthMap& map, const char* fileName);
+DepthResult loadSchm(const char* fileName);
+DepthResult loadScmhm(const char* fileName);

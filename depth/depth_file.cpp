@@ -1,8 +1,14 @@
 #include "depth/depth_file.hpp"
 
 #include <array>
-#include <cstdint>
+#include <cstring>
+#include <new>
+#include <string>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "depth/bitmap_file.hpp"
 #include "depth/compressed_file.hpp"
@@ -12,7 +18,7 @@
 
 namespace {
 
-using Reader = DepthMapPtr (*)(const char*, std::string*);
+using Reader = DepthResult (*)(const char*);
 
 struct Format {
     const char* extension;
@@ -34,6 +40,8 @@ constexpr std::array<Format, 4> kConvertOrder{{
     {".txt", loadTextDepthMap},
 }};
 
+constexpr const char* kNoExtension = "the name contains none of \".bmp\", \".schm\", \".scmhm\", \".txt\"";
+
 template <std::size_t n>
 const Format* matchExtension(const char* fileName, const std::array<Format, n>& order) {
     const TextBuffer name(fileName);
@@ -43,9 +51,12 @@ const Format* matchExtension(const char* fileName, const std::array<Format, n>& 
     return nullptr;
 }
 
+using Writer = DepthOutcome (*)(const DepthMap&, StagedFile&);
+
 struct Output {
     std::string name;
-    std::vector<std::uint8_t> bytes;
+    Writer write;
+    StagedFile file;
 };
 
 // Swaps the first occurrence of `from` in `name` for `to` at the end.
@@ -54,84 +65,110 @@ void renameExtension(TextBuffer& name, const char* from, const char* to) {
     name.append(to);
 }
 
-bool encodeOutputs(const DepthMap& map, const char* fileName, const char* extension,
-                   std::vector<Output>& outputs, std::string* why) {
+std::vector<Output> plannedOutputs(const char* fileName, const char* extension) {
+    std::vector<Output> outputs;
     TextBuffer name(fileName);
-    if (std::string(extension) == ".bmp") {
+    if (std::strcmp(extension, ".bmp") == 0) {
         renameExtension(name, ".bmp", ".schm");
-        outputs.push_back({name.data(), encodeSchm(map)});
+        outputs.push_back({name.data(), writeSchm, {}});
         // The second name is made from the first: ".schm" comes off again
         // and ".scmhm" goes on.
         renameExtension(name, ".schm", ".scmhm");
-        outputs.push_back({name.data(), encodeScmhm(map)});
-        return true;
-    }
-    if (std::string(extension) == ".txt") {
+        outputs.push_back({name.data(), writeScmhm, {}});
+    } else if (std::strcmp(extension, ".txt") == 0) {
         renameExtension(name, ".txt", ".schm");
-        outputs.push_back({name.data(), encodeSchm(map)});
-        return true;
+        outputs.push_back({name.data(), writeSchm, {}});
+    } else {
+        renameExtension(name, extension, ".bmp");
+        outputs.push_back({name.data(), writeDepthMapBitmap, {}});
     }
-    renameExtension(name, extension, ".bmp");
-    Output bitmap{name.data(), {}};
-    std::string reason;
-    if (!encodeDepthMapBitmap(map, bitmap.bytes, &reason)) {
-        setReason(why, bitmap.name + ": " + reason);
-        return false;
+    return outputs;
+}
+
+DepthOutcome named(const std::string& name, DepthOutcome outcome) {
+    outcome.detail = name + ": " + outcome.detail;
+    return outcome;
+}
+
+DepthOutcome convert(const char* fileName) {
+    const Format* format = matchExtension(fileName, kConvertOrder);
+    if (format == nullptr) {
+        return failedOutcome(DepthStatus::UnknownExtension,
+                             std::string(fileName) + ": nothing converted: " + kNoExtension);
     }
-    outputs.push_back(std::move(bitmap));
-    return true;
+    DepthResult input = format->read(fileName);
+    if (!input) return named(fileName, failedOutcome(input.status, std::move(input.detail)));
+    const DepthMap& map = *input.map;
+    std::vector<Output> outputs = plannedOutputs(fileName, format->extension);
+    // Every output is opened before any is written and written before any
+    // is renamed into place: a bitmap's ".scmhm" that cannot be written must
+    // not leave a fresh ".schm" beside an old ".scmhm".
+    for (Output& output : outputs) {
+        if (DepthOutcome opened = output.file.open(output.name.c_str()); !opened) {
+            return named(output.name, std::move(opened));
+        }
+    }
+    for (Output& output : outputs) {
+        DepthOutcome written = output.write(map, output.file);
+        if (written) written = output.file.finish();
+        if (!written) return named(output.name, std::move(written));
+    }
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+        if (DepthOutcome committed = outputs[i].file.commit(); !committed) {
+            // Only a rename can fail here, and only for the rarest causes;
+            // say plainly what was already replaced.
+            committed = named(outputs[i].name, std::move(committed));
+            for (std::size_t done = 0; done < i; ++done) {
+                committed.detail += "; " + outputs[done].name + " was already written";
+            }
+            return committed;
+        }
+    }
+    return {};
 }
 
 }  // namespace
 
-DepthMapPtr loadDepthMap(const char* fileName, std::string* why) {
+DepthResult loadDepthMap(const char* fileName) {
     const Format* format = matchExtension(fileName, kLoadOrder);
-    if (format == nullptr) {
-        setReason(why, "the name contains none of \".bmp\", \".schm\", \".scmhm\", \".txt\"");
-        return nullptr;
+    if (format == nullptr) return depthFailure(DepthStatus::UnknownExtension, kNoExtension);
+    try {
+        return format->read(fileName);
+    } catch (const std::bad_alloc&) {
+        return depthFailure(DepthStatus::OutOfMemory, "not enough memory to read the file");
     }
-    return format->read(fileName, why);
 }
 
-ConvertResult convertDepthFile(const char* fileName, std::string* why) {
-    const Format* format = matchExtension(fileName, kConvertOrder);
-    if (format == nullptr) {
-        setReason(why, std::string(fileName) +
-                           ": nothing converted: the name contains none of \".bmp\", "
-                           "\".schm\", \".scmhm\", \".txt\"");
-        return ConvertResult::UnknownExtension;
+bool peekDepthFileSize(const char* fileName, std::int64_t& width, std::int64_t& height) {
+    width = 0;
+    height = 0;
+    const Format* format = matchExtension(fileName, kLoadOrder);
+    if (format == nullptr) return false;
+    const int fd = ::open(fileName, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) return false;
+    struct stat info {};
+    const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    // Enough for any bitmap header and any sensible text header.
+    std::array<std::uint8_t, 4096> header{};
+    const ssize_t got = regular ? ::pread(fd, header.data(), header.size(), 0) : -1;
+    ::close(fd);
+    if (got < 0) return false;
+    const std::span<const std::uint8_t> bytes(header.data(), std::size_t(got));
+    const std::string extension = format->extension;
+    if (extension == ".bmp") return bool(peekBitmapSize(bytes, width, height));
+    if (extension == ".txt") {
+        const bool wholeFile = std::uint64_t(got) == std::uint64_t(info.st_size);
+        return bool(peekTextSize(bytes, wholeFile, width, height));
     }
-    std::string reason;
-    const DepthMapPtr map = format->read(fileName, &reason);
-    if (!map) {
-        setReason(why, std::string(fileName) + ": " + reason);
-        return ConvertResult::Failed;
+    return bool(peekCompressedSize(bytes, width, height));
+}
+
+DepthOutcome convertDepthFile(const char* fileName) {
+    try {
+        return convert(fileName);
+    } catch (const std::bad_alloc&) {
+        // Every temporary was removed as the outputs went out of scope.
+        return failedOutcome(DepthStatus::OutOfMemory,
+                             std::string(fileName) + ": not enough memory to convert it");
     }
-    std::vector<Output> outputs;
-    if (!encodeOutputs(*map, fileName, format->extension, outputs, why)) {
-        return ConvertResult::Failed;
-    }
-    // All outputs are staged before the first is renamed into place: a
-    // bitmap's ".scmhm" that cannot be written must not leave a fresh ".schm"
-    // beside an old ".scmhm".
-    std::vector<StagedFile> staged(outputs.size());
-    for (std::size_t i = 0; i < outputs.size(); ++i) {
-        if (!staged[i].stage(outputs[i].name.c_str(), outputs[i].bytes, &reason)) {
-            setReason(why, outputs[i].name + ": " + reason);
-            return ConvertResult::Failed;
-        }
-    }
-    for (std::size_t i = 0; i < outputs.size(); ++i) {
-        if (!staged[i].commit(&reason)) {
-            std::string message = outputs[i].name + ": " + reason;
-            // Only a rename can fail here, and only for the rarest causes;
-            // say plainly what was already replaced.
-            for (std::size_t done = 0; done < i; ++done) {
-                message += "; " + outputs[done].name + " was already written";
-            }
-            setReason(why, message);
-            return ConvertResult::Failed;
-        }
-    }
-    return ConvertResult::Converted;
 }

@@ -2,27 +2,29 @@
 // Loading a depth file by the extension written in its name, and the
 // one-shot conversion mode of the command line.
 
-#include <string>
+#include <cstdint>
 
 #include "depth/depth_map.hpp"
+#include "depth/depth_status.hpp"
 
 // The four extensions ".bmp", ".schm", ".scmhm", ".txt" are matched anywhere
-// in the name, case-sensitively, tried in that order. Null when none
-// matches or the reader fails; `why`, when given, then receives a short
-// reason without the file name ("file is shorter than its header").
-DepthMapPtr loadDepthMap(const char* fileName, std::string* why = nullptr);
+// in the name, case-sensitively, tried in that order. UnknownExtension when
+// none matches, else the reader's result. Running out of memory is a status
+// (OutOfMemory) like any other.
+DepthResult loadDepthMap(const char* fileName);
 
-enum class ConvertResult {
-    Converted,        // every output written
-    UnknownExtension, // nothing done
-    Failed,           // `why` says what; no output was created or damaged
-};
+// The width and height a regular file's header gives, read from its first
+// bytes only, so a caller can refuse a map before its pixels are allocated.
+// False when they cannot be known so cheaply (a pipe, whose bytes would be
+// lost; a header the reader will refuse): the reader then has the last word.
+bool peekDepthFileSize(const char* fileName, std::int64_t& width, std::int64_t& height);
 
 // Converts the named file beside itself: ".scmhm" and ".schm" to ".bmp",
 // ".bmp" to ".schm" and ".scmhm", ".txt" to ".schm" (tried in that order).
 // The output name is the input name with the first occurrence of the matched
-// extension removed and the new one appended. Every output is written in
-// full before any is put in place, so on failure no file has changed.
-// `why` receives a one-line message naming the file and the reason
-// ("hill.schm: file is shorter than its header").
-ConvertResult convertDepthFile(const char* fileName, std::string* why = nullptr);
+// extension removed and the new one appended. Every output is checked and
+// written in full before any is put in place, so on failure no file has
+// changed. Ok when every output was written; UnknownExtension when nothing
+// was done; any other status on failure. The detail is one line naming the
+// file and the reason ("hill.schm: file is shorter than its header").
+DepthOutcome convertDepthFile(const char* fileName);

@@ -422,13 +422,6 @@ void drawBlit(const BlitPlan& plan, BlitJob job) {
     }
 }
 
-std::size_t pixelCount(const DepthMap& map) {
-    if (map.pixels == nullptr || map.area.w <= 0 || map.area.h <= 0) {
-        return 0;
-    }
-    return static_cast<std::size_t>(map.area.w) * static_cast<std::size_t>(map.area.h);
-}
-
 }  // namespace
 
 DepthMapPtr createDepthMap(std::int32_t width, std::int32_t height) {

@@ -7,6 +7,7 @@
 // slope taken out of a scene image at load comes back when the band of the
 // screen row is added at draw time.
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -36,6 +37,11 @@ inline constexpr std::int64_t kMaxDepthMapPixels = INT32_MAX;
 // the pixel count exceeds kMaxDepthMapPixels, or memory cannot be had.
 DepthMapPtr createDepthMap(std::int32_t width, std::int32_t height);
 void freeDepthMap(DepthMapPtr map);
+// Pixels the map holds: 0 without pixels or with a side of 0 or less.
+inline std::size_t pixelCount(const DepthMap& map) {
+    if (map.pixels == nullptr || map.area.w <= 0 || map.area.h <= 0) return 0;
+    return static_cast<std::size_t>(map.area.w) * static_cast<std::size_t>(map.area.h);
+}
 void fillDepthMap(DepthMap& map, std::uint8_t value);
 std::uint8_t* pixelAddress(const DepthMap& map, std::int32_t column, std::int32_t row);
 

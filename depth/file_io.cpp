@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <utility>
 
 #include <fcntl.h>
@@ -14,23 +14,11 @@
 
 namespace {
 
-// Closes the descriptor when it leaves scope, unless release() took it.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    int get() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
-
-private:
-    int fd_;
-};
-
 std::string errorText(int error) { return std::strerror(error); }
+
+std::string sizeText(std::int64_t width, std::int64_t height) {
+    return std::to_string(width) + " x " + std::to_string(height);
+}
 
 // Every byte, through short writes and interrupted calls.
 bool writeAll(int fd, const std::uint8_t* data, std::size_t size) {
@@ -46,23 +34,165 @@ bool writeAll(int fd, const std::uint8_t* data, std::size_t size) {
     return true;
 }
 
-// Longest name of one directory entry on the file systems we write to.
+// --- Temporaries removed on interrupt -------------------------------------
+//
+// The handler may run at any instruction, so it touches only what is set up
+// before it can run: fixed buffers holding the temporaries' names and flags
+// saying which are in use. Slots change only while the signals are blocked.
+
+constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int kSlots = 8;  // temporaries that may exist at once
+constexpr std::size_t kSlotBytes = PATH_MAX + 1;
+
+char slotNames[kSlots][kSlotBytes];
+volatile std::sig_atomic_t slotUsed[kSlots];
+int slotsInUse = 0;
+struct sigaction previousActions[std::size(kInterrupts)];
+
+extern "C" void removeTemporariesAndExit(int signal) {
+    for (int i = 0; i < kSlots; ++i) {
+        if (slotUsed[i] != 0) ::unlink(slotNames[i]);
+    }
+    ::_exit(128 + signal);
+}
+
+// Blocks the interrupts for as long as it is in scope.
+class InterruptsBlocked {
+public:
+    InterruptsBlocked() {
+        sigset_t set;
+        sigemptyset(&set);
+        for (const int signal : kInterrupts) sigaddset(&set, signal);
+        ::sigprocmask(SIG_BLOCK, &set, &previous_);
+    }
+    InterruptsBlocked(const InterruptsBlocked&) = delete;
+    InterruptsBlocked& operator=(const InterruptsBlocked&) = delete;
+    ~InterruptsBlocked() { ::sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+
+private:
+    sigset_t previous_;
+};
+
+// Call with the interrupts blocked. -1 when every slot is taken or the name
+// does not fit one.
+int takeSlot(const std::string& name) {
+    if (name.size() >= kSlotBytes) return -1;
+    for (int i = 0; i < kSlots; ++i) {
+        if (slotUsed[i] != 0) continue;
+        std::memcpy(slotNames[i], name.c_str(), name.size() + 1);
+        slotUsed[i] = 1;
+        // The handler is there only while a temporary is, so a program
+        // that writes nothing keeps its own (SDL's, in the demo).
+        if (slotsInUse++ == 0) {
+            struct sigaction action {};
+            action.sa_handler = removeTemporariesAndExit;
+            sigemptyset(&action.sa_mask);
+            for (const int signal : kInterrupts) sigaddset(&action.sa_mask, signal);
+            for (std::size_t s = 0; s < std::size(kInterrupts); ++s) {
+                ::sigaction(kInterrupts[s], &action, &previousActions[s]);
+                // An ignored signal stays ignored (nohup, a background job).
+                if (previousActions[s].sa_handler == SIG_IGN) ::sigaction(kInterrupts[s], &previousActions[s], nullptr);
+            }
+        }
+        return i;
+    }
+    return -1;
+}
+
+// Call with the interrupts blocked.
+void releaseSlot(int slot) {
+    if (slot < 0 || slotUsed[slot] == 0) return;
+    slotUsed[slot] = 0;
+    if (--slotsInUse == 0) {
+        for (std::size_t s = 0; s < std::size(kInterrupts); ++s) {
+            ::sigaction(kInterrupts[s], &previousActions[s], nullptr);
+        }
+    }
+}
+
+// --- Where an output goes -------------------------------------------------
+
+// Longest name of one directory entry where pathconf cannot tell.
 constexpr std::size_t kLongestEntryName = 255;
+
+std::string folderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+struct Target {
+    std::string path;  // the file to create or replace, links followed
+    bool exists = false;
+    struct stat info {};
+};
+
+// Follows symbolic links the way opening the name for writing would, so a
+// dangling link leads to the file it names, which is then created.
+bool resolveTarget(const std::string& name, Target& target, int& error) {
+    std::string path = name;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) != 0) {
+            if (errno != ENOENT) {
+                error = errno;
+                return false;
+            }
+            target.path = path;
+            target.exists = false;
+            return true;
+        }
+        if (!S_ISLNK(info.st_mode)) {
+            target.path = path;
+            target.exists = true;
+            target.info = info;
+            return true;
+        }
+        char link[PATH_MAX];
+        const ssize_t length = ::readlink(path.c_str(), link, sizeof link);
+        if (length < 0 || std::size_t(length) >= sizeof link) {
+            error = length < 0 ? errno : ENAMETOOLONG;
+            return false;
+        }
+        const std::string destination(link, std::size_t(length));
+        path = destination.front() == '/' ? destination : folderOf(path) + destination;
+    }
+    error = ELOOP;
+    return false;
+}
+
+std::size_t longestEntryIn(const std::string& folder) {
+    const long longest = ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
+    return longest > 0 ? std::size_t(longest) : kLongestEntryName;
+}
 
 // Creates a file that did not exist before, beside `target`: the same path
 // with a suffix, so the final rename stays within one directory and cannot
 // cross file systems. A target name already near the longest allowed is
 // shortened first, so that any name that can be written can be replaced.
 // The mode lets the umask decide, as for any new file.
-int createTemporary(const std::string& target, std::string& name) {
+int createTemporary(const std::string& target, std::string& name, int& slot) {
     static unsigned counter = 0;
-    const std::size_t entry = target.rfind('/') + 1;  // 0 when there is no folder part
+    const std::string folder = folderOf(target);
+    const std::string entry = target.substr(folder.size());
+    const std::size_t longest = longestEntryIn(folder);
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string suffix = ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
-        name = target.substr(0, entry) +
-               target.substr(entry, kLongestEntryName - std::min(suffix.size(), kLongestEntryName)) + suffix;
+        name = folder + entry.substr(0, longest - std::min(suffix.size(), longest)) + suffix;
+        const InterruptsBlocked blocked;
+        slot = takeSlot(name);
+        if (slot < 0) {
+            errno = name.size() >= kSlotBytes ? ENAMETOOLONG : EMFILE;
+            return -1;
+        }
         const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST) return fd;
+        if (fd >= 0) return fd;
+        const int error = errno;
+        releaseSlot(slot);
+        slot = -1;
+        if (error != EEXIST) {
+            errno = error;
+            return -1;
+        }
     }
     errno = EEXIST;
     return -1;
@@ -70,96 +200,58 @@ int createTemporary(const std::string& target, std::string& name) {
 
 }  // namespace
 
-void setReason(std::string* why, std::string reason) {
-    if (why != nullptr) *why = std::move(reason);
-}
-
-bool checkDepthFileSize(std::int64_t width, std::int64_t height, std::string* why) {
-    const std::string size = std::to_string(width) + " x " + std::to_string(height);
+DepthResult checkDepthFileSize(std::int64_t width, std::int64_t height) {
     if (width < 0 || height < 0) {
-        setReason(why, "negative size " + size);
-        return false;
+        return depthFailure(DepthStatus::BadSize, "negative size " + sizeText(width, height));
     }
-    if (width > kMaxDepthFileSide || height > kMaxDepthFileSide) {
-        setReason(why, "size " + size + " is above " + std::to_string(kMaxDepthFileSide) +
-                           " pixels on a side");
-        return false;
+    // Each side on its own first, so that the product cannot overflow.
+    if (width > kMaxDepthFilePixels || height > kMaxDepthFilePixels ||
+        width * height > kMaxDepthFilePixels) {
+        return depthFailure(DepthStatus::BadSize, "size " + sizeText(width, height) + " is above " +
+                                                      std::to_string(kMaxDepthFilePixels) +
+                                                      " pixels in all");
     }
-    return true;
+    return {};
 }
 
-DepthMapPtr createDepthMapForFile(std::int64_t width, std::int64_t height, std::string* why) {
-    if (!checkDepthFileSize(width, height, why)) return nullptr;
-    const std::string size = std::to_string(width) + " x " + std::to_string(height);
-    DepthMapPtr map = createDepthMap(static_cast<std::int32_t>(width),
-                                     static_cast<std::int32_t>(height));
-    if (!map) setReason(why, "no memory for a " + size + " map");
-    return map;
+DepthResult createDepthMapForFile(std::int64_t width, std::int64_t height) {
+    DepthResult result = checkDepthFileSize(width, height);
+    if (!result) return result;
+    result.map = createDepthMap(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height));
+    if (!result.map) {
+        return depthFailure(DepthStatus::OutOfMemory,
+                            "not enough memory for a " + sizeText(width, height) + " map");
+    }
+    return result;
 }
 
-bool readFileBytes(const char* fileName, std::uint64_t maxBytes,
-                   std::vector<std::uint8_t>& bytes, std::string* why) {
-    bytes.clear();
-    // Opened without waiting, so that a pipe with no writer cannot hang the
-    // open; reads wait again as usual, and such a pipe reads as empty.
-    FileDescriptor fd(::open(fileName, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (fd.get() < 0) {
-        setReason(why, "cannot open: " + errorText(errno));
-        return false;
+DepthResult fileReadFailure(const FileBytes& file) {
+    switch (file.status) {
+        case FileReadStatus::Ok: break;
+        case FileReadStatus::CannotOpen: return depthFailure(DepthStatus::CannotOpen, file.detail);
+        case FileReadStatus::NotAFile: return depthFailure(DepthStatus::NotAFile, file.detail);
+        case FileReadStatus::CannotRead: return depthFailure(DepthStatus::CannotRead, file.detail);
+        case FileReadStatus::TooLarge:
+            return depthFailure(DepthStatus::TooLarge,
+                                file.detail + ", more than any depth map of its kind needs");
+        case FileReadStatus::OutOfMemory: return depthFailure(DepthStatus::OutOfMemory, file.detail);
     }
-    if (const int flags = ::fcntl(fd.get(), F_GETFL); flags >= 0) {
-        ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
-    }
-    // The size is only a hint for the first allocation: the file may change
-    // while it is read, and pipes have none. The cap bounds it either way.
-    struct stat info {};
-    std::uint64_t expected = 0;
-    if (::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
-        expected = static_cast<std::uint64_t>(info.st_size);
-    }
-    if (expected > maxBytes) {
-        setReason(why, "file is larger than " + std::to_string(maxBytes) +
-                                           " bytes, more than any depth map of its kind needs");
-        return false;
-    }
-    bytes.resize(static_cast<std::size_t>(expected) + 1);
-    std::size_t filled = 0;
-    for (;;) {
-        if (filled == bytes.size()) {
-            if (filled > maxBytes) break;
-            const std::uint64_t grown = std::min<std::uint64_t>(2 * std::uint64_t(filled) + 4096,
-                                                                maxBytes + 1);
-            bytes.resize(static_cast<std::size_t>(grown));
-        }
-        const ssize_t got = ::read(fd.get(), bytes.data() + filled, bytes.size() - filled);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            const int error = errno;
-            bytes.clear();
-            setReason(why, "cannot read: " + errorText(error));
-            return false;
-        }
-        if (got == 0) break;
-        filled += static_cast<std::size_t>(got);
-    }
-    if (filled > maxBytes) {
-        bytes.clear();
-        setReason(why, "file is larger than " + std::to_string(maxBytes) +
-                                           " bytes, more than any depth map of its kind needs");
-        return false;
-    }
-    bytes.resize(filled);
-    return true;
+    return depthFailure(DepthStatus::CannotRead, "cannot read");
 }
 
 StagedFile::StagedFile(StagedFile&& other) noexcept
-    : target_(std::move(other.target_)), temporary_(std::exchange(other.temporary_, {})) {}
+    : target_(std::move(other.target_)),
+      temporary_(std::exchange(other.temporary_, {})),
+      fd_(std::exchange(other.fd_, -1)),
+      slot_(std::exchange(other.slot_, -1)) {}
 
 StagedFile& StagedFile::operator=(StagedFile&& other) noexcept {
     if (this != &other) {
         discard();
         target_ = std::move(other.target_);
         temporary_ = std::exchange(other.temporary_, {});
+        fd_ = std::exchange(other.fd_, -1);
+        slot_ = std::exchange(other.slot_, -1);
     }
     return *this;
 }
@@ -167,74 +259,127 @@ StagedFile& StagedFile::operator=(StagedFile&& other) noexcept {
 StagedFile::~StagedFile() { discard(); }
 
 void StagedFile::discard() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    const InterruptsBlocked blocked;
     if (!temporary_.empty()) ::unlink(temporary_.c_str());
     temporary_.clear();
+    releaseSlot(slot_);
+    slot_ = -1;
 }
 
-bool StagedFile::stage(const char* fileName, std::span<const std::uint8_t> bytes,
-                       std::string* why) {
+DepthOutcome StagedFile::open(const char* fileName) {
     discard();
-    // Writing to a symbolic link writes the file it names; the rename must
-    // replace that file, not the link.
-    const std::unique_ptr<char, decltype(&std::free)> real(::realpath(fileName, nullptr), &std::free);
-    target_ = real ? real.get() : fileName;
-    // What would stop the file being opened for writing must stop its
-    // replacement too: a directory there, or a file its owner has made
-    // read-only. Found now, a conversion with several outputs stays
-    // all-or-nothing.
-    struct stat info {};
-    const bool exists = ::stat(target_.c_str(), &info) == 0;
-    if (exists && S_ISDIR(info.st_mode)) {
-        setReason(why, "cannot replace: " + errorText(EISDIR));
-        return false;
+    if (fileName == nullptr || *fileName == '\0') {
+        return failedOutcome(DepthStatus::CannotWrite, "cannot create: " + errorText(ENOENT));
     }
-    if (exists && ::faccessat(AT_FDCWD, target_.c_str(), W_OK, AT_EACCESS) != 0) {
-        setReason(why, "cannot replace: " + errorText(errno));
-        return false;
+    Target target;
+    int error = 0;
+    if (!resolveTarget(fileName, target, error)) {
+        return failedOutcome(DepthStatus::CannotWrite, "cannot create: " + errorText(error));
     }
-    std::string name;
-    FileDescriptor fd(createTemporary(target_, name));
-    if (fd.get() < 0) {
-        setReason(why, "cannot create a temporary file beside it: " + errorText(errno));
-        return false;
+    target_ = target.path;
+    // Only a regular file is ever replaced: renaming over a device or pipe
+    // would swap a plain file in for it (as root, /dev/null itself).
+    if (target.exists && !S_ISREG(target.info.st_mode)) {
+        return failedOutcome(DepthStatus::CannotReplace,
+                            std::string("cannot replace: it is ") + fileKindName(target.info.st_mode) +
+                                ", not a regular file");
     }
-    temporary_ = name;
+    // A file its owner has made read-only could not be rewritten in place,
+    // so it is not replaced either.
+    if (target.exists && ::faccessat(AT_FDCWD, target_.c_str(), W_OK, AT_EACCESS) != 0) {
+        return failedOutcome(DepthStatus::CannotReplace, "cannot replace: " + errorText(errno));
+    }
+    const std::string folder = folderOf(target_);
+    if (target_.size() - folder.size() > longestEntryIn(folder)) {
+        return failedOutcome(DepthStatus::CannotWrite, "cannot create: " + errorText(ENAMETOOLONG));
+    }
+    fd_ = createTemporary(target_, temporary_, slot_);
+    if (fd_ < 0) {
+        const int failure = errno;
+        temporary_.clear();
+        return failedOutcome(DepthStatus::CannotWrite,
+                            "cannot create a temporary file beside it: " + errorText(failure));
+    }
     // A replaced file keeps its permissions, as it would if rewritten in
     // place: a private file must not become readable by others.
-    if (exists && ::fchmod(fd.get(), info.st_mode & 0777) != 0) {
-        const int error = errno;
+    if (target.exists && ::fchmod(fd_, target.info.st_mode & 0777) != 0) {
+        const int failure = errno;
         discard();
-        setReason(why, "cannot write: " + errorText(error));
-        return false;
+        return failedOutcome(DepthStatus::CannotWrite, "cannot write: " + errorText(failure));
     }
+    return {};
+}
+
+DepthOutcome StagedFile::write(std::span<const std::uint8_t> bytes) {
+    if (fd_ < 0) return failedOutcome(DepthStatus::CannotWrite, "cannot write: nothing is open");
+    if (!writeAll(fd_, bytes.data(), bytes.size())) {
+        const int failure = errno;
+        discard();
+        return failedOutcome(DepthStatus::CannotWrite, "cannot write: " + errorText(failure));
+    }
+    return {};
+}
+
+DepthOutcome StagedFile::writeAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+    if (fd_ < 0) return failedOutcome(DepthStatus::CannotWrite, "cannot write: nothing is open");
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t written = ::pwrite(fd_, bytes.data() + done, bytes.size() - done,
+                                         static_cast<off_t>(offset + done));
+        if (written < 0 && errno == EINTR) continue;
+        if (written < 0) {
+            const int failure = errno;
+            discard();
+            return failedOutcome(DepthStatus::CannotWrite, "cannot write: " + errorText(failure));
+        }
+        done += static_cast<std::size_t>(written);
+    }
+    return {};
+}
+
+DepthOutcome StagedFile::finish() {
+    if (fd_ < 0) return failedOutcome(DepthStatus::CannotWrite, "cannot write: nothing is open");
     // Flushed to the disk before the rename, so that a crash cannot leave an
     // empty file where the old one was.
-    if (!writeAll(fd.get(), bytes.data(), bytes.size()) || ::fsync(fd.get()) != 0 ||
-        ::close(fd.release()) != 0) {
-        const int error = errno;
+    const bool synced = ::fsync(fd_) == 0;
+    int failure = errno;
+    const bool closed = ::close(std::exchange(fd_, -1)) == 0;
+    if (synced) failure = errno;
+    if (!synced || !closed) {
         discard();
-        setReason(why, "cannot write: " + errorText(error));
-        return false;
+        return failedOutcome(DepthStatus::CannotWrite, "cannot write: " + errorText(failure));
     }
-    return true;
+    return {};
 }
 
-bool StagedFile::commit(std::string* why) {
-    if (temporary_.empty()) {
-        setReason(why, "nothing was written");
-        return false;
+DepthOutcome StagedFile::stage(const char* fileName, std::span<const std::uint8_t> bytes) {
+    DepthOutcome result = open(fileName);
+    if (result) result = write(bytes);
+    if (result) result = finish();
+    return result;
+}
+
+DepthOutcome StagedFile::commit() {
+    if (temporary_.empty() || fd_ >= 0) {
+        return failedOutcome(DepthStatus::CannotWrite, "nothing was written");
     }
+    const InterruptsBlocked blocked;
     if (std::rename(temporary_.c_str(), target_.c_str()) != 0) {
-        const int error = errno;
+        const int failure = errno;
         discard();
-        setReason(why, "cannot replace: " + errorText(error));
-        return false;
+        return failedOutcome(DepthStatus::CannotWrite, "cannot replace: " + errorText(failure));
     }
     temporary_.clear();
-    return true;
+    releaseSlot(slot_);
+    slot_ = -1;
+    return {};
 }
 
-bool writeFileSafely(const char* fileName, std::span<const std::uint8_t> bytes, std::string* why) {
+DepthOutcome writeFileSafely(const char* fileName, std::span<const std::uint8_t> bytes) {
     StagedFile file;
-    return file.stage(fileName, bytes, why) && file.commit(why);
+    DepthOutcome result = file.stage(fileName, bytes);
+    if (result) result = file.commit();
+    return result;
 }

@@ -1,40 +1,38 @@
 #pragma once
-// Whole-file reading with a size cap, and replacing a file without ever
-// leaving it half written: the bytes go to a fresh temporary beside the
-// target, which is renamed over the target only once it is complete. The
-// result is otherwise what rewriting the file in place would give: a file
-// that could not be opened for writing (read-only) is refused, a replaced
-// file keeps its permissions, and a symbolic link keeps pointing at the
-// file it names, which is the one replaced.
+// The file handling shared by the depth formats: the size every map read
+// from a file must respect, and replacing a file without ever leaving it
+// half written. New contents go to a fresh temporary beside the target,
+// which is renamed over the target only once it is complete.
+//
+// Only regular files are replaced. A missing target is created; a symbolic
+// link is followed to the file it names (a dangling link creates that file
+// and stays a link); a target that is a directory, device, pipe or socket is
+// refused, as is a read-only file. A replaced file keeps its permissions.
+// While a temporary exists, SIGINT, SIGTERM and SIGHUP remove it and end the
+// process with status 128 + the signal, leaving the target as it was.
 
 #include <cstdint>
 #include <span>
 #include <string>
-#include <vector>
 
 #include "depth/depth_map.hpp"
+#include "depth/depth_status.hpp"
+#include "markup/file_bytes.hpp"
 
-// Largest side of any depth map read from a file. A 16384-wide map is far
-// beyond any screen this engine drives, and it keeps every size and offset
-// well inside 32 bits.
-inline constexpr std::int32_t kMaxDepthFileSide = 16384;
+// Most pixels a map read from a file may hold, whatever its shape: a map
+// this size already takes 256 MiB, and every size and offset derived from
+// it stays well inside 32 bits.
+inline constexpr std::int64_t kMaxDepthFilePixels = std::int64_t{1} << 28;
 
-// False, with a reason, when a side read from a file is negative or above
-// kMaxDepthFileSide.
-bool checkDepthFileSize(std::int64_t width, std::int64_t height, std::string* why);
+// Ok (without a map) when a size read from a file is acceptable; BadSize
+// when a side is negative or the map would pass kMaxDepthFilePixels.
+DepthResult checkDepthFileSize(std::int64_t width, std::int64_t height);
 
-// A new map for a size read from a file: null, with a reason, when the size
-// fails checkDepthFileSize or memory cannot be had.
-DepthMapPtr createDepthMapForFile(std::int64_t width, std::int64_t height, std::string* why);
+// A new map for a size read from a file: BadSize as above, or OutOfMemory.
+DepthResult createDepthMapForFile(std::int64_t width, std::int64_t height);
 
-// Reads the whole file into `bytes`. False, with a reason, when it cannot be
-// opened or read, or holds more than `maxBytes` bytes.
-bool readFileBytes(const char* fileName, std::uint64_t maxBytes,
-                   std::vector<std::uint8_t>& bytes, std::string* why);
-
-// Sets `*why`, when the caller asked for a reason. Reasons are bare ("cannot
-// open: No such file or directory"): the caller knows which file it named.
-void setReason(std::string* why, std::string reason);
+// The failure matching a whole-file read that did not succeed.
+DepthResult fileReadFailure(const FileBytes& file);
 
 // A complete copy of a file's new contents, waiting beside the target under
 // a unique temporary name. commit() renames it over the target; a staged
@@ -49,19 +47,32 @@ public:
     StagedFile& operator=(StagedFile&& other) noexcept;
     ~StagedFile();
 
-    // Writes and flushes `bytes` to disk under a temporary name. False, with
-    // a reason, when any step fails; nothing is then left behind.
-    bool stage(const char* fileName, std::span<const std::uint8_t> bytes, std::string* why);
-    // Renames the temporary over the target.
-    bool commit(std::string* why);
+    // Checks that `fileName` may be replaced and creates the empty temporary
+    // that will replace it. Everything a later rename could trip on (the
+    // kind of target, its permission, the name's length, the folder) is
+    // checked here, so outputs opened together are renamed all or none.
+    DepthOutcome open(const char* fileName);
+    // The temporary's descriptor between open() and finish(), for writers
+    // that stream; -1 otherwise.
+    int descriptor() const { return fd_; }
+    DepthOutcome write(std::span<const std::uint8_t> bytes);
+    // Overwrites bytes already written, `offset` bytes from the start.
+    DepthOutcome writeAt(std::uint64_t offset, std::span<const std::uint8_t> bytes);
+    // Flushes the temporary to disk and closes it.
+    DepthOutcome finish();
+    // open(), write() and finish() in one.
+    DepthOutcome stage(const char* fileName, std::span<const std::uint8_t> bytes);
+    // Renames the finished temporary over the target.
+    DepthOutcome commit();
 
 private:
     void discard();
 
     std::string target_;
     std::string temporary_;  // empty when nothing is waiting
+    int fd_ = -1;
+    int slot_ = -1;          // where the signal handlers find the temporary's name
 };
 
 // stage() then commit().
-bool writeFileSafely(const char* fileName, std::span<const std::uint8_t> bytes,
-                     std::string* why = nullptr);
+DepthOutcome writeFileSafely(const char* fileName, std::span<const std::uint8_t> bytes);

@@ -16,8 +16,9 @@ constexpr std::int64_t kLineSlack = 4;
 // The largest meaningful file for the largest map: a header, then every row
 // line at its longest (width + 3 characters and a CR LF). Anything beyond
 // that is not a depth grid worth holding in memory.
-constexpr std::uint64_t kLargestTextFile =
-    std::uint64_t(kMaxDepthFileSide + 5) * std::uint64_t(kMaxDepthFileSide) + (1u << 20);
+// A map of kMaxDepthFilePixels pixels with rows of one pixel has the most
+// line ends: 5 bytes a row at most.
+constexpr std::uint64_t kLargestTextFile = 5 * std::uint64_t(kMaxDepthFilePixels) + (1u << 20);
 
 constexpr std::array<std::uint8_t, 256> kDepthOfChar = [] {
     std::array<std::uint8_t, 256> table{};
@@ -98,34 +99,48 @@ std::span<const std::uint8_t> readLine(TextCursor& cursor, std::int64_t limit) {
 
 std::uint8_t depthFromChar(char c) { return kDepthOfChar[static_cast<unsigned char>(c)]; }
 
-DepthMapPtr decodeTextDepthMap(std::span<const std::uint8_t> bytes, std::string* why) {
+DepthResult peekTextSize(std::span<const std::uint8_t> header, bool wholeFile, std::int64_t& width,
+                         std::int64_t& height) {
+    TextCursor cursor(header);
+    // Unless the file ends there, a height at the end of the bytes given
+    // might go on.
+    if (!readInteger(cursor, width) || !readInteger(cursor, height) ||
+        (!wholeFile && cursor.peek() < 0)) {
+        return depthFailure(DepthStatus::BadHeader,
+                            "header does not start with two integers (width, then height)");
+    }
+    return checkDepthFileSize(width, height);
+}
+
+DepthResult decodeTextDepthMap(std::span<const std::uint8_t> bytes) {
     TextCursor cursor(bytes);
     std::int64_t width = 0;
     std::int64_t height = 0;
     if (!readInteger(cursor, width) || !readInteger(cursor, height)) {
-        setReason(why, "header does not start with two integers (width, then height)");
-        return nullptr;
+        return depthFailure(DepthStatus::BadHeader,
+                            "header does not start with two integers (width, then height)");
     }
-    DepthMapPtr map = createDepthMapForFile(width, height, why);
-    if (!map) return nullptr;
+    DepthResult result = createDepthMapForFile(width, height);
+    if (!result) return result;
+    DepthMap& map = *result.map;
 
     const std::int64_t limit = width + kLineSlack;
     readLine(cursor, limit);  // the rest of the header's line
     const std::size_t rowBytes = std::size_t(width);
-    for (std::int32_t y = 0; y < map->area.h; ++y) {
+    for (std::int32_t y = 0; y < map.area.h; ++y) {
         // Past the end of the file every line is empty, so missing rows
-        // come out as 0 like the ends of short lines.
+        // stay 0, as a new map starts, like the ends of short lines.
+        if (cursor.peek() < 0) break;
         const std::span<const std::uint8_t> line = readLine(cursor, limit);
-        std::uint8_t* row = pixelAddress(*map, 0, y);
+        std::uint8_t* row = pixelAddress(map, 0, y);
         const std::size_t given = std::min(line.size(), rowBytes);
         for (std::size_t x = 0; x < given; ++x) row[x] = kDepthOfChar[line[x]];
         if (given < rowBytes) std::memset(row + given, 0, rowBytes - given);
     }
-    return map;
+    return result;
 }
 
-DepthMapPtr loadTextDepthMap(const char* fileName, std::string* why) {
-    std::vector<std::uint8_t> bytes;
-    if (!readFileBytes(fileName, kLargestTextFile, bytes, why)) return nullptr;
-    return decodeTextDepthMap(bytes, why);
+DepthResult loadTextDepthMap(const char* fileName) {
+    const FileBytes file = readFileBytes(fileName, kLargestTextFile);
+    return file ? decodeTextDepthMap(file.bytes) : fileReadFailure(file);
 }

@@ -6,19 +6,25 @@
 //
 // Sound where the file is not: pixels past the end of a short line, and rows
 // for which the file has no line, read as depth 0. A header that does not
-// start with two integers, or gives a negative size or a side above
-// kMaxDepthFileSide, is refused.
+// start with two integers (BadHeader), or gives a negative size or one above
+// kMaxDepthFilePixels (BadSize), is refused.
 
 #include <cstdint>
 #include <span>
 #include <string>
 
 #include "depth/depth_map.hpp"
+#include "depth/depth_status.hpp"
 
 // Space gives 0, '1'..'9' give 1..9, '0' gives 10, any other byte c gives
 // (c - 54) modulo 256, so 'A'..'U' give 11..31. Nothing is clamped.
 std::uint8_t depthFromChar(char c);
 
-DepthMapPtr loadTextDepthMap(const char* fileName, std::string* why = nullptr);
+DepthResult loadTextDepthMap(const char* fileName);
 // The real work, on the file's bytes.
-DepthMapPtr decodeTextDepthMap(std::span<const std::uint8_t> bytes, std::string* why = nullptr);
+DepthResult decodeTextDepthMap(std::span<const std::uint8_t> bytes);
+// Width and height from the first bytes of a file, checked as the reader
+// checks them; BadHeader also when `header`, not being the whole file, ends
+// before both are surely complete.
+DepthResult peekTextSize(std::span<const std::uint8_t> header, bool wholeFile, std::int64_t& width,
+                         std::int64_t& height);

@@ -25,14 +25,14 @@ std::uint16_t readLe16(const std::uint8_t* p) { return std::uint16_t(p[0] | p[1]
 bool expectedFromFile(std::span<const std::uint8_t> bytes, std::int64_t width, std::int64_t height,
                       std::vector<std::uint8_t>& expected) {
     if (bytes.size() < 54) return false;
-    const std::uint32_t infoSize = fuzz::readLe32(bytes.data() + 14);
+    const std::uint32_t infoSize = readLe32(bytes.data() + 14);
     const std::uint16_t bitCount = readLe16(bytes.data() + 28);
-    const std::uint32_t compression = fuzz::readLe32(bytes.data() + 30);
+    const std::uint32_t compression = readLe32(bytes.data() + 30);
     if (infoSize < 40 || compression != 0 || (bitCount != 8 && bitCount != 24 && bitCount != 32)) {
         return false;
     }
-    const bool topDown = std::int32_t(fuzz::readLe32(bytes.data() + 22)) < 0;
-    const std::uint64_t offset = fuzz::readLe32(bytes.data() + 10);
+    const bool topDown = std::int32_t(readLe32(bytes.data() + 22)) < 0;
+    const std::uint64_t offset = readLe32(bytes.data() + 10);
     const std::uint64_t bytesPerPixel = bitCount / 8u;
     const std::uint64_t stride = (std::uint64_t(width) * bitCount + 31) / 32 * 4;
     if (offset + stride * std::uint64_t(height) > bytes.size()) return false;
@@ -56,12 +56,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool isBitmap = fuzz::peekBitmapSize(bytes, width, height);
     if (isBitmap && fuzz::tooCostly(width, height)) return 0;
 
-    std::string why;
-    const DepthMapPtr map = decodeBitmapDepthMap(bytes, &why);
-    if (!map) {
-        FUZZ_CHECK(!why.empty());
+    const DepthResult result = decodeBitmapDepthMap(bytes);
+    if (!result) {
+        FUZZ_CHECK(!result.map && !result.detail.empty());
         return 0;
     }
+    const DepthMapPtr& map = result.map;
     FUZZ_CHECK(isBitmap);
     fuzz::checkWellFormed(*map);
     fuzz::checkDepthsInRange(*map);
@@ -72,10 +72,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(fuzz::samePixels(*map, width, height, expected));
     }
 
-    if (fuzz::pixelCount(*map) <= kLargestRoundTripPixels) {
+    if (std::int64_t(pixelCount(*map)) <= kLargestRoundTripPixels) {
         std::vector<std::uint8_t> saved;
-        FUZZ_CHECK(encodeDepthMapBitmap(*map, saved, &why));
-        const DepthMapPtr again = decodeBitmapDepthMap(saved, &why);
+        FUZZ_CHECK(bool(encodeDepthMapBitmap(*map, saved)));
+        const DepthMapPtr again = decodeBitmapDepthMap(saved).map;
         FUZZ_CHECK(again && fuzz::samePixels(*again, *map));
     }
     return 0;

@@ -31,7 +31,7 @@ constexpr std::array<const char*, 16> kNames{{
 }};
 
 constexpr std::int64_t kLargestConvertedPixels = std::int64_t(1) << 16;
-constexpr std::int32_t kWidestBitmapSurface = 16384;
+
 
 const fuzz::ScratchFolder& folder() {
     static const fuzz::ScratchFolder scratch("extension");
@@ -46,7 +46,7 @@ std::string firstExtension(const std::string& name, std::initializer_list<const 
     return "";
 }
 
-DepthMapPtr decodeAs(const std::string& extension, std::span<const std::uint8_t> bytes) {
+DepthResult decodeAs(const std::string& extension, std::span<const std::uint8_t> bytes) {
     if (extension == ".bmp") return decodeBitmapDepthMap(bytes);
     if (extension == ".schm") return decodeSchm(bytes);
     if (extension == ".scmhm") return decodeScmhm(bytes);
@@ -67,14 +67,13 @@ std::string replaced(std::string name, const std::string& from, const std::strin
 }
 
 std::vector<std::uint8_t> readBack(const std::string& name) {
-    std::vector<std::uint8_t> bytes;
-    std::string why;
-    FUZZ_CHECK(readFileBytes(name.c_str(), std::uint64_t(1) << 30, bytes, &why));
-    return bytes;
+    FileBytes file = readFileBytes(name.c_str(), std::uint64_t(1) << 30);
+    FUZZ_CHECK(bool(file));
+    return std::move(file.bytes);
 }
 
 void checkOutput(const std::string& name, const std::string& extension, const DepthMap& map) {
-    const DepthMapPtr loaded = decodeAs(extension, readBack(name));
+    const DepthMapPtr loaded = decodeAs(extension, readBack(name)).map;
     FUZZ_CHECK(loaded != nullptr);
     // A text grid may hold depths above 31; the compressed forms keep 31.
     const auto pixels = fuzz::pixelsOf(map);
@@ -86,22 +85,22 @@ void checkOutput(const std::string& name, const std::string& extension, const De
 void checkConversion(const std::string& name, std::span<const std::uint8_t> bytes) {
     const std::string extension = firstExtension(name, {".scmhm", ".schm", ".bmp", ".txt"});
     if (costly(extension, bytes)) return;
-    const DepthMapPtr map = extension.empty() ? nullptr : decodeAs(extension, bytes);
-    if (map && fuzz::pixelCount(*map) > kLargestConvertedPixels) return;
+    const DepthMapPtr map = extension.empty() ? nullptr : decodeAs(extension, bytes).map;
+    if (map && std::int64_t(pixelCount(*map)) > kLargestConvertedPixels) return;
 
-    std::string why;
-    const ConvertResult result = convertDepthFile(name.c_str(), &why);
+    const DepthOutcome result = convertDepthFile(name.c_str());
     std::vector<std::string> outputs;
     if (extension.empty()) {
-        FUZZ_CHECK(result == ConvertResult::UnknownExtension);
+        FUZZ_CHECK(result.status == DepthStatus::UnknownExtension);
     } else if (!map) {
-        FUZZ_CHECK(result == ConvertResult::Failed && !why.empty());
-    } else if (extension != ".bmp" && extension != ".txt" && map->area.w >= kWidestBitmapSurface) {
+        FUZZ_CHECK(!result && !result.detail.empty());
+    } else if (extension != ".bmp" && extension != ".txt" &&
+               (map->area.w > kWidestBitmapMap || map->area.h > kTallestBitmapMap)) {
         // SDL makes no surface this wide, so no bitmap can be written; the
         // conversion must say so and leave nothing behind.
-        FUZZ_CHECK(result == ConvertResult::Failed && !why.empty());
+        FUZZ_CHECK(result.status == DepthStatus::TooLargeToWrite);
     } else {
-        FUZZ_CHECK(result == ConvertResult::Converted);
+        FUZZ_CHECK(bool(result));
         if (extension == ".bmp") {
             const std::string schm = replaced(name, ".bmp", ".schm");
             const std::string scmhm = replaced(schm, ".schm", ".scmhm");
@@ -116,7 +115,7 @@ void checkConversion(const std::string& name, std::span<const std::uint8_t> byte
             const std::string bmp = replaced(name, extension, ".bmp");
             // SDL reads no bitmap without pixels, so an empty map is only
             // written.
-            if (fuzz::pixelCount(*map) > 0) checkOutput(bmp, ".bmp", *map);
+            if (std::int64_t(pixelCount(*map)) > 0) checkOutput(bmp, ".bmp", *map);
             outputs = {bmp};
         }
     }
@@ -146,14 +145,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const std::string extension = firstExtension(name, {".bmp", ".schm", ".scmhm", ".txt"});
     if (costly(extension, bytes)) return 0;
-    std::string why;
-    const DepthMapPtr map = loadDepthMap(name.c_str(), &why);
+    const DepthResult loaded = loadDepthMap(name.c_str());
+    const DepthMapPtr& map = loaded.map;
     if (extension.empty()) {
-        FUZZ_CHECK(map == nullptr && !why.empty());
+        FUZZ_CHECK(map == nullptr && loaded.status == DepthStatus::UnknownExtension);
     } else {
-        const DepthMapPtr direct = decodeAs(extension, bytes);
-        FUZZ_CHECK(bool(map) == bool(direct));
-        FUZZ_CHECK(map ? fuzz::samePixels(*map, *direct) : !why.empty());
+        const DepthResult direct = decodeAs(extension, bytes);
+        FUZZ_CHECK(loaded.status == direct.status);
+        FUZZ_CHECK(map ? fuzz::samePixels(*map, *direct.map) : !loaded.detail.empty());
         if (map) fuzz::checkWellFormed(*map);
         if (map && extension != ".txt") fuzz::checkDepthsInRange(*map);
     }

@@ -22,14 +22,14 @@ struct ModelMap {
 };
 
 // Header width, height, run count N, then N run bytes of value and
-// length - 1. Refused: a short header or run data, a side outside
-// 0..16384, runs past the map or runs that leave it short.
+// length - 1. Refused: a short header or run data, a negative size or
+// more than 2^28 pixels, runs past the map or runs that leave it short.
 std::optional<ModelMap> modelDecode(std::span<const std::uint8_t> bytes) {
     if (bytes.size() < 12) return std::nullopt;
     ModelMap map;
-    map.width = std::int32_t(fuzz::readLe32(bytes.data()));
-    map.height = std::int32_t(fuzz::readLe32(bytes.data() + 4));
-    const std::uint64_t runs = fuzz::readLe32(bytes.data() + 8);
+    map.width = std::int32_t(readLe32(bytes.data()));
+    map.height = std::int32_t(readLe32(bytes.data() + 4));
+    const std::uint64_t runs = readLe32(bytes.data() + 8);
     if (!fuzz::sidesValid(map.width, map.height) || runs > bytes.size() - 12) return std::nullopt;
     const std::size_t n = std::size_t(map.width * map.height);
     for (std::size_t k = 0; k < runs; ++k) {
@@ -68,12 +68,12 @@ std::vector<std::uint8_t> modelEncode(std::int32_t width, std::int32_t height,
 }
 
 void checkAsFile(std::span<const std::uint8_t> bytes) {
-    std::string why;
-    const DepthMapPtr map = decodeSchm(bytes, &why);
+    const DepthResult result = decodeSchm(bytes);
+    const DepthMapPtr& map = result.map;
     const std::optional<ModelMap> expected = modelDecode(bytes);
     FUZZ_CHECK(bool(map) == expected.has_value());
     if (!map) {
-        FUZZ_CHECK(!why.empty());
+        FUZZ_CHECK(!result && !result.detail.empty());
         return;
     }
     fuzz::checkWellFormed(*map);
@@ -85,10 +85,10 @@ void checkAsFile(std::span<const std::uint8_t> bytes) {
     const std::vector<std::uint8_t> saved = encodeSchm(*map);
     const std::vector<std::uint8_t> pixels(fuzz::pixelsOf(*map).begin(), fuzz::pixelsOf(*map).end());
     FUZZ_CHECK(saved == modelEncode(map->area.w, map->area.h, pixels));
-    FUZZ_CHECK(fuzz::readLe32(saved.data() + 8) <= fuzz::readLe32(bytes.data() + 8));
-    const DepthMapPtr again = decodeSchm(saved);
+    FUZZ_CHECK(readLe32(saved.data() + 8) <= readLe32(bytes.data() + 8));
+    const DepthMapPtr again = decodeSchm(saved).map;
     FUZZ_CHECK(again && fuzz::samePixels(*again, *map));
-    const DepthMapPtr other = decodeScmhm(encodeScmhm(*map));
+    const DepthMapPtr other = decodeScmhm(encodeScmhm(*map)).map;
     FUZZ_CHECK(other && fuzz::samePixels(*other, *map));
 }
 

@@ -28,8 +28,8 @@ struct ModelMap {
 std::optional<ModelMap> modelDecode(std::span<const std::uint8_t> bytes) {
     if (bytes.size() < 8) return std::nullopt;
     ModelMap map;
-    map.width = std::int32_t(fuzz::readLe32(bytes.data()));
-    map.height = std::int32_t(fuzz::readLe32(bytes.data() + 4));
+    map.width = std::int32_t(readLe32(bytes.data()));
+    map.height = std::int32_t(readLe32(bytes.data() + 4));
     if (!fuzz::sidesValid(map.width, map.height)) return std::nullopt;
     const std::size_t n = std::size_t(map.width * map.height);
     std::size_t group = 8;
@@ -80,12 +80,12 @@ std::vector<std::uint8_t> modelEncode(std::int32_t width, std::int32_t height,
 }
 
 void checkAsFile(std::span<const std::uint8_t> bytes) {
-    std::string why;
-    const DepthMapPtr map = decodeScmhm(bytes, &why);
+    const DepthResult result = decodeScmhm(bytes);
+    const DepthMapPtr& map = result.map;
     const std::optional<ModelMap> expected = modelDecode(bytes);
     FUZZ_CHECK(bool(map) == expected.has_value());
     if (!map) {
-        FUZZ_CHECK(!why.empty());
+        FUZZ_CHECK(!result && !result.detail.empty());
         return;
     }
     fuzz::checkWellFormed(*map);
@@ -98,9 +98,9 @@ void checkAsFile(std::span<const std::uint8_t> bytes) {
     const std::vector<std::uint8_t> pixels(fuzz::pixelsOf(*map).begin(), fuzz::pixelsOf(*map).end());
     FUZZ_CHECK(saved == modelEncode(map->area.w, map->area.h, pixels));
     FUZZ_CHECK(saved.size() <= bytes.size());
-    const DepthMapPtr again = decodeScmhm(saved);
+    const DepthMapPtr again = decodeScmhm(saved).map;
     FUZZ_CHECK(again && fuzz::samePixels(*again, *map));
-    const DepthMapPtr other = decodeSchm(encodeSchm(*map));
+    const DepthMapPtr other = decodeSchm(encodeSchm(*map)).map;
     FUZZ_CHECK(other && fuzz::samePixels(*other, *map));
 }
 

@@ -66,12 +66,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::int64_t height = 0;
     if (fuzz::peekTextSize(bytes, width, height) && fuzz::tooCostly(width, height)) return 0;
 
-    std::string why;
-    const DepthMapPtr map = decodeTextDepthMap(bytes, &why);
+    const DepthResult result = decodeTextDepthMap(bytes);
+    const DepthMapPtr& map = result.map;
     const std::optional<ModelMap> expected = modelDecode(bytes);
     FUZZ_CHECK(bool(map) == expected.has_value());
     if (!map) {
-        FUZZ_CHECK(!why.empty());
+        FUZZ_CHECK(!result && !result.detail.empty());
         return 0;
     }
     fuzz::checkWellFormed(*map);

@@ -59,7 +59,7 @@ void writeWorldFiles() {
     f.write("c.scmhm", encodeScmhm(*fuzz::mapOf(40, 1, pixels)));
     const std::uint8_t odd[] = {0, 31, 7, 8, 9, 30, 1, 2, 3, 4, 5, 6, 16, 17, 18};
     std::vector<std::uint8_t> bitmap;
-    FUZZ_CHECK(encodeDepthMapBitmap(*fuzz::mapOf(5, 3, odd), bitmap));
+    FUZZ_CHECK(bool(encodeDepthMapBitmap(*fuzz::mapOf(5, 3, odd), bitmap)));
     f.write("d.bmp", bitmap);
     pixels.assign(700 * 500, 0);
     for (std::size_t i = 0; i < pixels.size(); ++i) pixels[i] = std::uint8_t((i / 700 + i % 700 / 50) % 32);

@@ -1,5 +1,7 @@
 #include "markup/text.hpp"
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <utility>
@@ -122,6 +124,14 @@ double parseFloat(const char* text) {
         scale *= 0.1;
     }
     return negative ? -sum : sum;
+}
+
+std::string quoted(const char* text) {
+    return std::string("\"") + (text != nullptr ? text : "") + "\"";
+}
+
+std::int32_t saturate32(std::int64_t value) {
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(value, INT32_MIN, INT32_MAX));
 }
 
 std::string formatFloat(double x) {

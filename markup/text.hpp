@@ -35,6 +35,11 @@ extern bool floatWriteZeroIntegerPart;
 inline constexpr std::size_t kMaxFormattedFloatChars = 48;
 std::string formatFloat(double x);
 
+// `text` between double quotes, as problem lines show names and values.
+std::string quoted(const char* text);
+// The nearest 32-bit value, for coordinates summed in 64 bits.
+std::int32_t saturate32(std::int64_t value);
+
 // Backslash escapes of quoted attribute values; the text only gets shorter.
 // A lone backslash at the very end is kept.
 void unescapeInPlace(std::string& text);

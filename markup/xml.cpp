@@ -1,18 +1,11 @@
 #include "markup/xml.hpp"
 
-#include <cstdio>
 #include <string>
 #include <utility>
 
-#include <fcntl.h>
-#include <unistd.h>
+#include "markup/file_bytes.hpp"
 
 namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 // A bounded cursor over the document. The document is a C text, so it ends
 // at its first NUL even when the view runs on. Past the end `at` answers NUL,
@@ -140,60 +133,14 @@ const XmlNode* findInPreOrder(const XmlNode& root, const char* name, const XmlNo
     return nullptr;
 }
 
-// Reads the whole stream into text, refusing more than kMaxMarkupFileBytes.
-// The size found by seeking only sizes the one allocation; the read itself is
-// bounded as well, so a stream that cannot seek or that grows is safe too.
-bool readWholeFile(std::FILE* file, std::string& text) {
-    long size = -1;
-    if (std::fseek(file, 0, SEEK_END) == 0) {
-        size = std::ftell(file);
-        if (size > kMaxMarkupFileBytes || std::fseek(file, 0, SEEK_SET) != 0) {
-            return false;
-        }
-    }
-    if (size > 0) {
-        text.reserve(static_cast<std::size_t>(size));
-    }
-    char chunk[16 * 1024];
-    for (;;) {
-        const std::size_t got = std::fread(chunk, 1, sizeof chunk, file);
-        if (text.size() + got > static_cast<std::size_t>(kMaxMarkupFileBytes)) {
-            return false;
-        }
-        text.append(chunk, got);
-        if (got < sizeof chunk) {
-            break;
-        }
-    }
-    return std::ferror(file) == 0;
-}
-
 }  // namespace
 
 bool XmlNode::loadFile(const char* fileName) {
-    if (fileName == nullptr) {
-        return false;
-    }
-    // Opened without waiting, so that a named pipe with no writer cannot
-    // hang the first frame; reads wait again as usual, and such a pipe
-    // reads as empty.
-    const int fd = ::open(fileName, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        return false;
-    }
-    if (const int flags = ::fcntl(fd, F_GETFL); flags >= 0) {
-        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-    }
-    const FilePtr file(::fdopen(fd, "rb"));
+    const FileBytes file = readFileBytes(fileName, kMaxMarkupFileBytes);
     if (!file) {
-        ::close(fd);
         return false;
     }
-    std::string text;
-    if (!readWholeFile(file.get(), text)) {
-        return false;
-    }
-    parse(text, 0);
+    parse(std::string_view(reinterpret_cast<const char*>(file.bytes.data()), file.bytes.size()), 0);
     return true;
 }
 

@@ -40,8 +40,9 @@ public:
     std::int32_t childCount() const { return children.count(); }
 
     // Reads the whole file and parses its first element into this (fresh)
-    // node. False when the file cannot be opened or read, or is larger than
-    // kMaxMarkupFileBytes; the node is then unchanged. Any text read gives
+    // node. False when the file cannot be opened or read, is neither a
+    // regular file nor a pipe, is larger than kMaxMarkupFileBytes or does not
+    // fit in memory (markup/file_bytes.hpp); the node is then unchanged. Any text read gives
     // true, even when it yields an empty or partial tree.
     bool loadFile(const char* fileName);
 

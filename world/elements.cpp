@@ -10,12 +10,6 @@
 
 namespace {
 
-std::int32_t saturate32(std::int64_t v) {
-    return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX));
-}
-
-std::string quoted(const char* text) { return std::string("\"") + text + "\""; }
-
 // The blits take 32-bit destinations and clip by adding the source size, so
 // anything wholly outside the target is turned away here, in 64 bits, with
 // the same test the clipping makes. What passes has x in [-w, target width)

@@ -8,12 +8,6 @@
 
 namespace {
 
-std::int32_t saturate32(std::int64_t v) {
-    return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX));
-}
-
-std::string quoted(const char* text) { return std::string("\"") + text + "\""; }
-
 // Reads a frame side for `attribute`, kept as written, and tells whether it
 // can cut a sheet side of `sheetSide` pixels into frames.
 bool readFrameSide(const XmlNode& node, const char* attribute, const char* what,
@@ -60,13 +54,11 @@ void BaseImage::load(const XmlNode& node, WorldProblems& problems) {
         problems.push_back("missing \"file\"; nothing is drawn");
         return;
     }
-    std::string why;
-    map = loadDepthMap(file, &why);
-    if (!map) {
-        std::string line = "cannot read " + quoted(file);
-        if (!why.empty()) line += ": " + why;
-        problems.push_back(line + "; nothing is drawn");
+    DepthResult loaded = loadDepthMap(file);
+    if (!loaded) {
+        problems.push_back("cannot read " + quoted(file) + ": " + loaded.detail + "; nothing is drawn");
     }
+    map = std::move(loaded.map);
 }
 
 const char* SceneImage::typeName() const { return "scene"; }
@@ -77,7 +69,13 @@ void SceneImage::placedRect(Rect& out, std::int32_t x, std::int32_t y) const {
 
 void SceneImage::load(const XmlNode& node, WorldProblems& problems) {
     BaseImage::load(node, problems);
-    if (map) removeDepthSlope(*map);
+    if (!map) return;
+    // Depth tops out at 31; a value above it (a text "!" gives 235) is taken
+    // as the nearest depth rather than left to wrap through the slope.
+    constexpr std::uint8_t kNearest = 31;
+    std::uint8_t* pixels = map->pixels;
+    for (std::size_t i = 0, n = pixelCount(*map); i < n; ++i) pixels[i] = std::min(pixels[i], kNearest);
+    removeDepthSlope(*map);
 }
 
 const char* SpriteImage::typeName() const { return "sprite"; }

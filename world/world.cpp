@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "depth/depth_file.hpp"
 #include "depth/depth_map.hpp"
 #include "markup/text.hpp"
 #include "markup/xml.hpp"
@@ -12,8 +13,6 @@
 World theWorld;
 
 namespace {
-
-std::string quoted(const char* text) { return std::string("\"") + text + "\""; }
 
 std::unique_ptr<BaseImage> createImage(const char* type) {
     if (textEquals(type, "sprite")) return std::make_unique<SpriteImage>();
@@ -94,8 +93,18 @@ void World::build(const XmlNode* node, WorldProblems* problems) {
         std::unique_ptr<BaseImage> image = type != nullptr ? createImage(type) : nullptr;
         if (type == nullptr) found.push_back("missing \"type\"; skipped");
         if (image) {
-            image->load(*n, found);
-            const std::int64_t size = pixelsOf(*image);
+            // The header's size is checked before the pixels are read, so a
+            // description naming a huge file again and again costs no more
+            // than reading its headers. A pipe's size shows only once read.
+            std::int64_t width = 0;
+            std::int64_t height = 0;
+            const char* file = n->attributeValue("file");
+            const bool known = file != nullptr && peekDepthFileSize(file, width, height);
+            std::int64_t size = known ? width * height : 0;
+            if (pixels + size <= imagePixelBudget_) {
+                image->load(*n, found);
+                size = pixelsOf(*image);
+            }
             if (pixels + size > imagePixelBudget_) {
                 found.push_back("its " + std::to_string(size) + " pixels would take the images past " +
                                 std::to_string(imagePixelBudget_) + " pixels in all; not loaded");

@@ -21,7 +21,9 @@ void stepWorld(DepthMap& target, float dt, bool saveScreenshot, const char* worl
     }
     theWorld.update(dt);
     theWorld.draw(target);
-    if (saveScreenshot && !saveDepthMapBitmap(target, "screenshot.bmp")) {
-        std::fprintf(stderr, "screenshot.bmp: could not be written\n");
+    if (saveScreenshot) {
+        if (const DepthOutcome saved = saveDepthMapBitmap(target, "screenshot.bmp"); !saved) {
+            std::fprintf(stderr, "screenshot.bmp: could not be written: %s\n", saved.detail.c_str());
+        }
     }
 }

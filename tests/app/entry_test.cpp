@@ -1,6 +1,5 @@
-// The program entry: the banner, the conversion mode's outcomes, and runs of
-// the real program (status 1 without a video driver, conversion without a
-// screen, a short headless demo run).
+// The program entry: the banner and runs of the real program (status 1
+// without a video driver, a short headless demo run).
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -88,20 +87,6 @@ TEST(Entry, BannerIsTwelveExactLines) {
     EXPECT_EQ(out.str(), kBanner);
 }
 
-TEST(Entry, UnknownExtensionSaysDoneAndWhyNothingHappened) {
-    const char* names[] = {"HILL.BMP", "hill", "hill.png", ""};
-    for (const char* name : names) {
-        std::ostringstream out;
-        std::ostringstream err;
-        EXPECT_EQ(convertArgument(name, out, err), 0) << name;
-        EXPECT_EQ(out.str(), "Done\n") << name;
-        EXPECT_EQ(err.str(), std::string(name) +
-                                 ": nothing converted: the name contains none of \".bmp\", \".schm\", "
-                                 "\".scmhm\", \".txt\"\n")
-            << name;
-    }
-}
-
 TEST_F(ProgramTest, NoVideoDriverExitsWithStatusOne) {
     const ProgramRun r = run("SDL_VIDEODRIVER=nonexistent_driver", "");
     EXPECT_EQ(r.status, 1);
@@ -158,34 +143,8 @@ TEST_F(ProgramTest, CommandLineAnswersWithoutAScreen) {
     }
 }
 
-TEST_F(ProgramTest, UnknownExtensionNeedsNoScreen) {
-    const ProgramRun r = run("SDL_VIDEODRIVER=nonexistent_driver", "HILL.BMP");
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "Done\n");
-    EXPECT_EQ(r.err,
-              "HILL.BMP: nothing converted: the name contains none of \".bmp\", \".schm\", \".scmhm\", \".txt\"\n");
-    EXPECT_EQ(filesInWork(), 0u);
-}
-
-TEST_F(ProgramTest, ConversionNeedsNoScreenAndPrintsNothing) {
-    std::ofstream(work_ / "hill.txt") << "3 2\n1 A\n0U \n";
-    const ProgramRun r = run("SDL_VIDEODRIVER=nonexistent_driver", "hill.txt");
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "");
-    EXPECT_TRUE(fs::exists(work_ / "hill.schm"));
-    EXPECT_EQ(filesInWork(), 2u);
-}
-
-TEST_F(ProgramTest, FailedConversionExitsWithStatusTwoAndAReason) {
-    const ProgramRun r = run("SDL_VIDEODRIVER=nonexistent_driver", "missing.txt");
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.out, "");
-    ASSERT_GT(r.err.size(), 1u);
-    EXPECT_EQ(r.err.back(), '\n');
-    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "one line: " << r.err;
-    EXPECT_EQ(filesInWork(), 0u);
-}
+// Conversion runs of the real program are tested in
+// tests/depth/convert_cli_test.cpp, one table for every outcome.
 
 TEST_F(ProgramTest, HeadlessDemoPrintsTheBannerAndQuitsAfterTheFrameCount) {
     for (const char* arguments : {"", "a.txt b.txt"}) {

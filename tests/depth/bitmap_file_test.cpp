@@ -69,9 +69,9 @@ SurfacePtr colourSurface(int width, int height, int bits, const std::vector<Colo
 }
 
 void expectDepths(const Bytes& file, std::int32_t width, std::int32_t height, const Bytes& depths) {
-    std::string why;
-    const DepthMapPtr map = decodeBitmapDepthMap(file, &why);
-    ASSERT_TRUE(map) << why;
+    const DepthResult result = decodeBitmapDepthMap(file);
+    ASSERT_TRUE(result) << result.detail;
+    const DepthMapPtr& map = result.map;
     EXPECT_EQ(map->area.w, width);
     EXPECT_EQ(map->area.h, height);
     EXPECT_EQ(pixelsOf(*map), depths);
@@ -107,35 +107,33 @@ TEST(BitmapFileTest, ReadsTheBlueOfTrueColourBitmaps) {
 }
 
 TEST(BitmapFileTest, RefusesOversizedHeadersBeforeDecoding) {
-    const std::pair<Bytes, const char*> cases[] = {
-        {withLe32(kBitmap24, 18, 16385), "above 16384"},
-        {withLe32(kBitmap24, 22, 16385), "above 16384"},
-        {withLe32(kBitmap24, 22, std::uint32_t(-16385)), "above 16384"},
-        {withLe32(withLe32(kBitmap24, 18, 0x7FFFFFFF), 22, 0x7FFFFFFF), "above 16384"},
-        {withLe32(kBitmap24, 18, std::uint32_t(-3)), "negative size"},
+    const std::pair<Bytes, DepthStatus> cases[] = {
+        {withLe32(withLe32(kBitmap24, 18, 16385), 22, 16384), DepthStatus::BadSize},
+        {withLe32(kBitmap24, 22, 268435457), DepthStatus::BadSize},
+        {withLe32(withLe32(kBitmap24, 18, 16384), 22, std::uint32_t(-16385)), DepthStatus::BadSize},
+        {withLe32(withLe32(kBitmap24, 18, 0x7FFFFFFF), 22, 0x7FFFFFFF), DepthStatus::BadSize},
+        {withLe32(kBitmap24, 18, std::uint32_t(-3)), DepthStatus::BadSize},
         // The old 12-byte header keeps 16-bit sides at bytes 18..21: checked
         // even when the file ends right after them.
         {{0x42, 0x4D, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x0C, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0x01, 0x00, 0x08},
-         "above 16384"},
-        {{0x42, 0x4D, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x0C, 0, 0, 0, 0x03, 0x00, 0x02}, "header is truncated"},
+         DepthStatus::BadSize},
+        {{0x42, 0x4D, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x0C, 0, 0, 0, 0x03, 0x00, 0x02}, DepthStatus::BadHeader},
         // A legal size whose pixels are not in the file: refused before SDL
-        // allocates a gigabyte for them.
-        {withLe32(withLe32(kBitmap24, 18, 16384), 22, 16384), "shorter than its pixel data"},
+        // allocates a gigabyte for them, as is a strip wider than 16384.
+        {withLe32(withLe32(kBitmap24, 18, 16384), 22, 16384), DepthStatus::BadData},
+        {withLe32(withLe32(kBitmap24, 18, 20000), 22, 480), DepthStatus::BadData},
     };
-    for (const auto& [bytes, reason] : cases) {
-        std::string why;
-        EXPECT_FALSE(decodeBitmapDepthMap(bytes, &why));
-        EXPECT_NE(why.find(reason), std::string::npos) << why;
+    for (const auto& [bytes, status] : cases) {
+        const DepthResult result = decodeBitmapDepthMap(bytes);
+        EXPECT_EQ(result.status, status) << result.detail;
+        EXPECT_FALSE(result.map);
     }
 }
 
 TEST(BitmapFileTest, RefusesWhatSdlCannotDecode) {
-    std::string why;
-    EXPECT_FALSE(decodeBitmapDepthMap(Bytes{}, &why));
-    EXPECT_NE(why.find("cannot decode bitmap"), std::string::npos) << why;
+    EXPECT_EQ(decodeBitmapDepthMap(Bytes{}).status, DepthStatus::Undecodable);
     const std::string text = "3 2\n1 0\nAU9\n";
-    EXPECT_FALSE(decodeBitmapDepthMap(Bytes(text.begin(), text.end()), &why));
-    EXPECT_NE(why.find("cannot decode bitmap"), std::string::npos) << why;
+    EXPECT_EQ(decodeBitmapDepthMap(Bytes(text.begin(), text.end())).status, DepthStatus::Undecodable);
     for (std::size_t length = 0; length < kBitmap24.size(); ++length) {
         EXPECT_FALSE(decodeBitmapDepthMap(std::span(kBitmap24.data(), length))) << "prefix " << length;
     }
@@ -144,8 +142,8 @@ TEST(BitmapFileTest, RefusesWhatSdlCannotDecode) {
 TEST(BitmapFileTest, SavesGreyDepthTimesEight) {
     const DepthMapPtr map = mapOf(3, 2, {31, 1, 0, 32, 2, 17});
     Bytes file;
-    std::string why;
-    ASSERT_TRUE(encodeDepthMapBitmap(*map, file, &why)) << why;
+    const DepthOutcome encoded = encodeDepthMapBitmap(*map, file);
+    ASSERT_TRUE(encoded) << encoded.detail;
     const SurfacePtr surface(SDL_LoadBMP_RW(SDL_RWFromConstMem(file.data(), int(file.size())), 1));
     ASSERT_TRUE(surface) << SDL_GetError();
     ASSERT_EQ(surface->w, 3);
@@ -169,7 +167,7 @@ TEST(BitmapFileTest, SavedMapsLoadBackAtOddWidths) {
         const DepthMapPtr map = mapOf(width, height, depths);
         const std::string name = folder.file("map.bmp");
         ASSERT_TRUE(saveDepthMapBitmap(*map, name.c_str()));
-        const DepthMapPtr back = loadBitmapDepthMap(name.c_str());
+        const DepthMapPtr back = loadBitmapDepthMap(name.c_str()).map;
         ASSERT_TRUE(back);
         EXPECT_EQ(back->area.w, width);
         EXPECT_EQ(back->area.h, height);
@@ -183,20 +181,27 @@ TEST(BitmapFileTest, FailedSaveKeepsTheEarlierFile) {
     const std::string shot = folder.file("screenshot.bmp");
     writeBytes(shot, kBitmap24);
     const DepthMapPtr map = mapOf(40, 40, Bytes(1600, 9));
-    std::string why;
     {
         // Room for the old picture but not the new one.
         const FileSizeLimit limit(1000);
-        EXPECT_FALSE(saveDepthMapBitmap(*map, shot.c_str(), &why));
+        EXPECT_EQ(saveDepthMapBitmap(*map, shot.c_str()).status, DepthStatus::CannotWrite);
     }
-    EXPECT_NE(why.find("cannot write"), std::string::npos) << why;
     EXPECT_EQ(readBytes(shot), kBitmap24);
     EXPECT_EQ(folder.names(), std::vector<std::string>{"screenshot.bmp"});
 
-    EXPECT_FALSE(saveDepthMapBitmap(*map, folder.file("no/such/folder/shot.bmp").c_str()));
-    EXPECT_FALSE(saveDepthMapBitmap(*map, (shot + "/inside.bmp").c_str()));
+    EXPECT_EQ(saveDepthMapBitmap(*map, folder.file("no/such/folder/shot.bmp").c_str()).status,
+              DepthStatus::CannotWrite);
+    EXPECT_EQ(saveDepthMapBitmap(*map, (shot + "/inside.bmp").c_str()).status, DepthStatus::CannotWrite);
+    // SDL makes no surface wider than 16383 or taller than 65535 pixels:
+    // the one side limit left.
+    for (const auto& [width, height] : {std::pair{kWidestBitmapMap + 1, 1}, std::pair{0, kTallestBitmapMap + 1}}) {
+        const DepthMapPtr large = createDepthMap(width, height);
+        EXPECT_EQ(saveDepthMapBitmap(*large, shot.c_str()).status, DepthStatus::TooLargeToWrite) << width;
+    }
+    const DepthMapPtr widest = createDepthMap(kWidestBitmapMap, 1);
+    EXPECT_TRUE(saveDepthMapBitmap(*widest, folder.file("widest.bmp").c_str()));
     EXPECT_EQ(readBytes(shot), kBitmap24);
-    EXPECT_EQ(folder.names(), std::vector<std::string>{"screenshot.bmp"});
+    EXPECT_EQ(folder.names(), (std::vector<std::string>{"screenshot.bmp", "widest.bmp"}));
 }
 
 }  // namespace

@@ -6,9 +6,7 @@
 
 namespace {
 
-DepthMapPtr decode(const std::string& text, std::string* why = nullptr) {
-    return decodeTextDepthMap(Bytes(text.begin(), text.end()), why);
-}
+DepthResult decode(const std::string& text) { return decodeTextDepthMap(Bytes(text.begin(), text.end())); }
 
 TEST(TextFileTest, CharacterTable) {
     const std::pair<char, int> cases[] = {
@@ -56,13 +54,14 @@ TEST(TextFileTest, ReadsGridsLineByLine) {
         {"no width, lines still read", "0 2\nabc\n\n", 0, 2, {}},
         {"no height", "3 0\n123\n", 3, 0, {}},
         {"minus zero", "-0 1\n", 0, 1, {}},
-        {"largest side", "16384 0\n", 16384, 0, {}},
+        {"longest side", "268435456 0\n", 268435456, 0, {}},
+        {"a strip wider than 16384", "20000 1\n", 20000, 1, Bytes(20000, 0)},
     };
     for (const GridCase& c : cases) {
         SCOPED_TRACE(c.name);
-        std::string why;
-        const DepthMapPtr map = decode(c.text, &why);
-        ASSERT_TRUE(map) << why;
+        const DepthResult result = decode(c.text);
+        ASSERT_TRUE(result) << result.detail;
+        const DepthMapPtr& map = result.map;
         EXPECT_EQ(map->area.w, c.width);
         EXPECT_EQ(map->area.h, c.height);
         EXPECT_EQ(pixelsOf(*map), c.pixels);
@@ -70,37 +69,35 @@ TEST(TextFileTest, ReadsGridsLineByLine) {
 }
 
 TEST(TextFileTest, RefusesHeadersWithoutTwoSoundSizes) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"", "two integers"},
-        {"   \n", "two integers"},
-        {"abc", "two integers"},
-        {"3", "two integers"},
-        {"3 x\n", "two integers"},
-        {"- 3 2\n", "two integers"},
-        {"3 +\n", "two integers"},
-        {"-1 2\n", "negative size -1 x 2"},
-        {"3 -2\n", "negative size 3 x -2"},
-        {"16385 1\n", "above 16384"},
-        {"1 99999999999999999999999\n", "above 16384"},
-        {"-99999999999999999999999 1\n", "negative size"},
+    const std::pair<const char*, DepthStatus> cases[] = {
+        {"", DepthStatus::BadHeader},
+        {"   \n", DepthStatus::BadHeader},
+        {"abc", DepthStatus::BadHeader},
+        {"3", DepthStatus::BadHeader},
+        {"3 x\n", DepthStatus::BadHeader},
+        {"- 3 2\n", DepthStatus::BadHeader},
+        {"3 +\n", DepthStatus::BadHeader},
+        {"-1 2\n", DepthStatus::BadSize},
+        {"3 -2\n", DepthStatus::BadSize},
+        {"16385 16384\n", DepthStatus::BadSize},  // one pixel row past 2^28
+        {"268435457 1\n", DepthStatus::BadSize},
+        {"1 99999999999999999999999\n", DepthStatus::BadSize},
+        {"-99999999999999999999999 1\n", DepthStatus::BadSize},
     };
-    for (const auto& [text, reason] : cases) {
-        std::string why;
-        EXPECT_FALSE(decode(text, &why)) << '"' << text << '"';
-        EXPECT_NE(why.find(reason), std::string::npos) << '"' << text << "\": " << why;
+    for (const auto& [text, status] : cases) {
+        const DepthResult result = decode(text);
+        EXPECT_EQ(result.status, status) << '"' << text << "\": " << result.detail;
+        EXPECT_FALSE(result.map) << '"' << text << '"';
     }
 }
 
 TEST(TextFileTest, LoadsFilesAndReportsMissingOnes) {
     ScratchFolder folder;
     writeText(folder.file("hill.txt"), "3 2\r\n1 0\r\nAU9\r\n");
-    const DepthMapPtr map = loadTextDepthMap(folder.file("hill.txt").c_str());
-    ASSERT_TRUE(map);
-    EXPECT_EQ(pixelsOf(*map), (Bytes{1, 0, 10, 11, 31, 9}));
-
-    std::string why;
-    EXPECT_FALSE(loadTextDepthMap(folder.file("none.txt").c_str(), &why));
-    EXPECT_EQ(why, "cannot open: No such file or directory");
+    const DepthResult loaded = loadTextDepthMap(folder.file("hill.txt").c_str());
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(pixelsOf(*loaded.map), (Bytes{1, 0, 10, 11, 31, 9}));
+    EXPECT_EQ(loadTextDepthMap(folder.file("none.txt").c_str()).status, DepthStatus::CannotOpen);
 }
 
 }  // namespace

@@ -152,12 +152,17 @@ TEST_F(WorldBuild, SpriteSheetIsCutIntoWholeFrames) {
 TEST_F(WorldBuild, SceneImageLosesItsSlopeAtLoad) {
     std::vector<std::string> rows(46, "5");
     rows[45] = " ";
+    // Above 31 ("!" gives 235, "V" 32) counts as 31, the nearest depth.
+    rows[1] = "!";
+    rows[16] = "V";
     writeDepthText("tall.txt", rows);
     World world;
     buildFrom(world, "<World><image type=\"scene\" name=\"t\" file=\"tall.txt\" /></World>");
     const DepthMap& map = *world.images[0].map;
+    EXPECT_EQ(at(map, 0, 1), 31);
     EXPECT_EQ(at(map, 0, 14), 5);
     EXPECT_EQ(at(map, 0, 15), 4);
+    EXPECT_EQ(at(map, 0, 16), 30);
     EXPECT_EQ(at(map, 0, 44), 3);
     EXPECT_EQ(at(map, 0, 45), 253);  // 0 - 3, wrapping; the scene blit adds it back
 }

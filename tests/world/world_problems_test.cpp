@@ -4,6 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+
 #include <cctype>
 #include <string>
 
@@ -164,6 +170,56 @@ TEST(ProblemsWithFiles, ImagesPastThePixelBudgetAreNotLoaded) {
     ASSERT_EQ(world.images.count(), 2);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0], "image 3 \"c\": its 8 pixels would take the images past 20 pixels in all; not loaded");
+}
+
+// Run in a child whose address space has room for far less than one
+// 16384 x 16384 map: a world naming such a file forty times is refused from
+// the headers, without allocating; one that may hold it reports the lack of
+// memory as a problem of that image, and the other images still load.
+TEST(ProblemsWithFiles, BudgetsComeBeforeAllocationAndMemoryRunsOutGracefully) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit allows";
+#else
+    ScratchFolder folder;
+    writeFile("huge.txt", "16384 16384\n");
+    writeDepthText("small.txt", {"12", "34"});
+    std::string many = "<World>";
+    for (int i = 0; i < 40; ++i) many += "<image type=\"scene\" name=\"h\" file=\"huge.txt\" />";
+    many += "</World>";
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        long pages = 0;
+        std::FILE* statm = std::fopen("/proc/self/statm", "r");
+        if (statm == nullptr || std::fscanf(statm, "%ld", &pages) != 1) ::_exit(10);
+        std::fclose(statm);
+        const rlimit limit{rlim_t(pages) * rlim_t(::sysconf(_SC_PAGESIZE)) + (64u << 20),
+                           rlim_t(pages) * rlim_t(::sysconf(_SC_PAGESIZE)) + (64u << 20)};
+        if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(11);
+        {
+            World world(std::int64_t{1} << 20);
+            const WorldProblems lines = buildFrom(world, many);
+            if (lines.size() != 40 || world.images.count() != 0) ::_exit(12);
+            if (lines[39] != "image 40 \"h\": its 268435456 pixels would take the images past 1048576 pixels "
+                             "in all; not loaded") {
+                ::_exit(13);
+            }
+        }
+        World world;
+        const WorldProblems lines = buildFrom(world,
+            "<World><image type=\"scene\" name=\"h\" file=\"huge.txt\" />"
+            "<image type=\"scene\" name=\"s\" file=\"small.txt\" /></World>");
+        if (lines != WorldProblems{"image 1 \"h\": cannot read \"huge.txt\": not enough memory for a 16384 x 16384 "
+                                   "map; nothing is drawn"}) {
+            ::_exit(14);
+        }
+        ::_exit(world.images.count() == 2 && !world.images[0].map && world.images[1].map ? 0 : 15);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "see the numbered exits above";
+#endif
 }
 
 TEST(ProblemsWithMarkup, EveryTruncatedDescriptionBuildsAndDrawsSafely) {

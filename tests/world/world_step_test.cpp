@@ -111,7 +111,7 @@ TEST_F(Step, ScreenshotSavedOnlyWhenAskedWithTheDrawnDepths) {
 
     EXPECT_EQ(step(0.0f, true), "");
     ASSERT_TRUE(std::filesystem::exists("screenshot.bmp"));
-    DepthMapPtr saved = loadDepthMap("screenshot.bmp");
+    DepthMapPtr saved = loadDepthMap("screenshot.bmp").map;
     ASSERT_TRUE(saved);
     ASSERT_EQ(saved->area.w, 64);
     ASSERT_EQ(saved->area.h, 48);
@@ -122,8 +122,10 @@ TEST_F(Step, ScreenshotSavedOnlyWhenAskedWithTheDrawnDepths) {
     step();
     EXPECT_FALSE(std::filesystem::exists("screenshot.bmp"));
 
-    std::filesystem::create_directory("screenshot.bmp");  // no file can take its place
-    EXPECT_EQ(step(0.0f, true), "screenshot.bmp: could not be written\n");
+    // A failed screenshot says why, on one line.
+    std::filesystem::create_directory("screenshot.bmp");
+    EXPECT_EQ(step(0.0f, true),
+              "screenshot.bmp: could not be written: cannot replace: it is a directory, not a regular file\n");
 }
 
 TEST(WorldPath, ImageFilesAreFoundFromTheDescriptionsFolder) {
