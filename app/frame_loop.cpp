@@ -20,10 +20,12 @@ constexpr int kMaxCountDigits = 18;  // fits in int64 without overflow checks
 
 // Key K in the stereogram view: the picture as shown, under a new name.
 void savePresentedPicture(const PresentedPicture& shown) {
-    std::string why = "out of memory";
-    const std::string name = shown.picture ? saveNumberedPicture(*shown.picture, currentPalette(), &why) : "";
-    if (name.empty()) {
-        std::fprintf(stderr, "stereogram picture: could not be written: %s\n", why.c_str());
+    std::string name;
+    const DepthOutcome saved = shown.picture ? saveNumberedPicture(*shown.picture, currentPalette(), name)
+                                             : failedOutcome(DepthStatus::OutOfMemory, "out of memory");
+    if (!saved) {
+        std::fprintf(stderr, "%s: could not be written: %s\n", name.empty() ? "stereogram picture" : name.c_str(),
+                     saved.detail.c_str());
         return;
     }
     std::printf("Saved %s\n", name.c_str());

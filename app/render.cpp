@@ -70,19 +70,15 @@ void putLittle(std::vector<std::uint8_t>& bytes, std::uint32_t value, int size) 
     for (int i = 0; i < size; ++i) bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
 }
 
-bool encodePicture(const DepthMap& image, const RgbPalette& palette, PictureFormat format,
-                   std::vector<std::uint8_t>& bytes, std::string* why) {
-    if (format == PictureFormat::Bmp) {
-        if (encodeIndexedBitmap(image, palette, bytes)) return true;
-        setReason(why, "no picture to write: the image is empty");
-        return false;
-    }
-    return encodeIndexedPng(image, palette, bytes, why);
+DepthOutcome encodePicture(const DepthMap& image, const RgbPalette& palette, PictureFormat format,
+                           std::vector<std::uint8_t>& bytes) {
+    return format == PictureFormat::Bmp ? encodeIndexedBitmap(image, palette, bytes)
+                                        : encodeIndexedPng(image, palette, bytes);
 }
 
 // The one place pictures reach the disk.
-bool writePictureFile(const char* fileName, const std::vector<std::uint8_t>& bytes, std::string* why) {
-    return writeFileSafely(fileName, bytes, why);
+DepthOutcome writePictureFile(const char* fileName, const std::vector<std::uint8_t>& bytes) {
+    return writeFileSafely(fileName, bytes);
 }
 
 }  // namespace
@@ -205,15 +201,20 @@ RgbPalette currentPalette() {
     return palette;
 }
 
-bool encodeIndexedBitmap(const DepthMap& image, const RgbPalette& palette, std::vector<std::uint8_t>& bytes) {
+DepthOutcome encodeIndexedBitmap(const DepthMap& image, const RgbPalette& palette,
+                                 std::vector<std::uint8_t>& bytes) {
     bytes.clear();
-    if (image.pixels == nullptr || image.area.w < 1 || image.area.h < 1) return false;
+    if (image.pixels == nullptr || image.area.w < 1 || image.area.h < 1) {
+        return failedOutcome(DepthStatus::BadSize, "the picture is empty");
+    }
     const auto width = static_cast<std::uint32_t>(image.area.w);
     const auto height = static_cast<std::uint32_t>(image.area.h);
     const std::uint32_t rowBytes = (width + 3) & ~3u;
     constexpr std::uint32_t kHeaders = 14 + 40 + 256 * 4;
     const std::uint64_t fileSize = kHeaders + std::uint64_t{rowBytes} * height;
-    if (fileSize > UINT32_MAX) return false;
+    if (fileSize > UINT32_MAX) {
+        return failedOutcome(DepthStatus::TooLargeToWrite, "the picture is beyond the 4 GiB a bitmap can hold");
+    }
     bytes.reserve(static_cast<std::size_t>(fileSize));
     bytes.push_back('B');
     bytes.push_back('M');
@@ -239,41 +240,39 @@ bool encodeIndexedBitmap(const DepthMap& image, const RgbPalette& palette, std::
         bytes.insert(bytes.end(), row, row + width);
         bytes.insert(bytes.end(), rowBytes - width, 0);
     }
-    return true;
+    return {};
 }
 
-bool savePicture(const DepthMap& image, const RgbPalette& palette, PictureFormat format, const char* fileName,
-                 std::string* why) {
+DepthOutcome savePicture(const DepthMap& image, const RgbPalette& palette, PictureFormat format,
+                         const char* fileName) {
     std::vector<std::uint8_t> bytes;
-    return encodePicture(image, palette, format, bytes, why) && writePictureFile(fileName, bytes, why);
+    if (DepthOutcome encoded = encodePicture(image, palette, format, bytes); !encoded) return encoded;
+    return writePictureFile(fileName, bytes);
 }
 
-std::string saveNumberedPicture(const DepthMap& image, const RgbPalette& palette, std::string* why) {
+DepthOutcome saveNumberedPicture(const DepthMap& image, const RgbPalette& palette, std::string& name) {
+    name.clear();
     std::vector<std::uint8_t> bytes;
-    if (!encodePicture(image, palette, PictureFormat::Png, bytes, why)) return {};
+    if (DepthOutcome encoded = encodePicture(image, palette, PictureFormat::Png, bytes); !encoded) return encoded;
     for (int number = 1; number <= kMaxPictureNumber; ++number) {
-        char name[32];
-        std::snprintf(name, sizeof name, "stereogram-%04d.png", number);
+        char candidate[32];
+        std::snprintf(candidate, sizeof candidate, "stereogram-%04d.png", number);
+        name = candidate;
         // Claiming the name with an empty file first means two savers, or a
         // file made meanwhile, are never replaced; the safe writer then
         // puts the whole picture in its place at once.
-        const int claim = ::open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const int claim = ::open(candidate, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (claim < 0) {
             if (errno == EEXIST) continue;
-            setReason(why, std::string(name) + ": cannot create: " + std::strerror(errno));
-            return {};
+            return failedOutcome(DepthStatus::CannotWrite, std::string("cannot create: ") + std::strerror(errno));
         }
         ::close(claim);
-        std::string reason;
-        if (!writePictureFile(name, bytes, &reason)) {
-            ::unlink(name);
-            setReason(why, std::string(name) + ": " + reason);
-            return {};
-        }
-        return name;
+        DepthOutcome written = writePictureFile(candidate, bytes);
+        if (!written) ::unlink(candidate);
+        return written;
     }
-    setReason(why, "stereogram-0001.png to stereogram-9999.png all exist: no free name");
-    return {};
+    name.clear();
+    return failedOutcome(DepthStatus::CannotWrite, "stereogram-0001.png to stereogram-9999.png all exist");
 }
 
 int runRenderer(int argc, const char* const* argv, std::ostream& err) {
@@ -318,9 +317,8 @@ int runRenderer(int argc, const char* const* argv, std::ostream& err) {
                   options.worldFile.c_str());
         composeFrame(*frame);
         const std::string name = renderFileName(options.output, index, options.frames);
-        std::string why;
-        if (!savePicture(*frame, palette, options.format, name.c_str(), &why)) {
-            err << name << ": cannot write: " << why << '\n';
+        if (const DepthOutcome saved = savePicture(*frame, palette, options.format, name.c_str()); !saved) {
+            err << name << ": cannot write: " << saved.detail << '\n';
             status = kRenderFailed;
             break;
         }

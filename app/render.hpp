@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "depth/depth_map.hpp"
+#include "depth/depth_status.hpp"
 #include "depth/png_file.hpp"
 
 enum class PictureFormat { Png, Bmp };
@@ -57,17 +58,18 @@ int runRenderer(int argc, const char* const* argv, std::ostream& err);
 RgbPalette currentPalette();
 
 // A 256-colour bottom-up Windows bitmap of `image`, each byte a palette
-// index: exact colours, rows padded to four bytes. False for an empty image.
-bool encodeIndexedBitmap(const DepthMap& image, const RgbPalette& palette, std::vector<std::uint8_t>& bytes);
+// index: exact colours, rows padded to four bytes. BadSize for an empty
+// image, TooLargeToWrite beyond the format's 4 GiB.
+DepthOutcome encodeIndexedBitmap(const DepthMap& image, const RgbPalette& palette, std::vector<std::uint8_t>& bytes);
 
 // Writes `image` with `palette` in `format` to `fileName` through the safe
-// writer: nothing is left behind and an existing file is untouched when it
-// fails (with a reason).
-bool savePicture(const DepthMap& image, const RgbPalette& palette, PictureFormat format, const char* fileName,
-                 std::string* why);
+// writer: when it fails nothing is left behind and an existing file is
+// untouched.
+DepthOutcome savePicture(const DepthMap& image, const RgbPalette& palette, PictureFormat format,
+                         const char* fileName);
 
-// Saves `image` as "stereogram-NNNN.png" in the working folder with the
-// first number from 0001 whose name is free, never replacing a file (the
-// name is claimed exclusively first). The name written, or empty with a
-// reason.
-std::string saveNumberedPicture(const DepthMap& image, const RgbPalette& palette, std::string* why);
+// Saves `image` as PNG under `name`, "stereogram-NNNN.png" in the working
+// folder with the first number from 0001 whose name is free, never
+// replacing a file: the name is claimed exclusively first. On failure
+// `name` is the name tried, or empty when every number is taken.
+DepthOutcome saveNumberedPicture(const DepthMap& image, const RgbPalette& palette, std::string& name);

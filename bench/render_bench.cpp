@@ -60,7 +60,7 @@ void BM_Render100StereogramFramesToPng(benchmark::State& state) {
     for (auto _ : state) {
         for (int frame = 0; frame < kFramesPerRun; ++frame) {
             drawStereogramFrame(world, *screen);
-            if (!encodeIndexedPng(*screen, palette, bytes, nullptr, settings)) state.SkipWithError("encoding failed");
+            if (!encodeIndexedPng(*screen, palette, bytes, settings)) state.SkipWithError("encoding failed");
             lastSize = bytes.size();
             benchmark::DoNotOptimize(bytes.data());
         }
@@ -108,7 +108,7 @@ void BM_EncodeStereogramPng(benchmark::State& state) {
     const PngSettings settings{static_cast<int>(state.range(0)), state.range(1) != 0};
     std::vector<std::uint8_t> bytes;
     for (auto _ : state) {
-        encodeIndexedPng(*screen, palette, bytes, nullptr, settings);
+        encodeIndexedPng(*screen, palette, bytes, settings);
         benchmark::DoNotOptimize(bytes.data());
     }
     state.SetItemsProcessed(state.iterations());

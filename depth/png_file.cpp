@@ -7,7 +7,6 @@
 #include <cstring>
 #include <new>
 
-#include "depth/file_io.hpp"
 
 namespace {
 
@@ -17,6 +16,7 @@ namespace {
 // vector it points to lives in the caller.
 struct PngSink {
     std::vector<std::uint8_t>* bytes = nullptr;
+    bool outOfMemory = false;
     char message[160] = "";
 };
 
@@ -39,7 +39,10 @@ void onWrite(png_structp png, png_bytep data, png_size_t length) {
         full = true;
     }
     // Outside the handler: png_error leaves by longjmp.
-    if (full) png_error(png, "out of memory");
+    if (full) {
+        sink.outOfMemory = true;
+        png_error(png, "out of memory");
+    }
 }
 
 void onFlush(png_structp) {}
@@ -70,19 +73,17 @@ bool writePng(png_structp png, png_infop info, const DepthMap& image, const RgbP
 
 }  // namespace
 
-bool encodeIndexedPng(const DepthMap& image, const RgbPalette& palette, std::vector<std::uint8_t>& bytes,
-                      std::string* why, const PngSettings& settings) {
+DepthOutcome encodeIndexedPng(const DepthMap& image, const RgbPalette& palette, std::vector<std::uint8_t>& bytes,
+                              const PngSettings& settings) {
     bytes.clear();
     if (image.pixels == nullptr || image.area.w < 1 || image.area.h < 1) {
-        setReason(why, "no picture to write: the image is empty");
-        return false;
+        return failedOutcome(DepthStatus::BadSize, "the picture is empty");
     }
     PngSink sink;
     sink.bytes = &bytes;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &sink, onError, onWarning);
     if (png == nullptr) {
-        setReason(why, "cannot start the PNG encoder: out of memory");
-        return false;
+        return failedOutcome(DepthStatus::OutOfMemory, "out of memory for the PNG encoder");
     }
     png_infop info = png_create_info_struct(png);
     bool written = false;
@@ -90,12 +91,11 @@ bool encodeIndexedPng(const DepthMap& image, const RgbPalette& palette, std::vec
         png_set_write_fn(png, &sink, onWrite, onFlush);
         written = writePng(png, info, image, palette, settings);
     } else {
-        std::strcpy(sink.message, "out of memory");
+        sink.outOfMemory = true;
     }
     png_destroy_write_struct(&png, info != nullptr ? &info : nullptr);
-    if (!written) {
-        bytes.clear();
-        setReason(why, std::string("cannot encode PNG: ") + sink.message);
-    }
-    return written;
+    if (written) return {};
+    bytes.clear();
+    if (sink.outOfMemory) return failedOutcome(DepthStatus::OutOfMemory, "out of memory for the PNG encoder");
+    return failedOutcome(DepthStatus::CannotWrite, std::string("the PNG encoder failed: ") + sink.message);
 }

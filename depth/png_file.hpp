@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "depth/depth_map.hpp"
+#include "depth/depth_status.hpp"
 
 struct RgbColor {
     std::uint8_t red = 0;
@@ -27,7 +28,7 @@ struct PngSettings {
 
 // The PNG file's bytes for `image`, whose bytes are palette indexes: colour
 // type 3 (indexed), bit depth 8, a full 256-entry PLTE, no other chunks.
-// False, with a reason and `bytes` emptied, for an image without pixels or
-// when encoding fails.
-bool encodeIndexedPng(const DepthMap& image, const RgbPalette& palette, std::vector<std::uint8_t>& bytes,
-                      std::string* why = nullptr, const PngSettings& settings = {});
+// BadSize for an image without pixels, OutOfMemory, or CannotWrite with
+// the encoder's complaint; `bytes` is then empty.
+DepthOutcome encodeIndexedPng(const DepthMap& image, const RgbPalette& palette, std::vector<std::uint8_t>& bytes,
+                              const PngSettings& settings = {});
