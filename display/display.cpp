@@ -28,7 +28,6 @@ std::uint8_t randomByte() { return nextRandomByte(); }
 
 bool mustLock(const SDL_Surface* surface) { return SDL_MUSTLOCK(surface); }
 
-
 // SDL falls back to a driver that shows nothing when it finds no display.
 // A user who asked for one by SDL_VIDEODRIVER gets it; anyone else would
 // stare at a program that runs and shows nothing, so that is a failure.
@@ -197,7 +196,7 @@ void buildPalette(std::int32_t flags) {
         } else if (greyRamp) {
             setPaletteEntry(index, red, green, blue);
         } else {
-                setPaletteEntry(index, (flags & paletteBits(PaletteFlag::Red)) != 0 ? red : 0,
+            setPaletteEntry(index, (flags & paletteBits(PaletteFlag::Red)) != 0 ? red : 0,
                             (flags & paletteBits(PaletteFlag::Green)) != 0 ? green : 0,
                             (flags & paletteBits(PaletteFlag::Blue)) != 0 ? blue : 0);
         }
