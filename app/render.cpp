@@ -246,8 +246,13 @@ DepthOutcome encodeIndexedBitmap(const DepthMap& image, const RgbPalette& palett
 DepthOutcome savePicture(const DepthMap& image, const RgbPalette& palette, PictureFormat format,
                          const char* fileName) {
     std::vector<std::uint8_t> bytes;
-    if (DepthOutcome encoded = encodePicture(image, palette, format, bytes); !encoded) return encoded;
-    return writePictureFile(fileName, bytes);
+    return savePicture(image, palette, format, fileName, bytes);
+}
+
+DepthOutcome savePicture(const DepthMap& image, const RgbPalette& palette, PictureFormat format,
+                         const char* fileName, std::vector<std::uint8_t>& buffer) {
+    if (DepthOutcome encoded = encodePicture(image, palette, format, buffer); !encoded) return encoded;
+    return writePictureFile(fileName, buffer);
 }
 
 DepthOutcome saveNumberedPicture(const DepthMap& image, const RgbPalette& palette, std::string& name) {
@@ -312,12 +317,15 @@ int runRenderer(int argc, const char* const* argv, std::ostream& err) {
     int status = frame ? 0 : kRenderFailed;
     if (!frame) err << options.output << ": cannot render: out of memory\n";
     const float frameTime = 1.0f / static_cast<float>(options.fps);
+    // One buffer for every frame's file: a fresh one each time would cost
+    // more in page faults than the world and the stereogram together.
+    std::vector<std::uint8_t> bytes;
     for (int index = 0; frame && index < options.frames; ++index) {
         stepWorld(*frame, index == 0 ? static_cast<float>(options.startTime) : frameTime, false,
                   options.worldFile.c_str());
         composeFrame(*frame);
         const std::string name = renderFileName(options.output, index, options.frames);
-        if (const DepthOutcome saved = savePicture(*frame, palette, options.format, name.c_str()); !saved) {
+        if (const DepthOutcome saved = savePicture(*frame, palette, options.format, name.c_str(), bytes); !saved) {
             err << name << ": cannot write: " << saved.detail << '\n';
             status = kRenderFailed;
             break;

@@ -67,6 +67,9 @@ DepthOutcome encodeIndexedBitmap(const DepthMap& image, const RgbPalette& palett
 // untouched.
 DepthOutcome savePicture(const DepthMap& image, const RgbPalette& palette, PictureFormat format,
                          const char* fileName);
+// The same, encoding into `buffer`, which keeps its capacity for the next.
+DepthOutcome savePicture(const DepthMap& image, const RgbPalette& palette, PictureFormat format,
+                         const char* fileName, std::vector<std::uint8_t>& buffer);
 
 // Saves `image` as PNG under `name`, "stereogram-NNNN.png" in the working
 // folder with the first number from 0001 whose name is free, never
