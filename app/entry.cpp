@@ -9,6 +9,7 @@
 #include "app/command_line.hpp"
 #include "app/frame_clock.hpp"
 #include "app/frame_loop.hpp"
+#include "app/render.hpp"
 #include "depth/depth_file.hpp"
 #include "display/display.hpp"
 #include "display/options.hpp"
@@ -66,11 +67,8 @@ int runEntry(int argc, char** argv) {
             printUsage(std::cerr);
             return kBadCommandLine;
         case RunMode::Render:
-            // RENDERER: the headless renderer is called here with
-            // argc - command.firstRenderArgument arguments from
-            // argv + command.firstRenderArgument, untouched.
-            std::cerr << "--render is not available yet\n";
-            return kBadCommandLine;
+            // No display is opened: the renderer draws into plain memory.
+            return runRenderer(argc - command.firstRenderArgument, argv + command.firstRenderArgument, std::cerr);
         case RunMode::Convert:
             // Looked at before the display opens, so converting a file
             // needs no screen and shows no window.

@@ -1,5 +1,6 @@
 #include "app/events.hpp"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "app/frame_clock.hpp"
@@ -9,6 +10,13 @@
 namespace {
 
 void toggleOption(OptionSlot slot) { setOption(slot, getOption(slot) == 0 ? 1 : 0); }
+
+// The eye separation one step narrower or wider, never leaving the range
+// the keys allow.
+void stepPatternWidth(std::int32_t step) {
+    setOption(OptionSlot::PatternWidth,
+              std::clamp(getOption(OptionSlot::PatternWidth) + step, kMinPatternWidth, kMaxPatternWidth));
+}
 
 void dispatchKey(SDLKey sym, InputState& input) {
     switch (sym) {
@@ -27,6 +35,24 @@ void dispatchKey(SDLKey sym, InputState& input) {
             break;
         case SDLK_g:
             setOption(OptionSlot::PaletteFlags, paletteBits(PaletteFlag::GreyRamp));
+            break;
+        case SDLK_b: {
+            const std::int32_t greyDots = paletteBits(PaletteFlag::GreyRamp | PaletteFlag::GreyDots);
+            setOption(OptionSlot::PaletteFlags,
+                      getOption(OptionSlot::PaletteFlags) == greyDots ? paletteBits(PaletteFlag::GreyRamp) : greyDots);
+            break;
+        }
+        case SDLK_x:
+            toggleOption(OptionSlot::CrossEyed);
+            break;
+        case SDLK_q:
+            toggleOption(OptionSlot::EchoFree);
+            break;
+        case SDLK_LEFTBRACKET:
+            stepPatternWidth(-kPatternWidthStep);
+            break;
+        case SDLK_RIGHTBRACKET:
+            stepPatternWidth(kPatternWidthStep);
             break;
         case SDLK_k:
             screenshotRequested = true;

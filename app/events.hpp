@@ -11,7 +11,9 @@ struct InputState {
 };
 
 // Keys act by symbol (Shift makes no difference): P pause/resume, S depth
-// view/stereogram, R dot renewal, C colour palette, G grey palette, K
+// view/stereogram, R dot renewal, C colour palette, G grey palette, B grey
+// dots on/off, X cross-eyed on/off, Q echo-free on/off, [ and ] pattern
+// width down/up, K
 // screenshot, Escape quit. Any mouse button starts or ends a drag; motion
 // while dragging moves theWorld's camera by the pointer's movement.
 // Everything else is ignored.

@@ -3,18 +3,34 @@
 #include <SDL.h>
 
 #include <chrono>
+#include <cstdio>
 #include <limits>
 #include <string>
 #include <thread>
 #include <utility>
 
 #include "app/frame_clock.hpp"
+#include "app/render.hpp"
 #include "display/display.hpp"
 #include "world/world_step.hpp"
 
 namespace {
 
 constexpr int kMaxCountDigits = 18;  // fits in int64 without overflow checks
+
+// Key K in the stereogram view: the picture as shown, under a new name.
+void savePresentedPicture(const PresentedPicture& shown) {
+    std::string name;
+    const DepthOutcome saved = shown.picture ? saveNumberedPicture(*shown.picture, currentPalette(), name)
+                                             : failedOutcome(DepthStatus::OutOfMemory, "out of memory");
+    if (!saved) {
+        std::fprintf(stderr, "%s: could not be written: %s\n", name.empty() ? "stereogram picture" : name.c_str(),
+                     saved.detail.c_str());
+        return;
+    }
+    std::printf("Saved %s\n", name.c_str());
+    std::fflush(stdout);
+}
 
 }  // namespace
 
@@ -64,9 +80,14 @@ void runFrameAfterLock(FrameLoop& loop, bool locked) {
     if (locked) {
         // The world gets the frame's time and the request as values; one
         // drawn frame answers every K pressed since the last one.
+        const bool pictureRequested = screenshotRequested;
         stepWorld(screenDepthMap(), frameDt, screenshotRequested, loop.worldFile.c_str());
         screenshotRequested = false;
-        presentFrame();
+        // The world step saved the depth map; the picture shown is only
+        // there once presentFrame has made it.
+        PresentedPicture shown;
+        presentFrame(pictureRequested ? &shown : nullptr);
+        if (pictureRequested && shown.stereogram) savePresentedPicture(shown);
     }
     drainEvents(loop.input);
     ++loop.framesRun;

@@ -28,13 +28,6 @@ std::uint8_t randomByte() { return nextRandomByte(); }
 
 bool mustLock(const SDL_Surface* surface) { return SDL_MUSTLOCK(surface); }
 
-// The slots the renderer depends on, read here so that it needs no options
-// of its own. Only exactly 1 renews the dots.
-PatternSettings patternSettings() {
-    return PatternSettings{getOption(OptionSlot::PatternWidth), getOption(OptionSlot::PatternHeight),
-                           getOption(OptionSlot::PatternEveryFrame) == 1};
-}
-
 // SDL falls back to a driver that shows nothing when it finds no display.
 // A user who asked for one by SDL_VIDEODRIVER gets it; anyone else would
 // stare at a program that runs and shows nothing, so that is a failure.
@@ -62,6 +55,22 @@ void failNoDisplay(const char* driver) {
 }
 
 }  // namespace
+
+PatternSettings patternSettingsFromOptions() {
+    PatternSettings settings;
+    settings.width = getOption(OptionSlot::PatternWidth);
+    settings.height = getOption(OptionSlot::PatternHeight);
+    settings.renewEveryFrame = getOption(OptionSlot::PatternEveryFrame) == 1;
+    settings.crossEyed = getOption(OptionSlot::CrossEyed) != 0;
+    settings.echoFree = getOption(OptionSlot::EchoFree) != 0;
+    return settings;
+}
+
+void composeFrame(DepthMap& map) {
+    if (getOption(OptionSlot::DepthView) == 0) {
+        renderStereogram(map, patternSettingsFromOptions());
+    }
+}
 
 int chooseWindowScale(int desktopWidth, int desktopHeight, int width, int height) {
     if (width <= 0 || height <= 0) return 1;
@@ -148,12 +157,19 @@ DepthMap& screenDepthMap() {
     return frame;
 }
 
-void presentFrame() {
+void presentFrame(PresentedPicture* copy) {
     if (screen == nullptr) {
         return;
     }
-    if (getOption(OptionSlot::DepthView) == 0) {
-        renderStereogram(screenDepthMap(), patternSettings());
+    DepthMap& map = screenDepthMap();
+    composeFrame(map);
+    if (copy != nullptr) {
+        copy->stereogram = getOption(OptionSlot::DepthView) == 0;
+        copy->picture = createDepthMap(map.area.w, map.area.h);
+        if (copy->picture && map.pixels != nullptr) {
+            std::memcpy(copy->picture->pixels, map.pixels,
+                        static_cast<std::size_t>(map.area.w) * static_cast<std::size_t>(map.area.h));
+        }
     }
     if (mustLock(screen)) {
         SDL_UnlockSurface(screen);
@@ -162,17 +178,12 @@ void presentFrame() {
 }
 
 void buildPalette(std::int32_t flags) {
+    const bool greyRamp = (flags & paletteBits(PaletteFlag::GreyRamp)) != 0;
+    const bool greyDots = (flags & paletteBits(PaletteFlag::GreyDots)) != 0;
     for (int index = 0; index < 256; ++index) {
-        if ((flags & paletteBits(PaletteFlag::GreyRamp)) != 0) {
-            if (index < kGreyRampEntries) {
-                const auto grey = static_cast<std::uint8_t>(index * kGreyRampStep);
-                setPaletteEntry(index, grey, grey, grey);
-            } else {
-                const std::uint8_t red = randomByte();
-                const std::uint8_t green = randomByte();
-                const std::uint8_t blue = randomByte();
-                setPaletteEntry(index, red, green, blue);
-            }
+        if (greyRamp && index < kGreyRampEntries) {
+            const auto grey = static_cast<std::uint8_t>(index * kGreyRampStep);
+            setPaletteEntry(index, grey, grey, grey);
             continue;
         }
         // Three draws per entry whatever the flags, so the generator moves
@@ -180,9 +191,15 @@ void buildPalette(std::int32_t flags) {
         const std::uint8_t red = randomByte();
         const std::uint8_t green = randomByte();
         const std::uint8_t blue = randomByte();
-        setPaletteEntry(index, (flags & paletteBits(PaletteFlag::Red)) != 0 ? red : 0,
-                        (flags & paletteBits(PaletteFlag::Green)) != 0 ? green : 0,
-                        (flags & paletteBits(PaletteFlag::Blue)) != 0 ? blue : 0);
+        if (greyDots) {
+            setPaletteEntry(index, red, red, red);
+        } else if (greyRamp) {
+            setPaletteEntry(index, red, green, blue);
+        } else {
+            setPaletteEntry(index, (flags & paletteBits(PaletteFlag::Red)) != 0 ? red : 0,
+                            (flags & paletteBits(PaletteFlag::Green)) != 0 ? green : 0,
+                            (flags & paletteBits(PaletteFlag::Blue)) != 0 ? blue : 0);
+        }
     }
     // Options are set before the window exists (and in tests without one):
     // the table is then handed over by initDisplay.

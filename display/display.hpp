@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "depth/depth_map.hpp"
+#include "stereo/stereogram.hpp"
 
 struct SDL_Color;
 
@@ -35,14 +36,31 @@ int lockDisplay();
 // on every call; always the same object. Before initDisplay it is empty.
 DepthMap& screenDepthMap();
 
-// Stereogram transform unless DepthView is set, with the pattern settings
-// of the option slots; unlock; show the whole surface. Does nothing before
-// initDisplay.
-void presentFrame();
+// What the stereogram renderer needs of the option slots: the pattern's
+// size, whether to renew it (only exactly 1 renews), the cross-eyed and
+// echo-free switches.
+PatternSettings patternSettingsFromOptions();
+
+// The picture for a frame whose depths `map` holds, in place: the
+// stereogram made with patternSettingsFromOptions unless DepthView is set,
+// else the depth map as it is. The window and the headless renderer both
+// make their pictures this way.
+void composeFrame(DepthMap& map);
+
+// A copy of the picture presentFrame showed: palette indexes, 640 x 480 in
+// the demo; `picture` stays null when memory could not be had.
+struct PresentedPicture {
+    DepthMapPtr picture;
+    bool stereogram = false;  // the stereogram view, not the depth view
+};
+
+// composeFrame on the screen; a copy of the result into `*copy` when asked;
+// unlock; show the whole surface. Does nothing before initDisplay.
+void presentFrame(PresentedPicture* copy = nullptr);
 
 // Fills the 256-entry palette table from the flag bits (PaletteFlag) and
 // hands it to SDL when the display is open. Each entry costs three random
-// draws unless it is part of the grey ramp.
+// draws unless it is part of the grey ramp; a grey dot is the first draw.
 void buildPalette(std::int32_t flags);
 
 // Writes one table entry; SDL is not told. Indexes outside 0..255 are ignored.

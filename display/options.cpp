@@ -7,8 +7,9 @@
 
 namespace {
 
-constexpr std::array<std::int32_t, 8> kDefaults = {0, 1, 1, 0, 128, 60, 1, paletteBits(PaletteFlag::Blue)};
-std::array<std::int32_t, 8> slots = kDefaults;
+constexpr std::array<std::int32_t, kOptionSlotCount> kDefaults = {
+    0, 1, 1, 0, 128, 60, 1, paletteBits(PaletteFlag::Blue), 0, 0};
+std::array<std::int32_t, kOptionSlotCount> slots = kDefaults;
 
 bool validSlot(std::int32_t slot) { return slot >= 0 && slot < static_cast<std::int32_t>(slots.size()); }
 

@@ -1,5 +1,5 @@
 #pragma once
-// The eight render option slots.
+// The render option slots.
 
 #include <cstdint>
 
@@ -10,14 +10,29 @@ enum class OptionSlot : std::int32_t {
     PatternHeight = 5,
     PatternEveryFrame = 6,  // exactly 1: new dots on every stereogram frame
     PaletteFlags = 7,       // PaletteFlag bits; setting the slot rebuilds the palette
+    CrossEyed = 8,          // nonzero: near stays near for a viewer who crosses the eyes
+    EchoFree = 9,           // nonzero: the stereogram without repeated echoes of edges
 };
 
-// Bits of the PaletteFlags slot. GreyRamp overrides the three colour bits.
+// The eye separation keys step PatternWidth within these bounds: narrower
+// than 64 leaves too little room for 32 depth levels, wider than 192 is
+// more than most viewers' eyes can span at a normal distance.
+inline constexpr std::int32_t kMinPatternWidth = 64;
+inline constexpr std::int32_t kMaxPatternWidth = 192;
+inline constexpr std::int32_t kPatternWidthStep = 16;
+
+// How many slots there are: the eight of old and the viewing aids after them.
+inline constexpr std::int32_t kOptionSlotCount = 10;
+
+// Bits of the PaletteFlags slot. GreyRamp overrides the three colour bits
+// for entries 0-31; GreyDots overrides them everywhere else, making each
+// entry a grey of its first random draw.
 enum class PaletteFlag : std::int32_t {
     Red = 1,
     Green = 2,
     Blue = 4,
     GreyRamp = 8,
+    GreyDots = 16,
 };
 
 constexpr PaletteFlag operator|(PaletteFlag a, PaletteFlag b) {
@@ -26,8 +41,8 @@ constexpr PaletteFlag operator|(PaletteFlag a, PaletteFlag b) {
 // The flags as the slot and buildPalette hold them.
 constexpr std::int32_t paletteBits(PaletteFlag flags) { return static_cast<std::int32_t>(flags); }
 
-// Slot numbers outside 0..7 are ignored by setOption and read as 0 by
-// getOption. Slot 0 keeps only the low 8 bits. Setting PaletteFlags rebuilds
+// Slot numbers outside 0..kOptionSlotCount - 1 are ignored by setOption
+// and read as 0 by getOption. Slot 0 keeps only the low 8 bits. Setting PaletteFlags rebuilds
 // the palette, also when the value is the one it already holds.
 void setOption(std::int32_t slot, std::int32_t value);
 std::int32_t getOption(std::int32_t slot);

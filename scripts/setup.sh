@@ -6,14 +6,14 @@ set -euo pipefail
 
 packages=(
   cmake g++ make pkg-config
-  libsdl1.2-compat-dev libgtest-dev libbenchmark-dev
+  libsdl1.2-compat-dev libpng-dev libgtest-dev libbenchmark-dev
   # end-to-end tests in a real window
   xvfb xdotool imagemagick x11-utils
   # sanitizer build, fuzzing and the leak check
   clang libclang-rt-14-dev valgrind
 )
 if [ "${1:-}" = "--runtime" ]; then
-  packages=(cmake g++ make pkg-config libsdl1.2-compat-dev libgtest-dev libbenchmark-dev)
+  packages=(cmake g++ make pkg-config libsdl1.2-compat-dev libpng-dev libgtest-dev libbenchmark-dev)
 fi
 
 missing=()

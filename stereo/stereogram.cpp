@@ -10,6 +10,7 @@
 
 #include "depth/cpu_level.hpp"
 #include "stereo/random.hpp"
+#include "stereo/echo_free.hpp"
 #include "stereo/stereogram_testing.hpp"
 
 #if defined(__x86_64__) && defined(__GNUC__)
@@ -373,7 +374,32 @@ bool transformStereogram(DepthMap& map, const DepthMap& source) {
     return true;
 }
 
+namespace {
+
+// The depths a cross-eyed viewer needs: crossing the eyes swaps near and
+// far, so near is drawn as far. Depths beyond the nearest are taken as the
+// nearest, as the transform itself does.
+void mirrorDepths(DepthMap& map) {
+    const std::size_t count = static_cast<std::size_t>(map.area.w) * static_cast<std::size_t>(map.area.h);
+    std::uint8_t* pixels = map.pixels;
+    for (std::size_t i = 0; i < count; ++i) {
+        pixels[i] = static_cast<std::uint8_t>(31 - std::min<std::uint8_t>(pixels[i], 31));
+    }
+}
+
+// What transformStereogram refuses, asked before anything is changed.
+bool patternServes(const DepthMap& map, const DepthMap& source) {
+    return source.area.w >= 1 && source.area.h >= 1 && source.pixels != nullptr && source.area.w <= map.area.w &&
+           map.area.h >= 0 && (map.area.h == 0 || map.pixels != nullptr);
+}
+
+}  // namespace
+
 void renderStereogram(DepthMap& map, const PatternSettings& settings) {
+    // A new eye separation gets a new pattern, filled as on the first frame.
+    if (pattern && (pattern->area.w != settings.width || pattern->area.h != settings.height)) {
+        releasePattern();
+    }
     if (!pattern) {
         pattern = createDepthMap(settings.width, settings.height);
         if (!pattern) {
@@ -384,7 +410,19 @@ void renderStereogram(DepthMap& map, const PatternSettings& settings) {
     if (settings.renewEveryFrame) {
         fillRandom(*pattern);
     }
-    transformStereogram(map, *pattern);
+    if (!patternServes(map, *pattern)) {
+        return;
+    }
+    if (settings.crossEyed) {
+        mirrorDepths(map);
+    }
+    const bool made = settings.echoFree ? transformStereogramEchoFree(map, *pattern)
+                                        : transformStereogram(map, *pattern);
+    // Only the echo-free scratch can still be refused; the map then goes
+    // back to the depths it came with.
+    if (!made && settings.crossEyed) {
+        mirrorDepths(map);
+    }
 }
 
 void releasePattern() { freeDepthMap(std::move(pattern)); }

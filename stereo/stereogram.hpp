@@ -16,11 +16,16 @@ struct PatternSettings {
     std::int32_t width = 128;      // P: also the separation at depth 0
     std::int32_t height = 60;      // Q
     bool renewEveryFrame = true;   // new dots on every call
+    bool crossEyed = false;        // depth d drawn as 31 - d, for viewers who cross their eyes
+    bool echoFree = false;         // transformStereogramEchoFree in place of transformStereogram
 };
 
-// Creates the pattern on first use (settings.width x settings.height),
-// renews it while settings.renewEveryFrame is set, then transforms `map` in
-// place. The pattern's size is fixed once created: later sizes are ignored.
+// Creates the pattern on first use (settings.width x settings.height) and
+// makes it anew, as on first use, whenever the settings ask for another
+// size; renews it while settings.renewEveryFrame is set, then transforms
+// `map` in place (depths mirrored first when settings.crossEyed is set)
+// with the plain or, when settings.echoFree is set, the echo-free
+// transform.
 // When the pattern cannot be created or cannot serve the map (see
 // transformStereogram), the map is left untouched.
 void renderStereogram(DepthMap& map, const PatternSettings& settings);

@@ -126,7 +126,7 @@ TEST_F(ProgramTest, CommandLineAnswersWithoutAScreen) {
         {"--bogus", 2, "", "tolvane: unknown option --bogus\n\nUsage:\n"},
         {"--scale 0", 2, "", "tolvane: --scale needs a whole number from 1 to 8, not \"0\"\n\nUsage:\n"},
         {"--max-fps", 2, "", "tolvane: --max-fps needs a whole number from 1 to 1000\n\nUsage:\n"},
-        {"--render out.png", 2, "", "--render is not available yet\n"},
+        {"--render out.gif", 2, "", "tolvane: --render needs an output file ending in .png or .bmp, not \"out.gif\"\n\nUsage:\n"},
     };
     for (const Case& c : cases) {
         const ProgramRun r = run("SDL_VIDEODRIVER=nonexistent_driver", c.arguments);

@@ -190,6 +190,46 @@ TEST(Events, TogglesReturnOnTheSecondPress) {
     resetOptions();
 }
 
+TEST(Events, ViewingAidKeys) {
+    struct Case {
+        const char* name;
+        std::int32_t startWidth, startFlags;
+        std::vector<SDLKey> keys;
+        std::int32_t crossEyed, width, flags, echoFree = 0;
+    };
+    const Case cases[] = {
+        {"X crosses the eyes", 128, 8, {SDLK_x}, 1, 128, 8},
+        {"X twice uncrosses them", 128, 8, {SDLK_x, SDLK_x}, 0, 128, 8},
+        {"[ narrows by 16", 128, 8, {SDLK_LEFTBRACKET}, 0, 112, 8},
+        {"] widens by 16", 128, 8, {SDLK_RIGHTBRACKET}, 0, 144, 8},
+        {"[ stops at 64", 80, 8, {SDLK_LEFTBRACKET, SDLK_LEFTBRACKET, SDLK_LEFTBRACKET}, 0, 64, 8},
+        {"] stops at 192", 176, 8, {SDLK_RIGHTBRACKET, SDLK_RIGHTBRACKET}, 0, 192, 8},
+        {"a width outside the range comes back into it", 40, 8, {SDLK_RIGHTBRACKET}, 0, 64, 8},
+        {"B grey dots from the grey ramp", 128, 8, {SDLK_b}, 0, 128, 24},
+        {"B grey dots from colours", 128, 7, {SDLK_b}, 0, 128, 24},
+        {"B twice gives the grey ramp", 128, 7, {SDLK_b, SDLK_b}, 0, 128, 8},
+        {"G after B gives the grey ramp", 128, 8, {SDLK_b, SDLK_g}, 0, 128, 8},
+        {"C after B gives colours", 128, 8, {SDLK_b, SDLK_c}, 0, 128, 7},
+        {"Q turns echo-free on", 128, 8, {SDLK_q}, 0, 128, 8, 1},
+        {"Q twice turns it off", 128, 8, {SDLK_q, SDLK_q}, 0, 128, 8, 0},
+        {"Q and X together", 128, 8, {SDLK_x, SDLK_q}, 1, 128, 8, 1},
+    };
+    for (const Case& c : cases) {
+        resetOptions();
+        setOption(OptionSlot::PatternWidth, c.startWidth);
+        setOption(OptionSlot::PaletteFlags, c.startFlags);
+        InputState input;
+        // Held Shift changes nothing, as for the other keys.
+        for (const SDLKey key : c.keys) dispatchEvent(keyDown(key, KMOD_LSHIFT), input);
+        EXPECT_EQ(getOption(OptionSlot::CrossEyed), c.crossEyed) << c.name;
+        EXPECT_EQ(getOption(OptionSlot::PatternWidth), c.width) << c.name;
+        EXPECT_EQ(getOption(OptionSlot::PaletteFlags), c.flags) << c.name;
+        EXPECT_EQ(getOption(OptionSlot::EchoFree), c.echoFree) << c.name;
+        EXPECT_EQ(getOption(OptionSlot::PatternHeight), 60) << c.name;
+    }
+    resetOptions();
+}
+
 TEST(Events, WindowCloseQuitsAndOtherTypesAreIgnored) {
     std::vector<SDL_Event> ignored;
     for (Uint8 type : {Uint8{0}, Uint8{SDL_ACTIVEEVENT}, Uint8{SDL_JOYAXISMOTION}, Uint8{SDL_JOYBUTTONUP},

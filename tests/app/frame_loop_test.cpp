@@ -8,8 +8,12 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <array>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "app/frame_clock.hpp"
 #include "app/frame_loop.hpp"
@@ -18,8 +22,14 @@
 #include "display/options_testing.hpp"
 #include "markup/text.hpp"
 #include "tests/app/test_display.hpp"
+#include "tests/app/test_picture.hpp"
 
 namespace {
+
+std::vector<std::uint8_t> fileBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
 
 std::string windowTitle() {
     char* title = nullptr;
@@ -189,6 +199,34 @@ TEST_F(FrameLoopTest, LockedFrameDrawsTheWorldStepAndAnswersTheScreenshotRequest
     std::filesystem::remove(dir_ / "screenshot.bmp");
     runFrameAfterLock(loop, true);
     EXPECT_FALSE(std::filesystem::exists(dir_ / "screenshot.bmp"));
+}
+
+// K in the stereogram view also saves the picture shown, palette applied,
+// under the first free number, never over a file already there; in the
+// depth view only the depth map is saved.
+TEST_F(FrameLoopTest, KeyKInTheStereogramSavesThePictureShown) {
+    setOption(OptionSlot::PaletteFlags, paletteBits(PaletteFlag::GreyRamp | PaletteFlag::GreyDots));
+    std::ofstream(dir_ / "stereogram-0001.png") << "mine";
+    FrameLoop loop;
+    runFrameAfterLock(loop, true);  // depth view
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "stereogram-0002.png"));
+
+    setOption(OptionSlot::DepthView, 0);
+    for (const char* name : {"stereogram-0002.png", "stereogram-0003.png"}) {
+        screenshotRequested = true;
+        testing::internal::CaptureStdout();
+        runFrameAfterLock(loop, true);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), std::string("Saved ") + name + "\n");
+        const RgbPicture saved = readPng(fileBytes(dir_ / name));
+        ASSERT_TRUE(saved.read) << name;
+        EXPECT_TRUE(saved.indexed256);
+        const SDL_Color* palette = paletteTable();
+        EXPECT_EQ(saved.rgb, rgbOf(screenDepthMap(), [palette](std::uint8_t i) {
+                      return std::array<int, 3>{palette[i].r, palette[i].g, palette[i].b};
+                  })) << name;
+        EXPECT_TRUE(std::filesystem::exists(dir_ / "screenshot.bmp"));
+    }
+    EXPECT_EQ(fileBytes(dir_ / "stereogram-0001.png"), (std::vector<std::uint8_t>{'m', 'i', 'n', 'e'}));
 }
 
 TEST_F(FrameLoopTest, LoopEndsAfterTheRequestedFrameCount) {

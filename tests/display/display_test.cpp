@@ -108,8 +108,35 @@ TEST(Palette, ColourBitsKeepTheirChannelOfEveryThreeDraws) {
     }
 }
 
+TEST(Palette, GreyDotsAreTheFirstOfEachEntrysThreeDraws) {
+    struct Case {
+        std::int32_t flags;
+        int firstDot;  // entries below it are the grey ramp
+    };
+    // With the ramp (the B key's 24) or alone, over any colour bits.
+    for (const Case c : {Case{24, 32}, Case{16, 0}, Case{16 | 7, 0}, Case{24 | 7, 32}}) {
+        seedRandom(4321);
+        buildPalette(c.flags);
+        const int drawAfter = nextRandomByte();
+        std::srand(4321);
+        for (int i = 0; i < 256; ++i) {
+            Rgb expected{i * 8, i * 8, i * 8};
+            if (i >= c.firstDot) {
+                const int grey = randomByte();
+                randomByte();
+                randomByte();
+                expected = Rgb{grey, grey, grey};
+            }
+            ASSERT_EQ(entry(i).r, expected.r) << "flags " << c.flags << " entry " << i;
+            ASSERT_EQ(entry(i).g, expected.g) << "flags " << c.flags << " entry " << i;
+            ASSERT_EQ(entry(i).b, expected.b) << "flags " << c.flags << " entry " << i;
+        }
+        EXPECT_EQ(randomByte(), drawAfter) << "flags " << c.flags << ": three draws an entry, no more";
+    }
+}
+
 TEST(Palette, FourthByteStaysZero) {
-    for (std::int32_t flags : {0, 7, 8, 15}) {
+    for (std::int32_t flags : {0, 7, 8, 15, 24}) {
         buildPalette(flags);
         for (int i = 0; i < 256; ++i) {
             ASSERT_EQ(paletteTable()[i].unused, 0) << "flags " << flags << " entry " << i;

@@ -20,9 +20,12 @@ protected:
     void TearDown() override { resetOptions(); }
 };
 
+// The eight slots of old, then cross-eyed and echo-free, both off.
+constexpr std::array<std::int32_t, 10> kExpectedDefaults = {0, 1, 1, 0, 128, 60, 1, 4, 0, 0};
+
 TEST_F(OptionsTest, DefaultsAtStart) {
-    const std::array<std::int32_t, 8> expected = {0, 1, 1, 0, 128, 60, 1, 4};
-    for (std::int32_t slot = 0; slot < 8; ++slot) {
+    const std::array<std::int32_t, 10> expected = kExpectedDefaults;
+    for (std::int32_t slot = 0; slot < 10; ++slot) {
         EXPECT_EQ(getOption(slot), expected[static_cast<std::size_t>(slot)]) << "slot " << slot;
     }
 }
@@ -39,14 +42,14 @@ TEST_F(OptionsTest, SlotZeroKeepsTheLowByte) {
     }
 }
 
-TEST_F(OptionsTest, SlotsOutsideTheEightAreIgnoredAndReadZero) {
-    const std::int32_t outside[] = {-1, 8, 9, INT_MIN, INT_MAX};
+TEST_F(OptionsTest, SlotsOutsideTheTenAreIgnoredAndReadZero) {
+    const std::int32_t outside[] = {-1, 10, 11, INT_MIN, INT_MAX};
     for (std::int32_t slot : outside) {
         setOption(slot, 77);
         EXPECT_EQ(getOption(slot), 0) << "slot " << slot;
     }
-    const std::array<std::int32_t, 8> expected = {0, 1, 1, 0, 128, 60, 1, 4};
-    for (std::int32_t slot = 0; slot < 8; ++slot) {
+    const std::array<std::int32_t, 10> expected = kExpectedDefaults;
+    for (std::int32_t slot = 0; slot < 10; ++slot) {
         EXPECT_EQ(getOption(slot), expected[static_cast<std::size_t>(slot)]) << "slot " << slot;
     }
 }

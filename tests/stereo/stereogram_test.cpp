@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <optional>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "bench/stereo_oracle.hpp"
+#include "tests/stereo/echo_free_reference.hpp"
 #include "depth/cpu_level_testing.hpp"
 #include "stereo/random.hpp"
 #include "stereo/stereogram_testing.hpp"
@@ -260,26 +262,73 @@ TEST_F(StereogramTest, DotsRenewOnlyWhenAskedTo) {
     }
 }
 
-TEST_F(StereogramTest, PatternSizeIsFixedOnceCreated) {
-    DepthMapPtr map = createDepthMap(640, 4);
-    renderStereogram(*map, PatternSettings{128, 60, false});
-    const PatternSettings smaller{64, 2, false};
-    DepthMapPtr again = createDepthMap(640, 4);
-    renderStereogram(*again, smaller);
-    ASSERT_NE(currentPattern(), nullptr);
-    EXPECT_EQ(currentPattern()->area.w, 128);
-    EXPECT_EQ(currentPattern()->area.h, 60);
-    EXPECT_EQ(bytesOf(*again), bytesOf(*map));
+// A new size (the eye separation keys) makes the pattern anew, drawing
+// exactly as the first frame does; the same size keeps it.
+TEST_F(StereogramTest, PatternIsMadeAnewWhenTheSizeChanges) {
+    struct Case {
+        PatternSettings settings;
+        int fills;  // pattern-sized draws on this frame
+    };
+    const Case frames[] = {
+        {{128, 60, true}, 2}, {{128, 60, true}, 1}, {{144, 60, true}, 2},
+        {{144, 60, false}, 0}, {{112, 2, false}, 1}, {{112, 2, true}, 1},
+    };
+    seedRandom(77);
+    std::srand(77);
+    for (const Case& c : frames) {
+        DepthMapPtr map = createDepthMap(640, 4);
+        renderStereogram(*map, c.settings);
+        std::string expected = currentPattern() != nullptr ? bytesOf(*currentPattern()) : "";
+        if (c.fills > 0) {
+            for (int fill = 0; fill < c.fills; ++fill) {
+                expected.clear();
+                for (int i = 0; i < c.settings.width * c.settings.height; ++i) {
+                    expected.push_back(static_cast<char>(std::rand() & 0xFF));
+                }
+            }
+        }
+        ASSERT_NE(currentPattern(), nullptr);
+        EXPECT_EQ(currentPattern()->area.w, c.settings.width);
+        EXPECT_EQ(currentPattern()->area.h, c.settings.height);
+        EXPECT_EQ(bytesOf(*currentPattern()), expected) << c.settings.width << " x " << c.settings.height;
+        expectPatternTiled(*map, *currentPattern());
+    }
+}
 
-    // A new pattern after release takes the size given then.
+// Cross-eyed: the stereogram of 31 - d; echo-free: the echo-free transform;
+// either way with the same pattern.
+TEST_F(StereogramTest, CrossEyedAndEchoFreeChooseDepthsAndTransform) {
+    struct Case {
+        bool crossEyed, echoFree;
+    };
+    for (const Case c : {Case{true, false}, Case{false, true}, Case{true, true}}) {
+        releasePattern();
+        DepthMapPtr depths = randomDepths(640, 40, 11, 32);
+        depths->pixels[5] = 200;  // beyond the nearest: taken as the nearest
+        DepthMapPtr expected = copyOf(*depths);
+        if (c.crossEyed) {
+            for (std::int32_t i = 0; i < 640 * 40; ++i) {
+                expected->pixels[i] = static_cast<std::uint8_t>(31 - std::min<int>(expected->pixels[i], 31));
+            }
+        }
+        PatternSettings settings{128, 60, false};
+        settings.crossEyed = c.crossEyed;
+        settings.echoFree = c.echoFree;
+        renderStereogram(*depths, settings);
+        ASSERT_NE(currentPattern(), nullptr);
+        if (c.echoFree) {
+            referenceEchoFree(*expected, *currentPattern());
+        } else {
+            oracleTransform(*expected, *currentPattern());
+        }
+        EXPECT_EQ(bytesOf(*depths), bytesOf(*expected)) << c.crossEyed << c.echoFree;
+    }
+
+    // A pattern that cannot serve the map leaves it as it was, not mirrored.
     releasePattern();
-    EXPECT_EQ(currentPattern(), nullptr);
-    DepthMapPtr fresh = createDepthMap(640, 4);
-    renderStereogram(*fresh, smaller);
-    ASSERT_NE(currentPattern(), nullptr);
-    EXPECT_EQ(currentPattern()->area.w, 64);
-    EXPECT_EQ(currentPattern()->area.h, 2);
-    expectPatternTiled(*fresh, *currentPattern());
+    DepthMapPtr narrow = mapOf(8, 1, std::string("\x01\x02\x03\x04\x05\x06\x07\x08"));
+    renderStereogram(*narrow, PatternSettings{128, 1, true, true});
+    EXPECT_EQ(bytesOf(*narrow), "\x01\x02\x03\x04\x05\x06\x07\x08");
 }
 
 TEST_F(StereogramTest, ReleaseWithoutPatternDoesNothing) {

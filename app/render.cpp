@@ -1,0 +1,336 @@
+#include "app/render.hpp"
+
+#include <SDL.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <ostream>
+#include <string_view>
+#include <system_error>
+
+#include "app/command_line.hpp"
+#include "depth/file_io.hpp"
+#include "display/display.hpp"
+#include "display/options.hpp"
+#include "markup/text.hpp"
+#include "stereo/random.hpp"
+#include "stereo/stereogram.hpp"
+#include "world/world.hpp"
+#include "world/world_file.hpp"
+#include "world/world_step.hpp"
+
+namespace {
+
+constexpr std::int32_t kFrameWidth = 640;
+constexpr std::int32_t kFrameHeight = 480;
+constexpr int kRenderFailed = 2;
+constexpr int kMaxPictureNumber = 9999;
+
+bool endsWith(std::string_view text, std::string_view end) {
+    return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
+}
+
+// Whole numbers as from_chars reads them (an optional minus, digits, nothing
+// else), within [low, high].
+template <typename T>
+bool readWhole(std::string_view text, T low, T high, T& value) {
+    T result{};
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), result);
+    if (error != std::errc() || end != text.data() + text.size() || result < low || result > high) return false;
+    value = result;
+    return true;
+}
+
+// Plain decimals such as 2.5: no exponent, no sign, no infinity.
+bool readSeconds(std::string_view text, double& value) {
+    double result = 0.0;
+    const auto [end, error] =
+        std::from_chars(text.data(), text.data() + text.size(), result, std::chars_format::fixed);
+    if (text.empty() || text[0] == '-' || error != std::errc() || end != text.data() + text.size() ||
+        !std::isfinite(result) || result > kMaxRenderTime) {
+        return false;
+    }
+    value = result;
+    return true;
+}
+
+// The camera moves as it would under a drag, wrapping rather than
+// overflowing.
+std::int32_t moveBy(std::int32_t position, std::int32_t delta) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(position) + static_cast<std::uint32_t>(delta));
+}
+
+void putLittle(std::vector<std::uint8_t>& bytes, std::uint32_t value, int size) {
+    for (int i = 0; i < size; ++i) bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+}
+
+DepthOutcome encodePicture(const DepthMap& image, const RgbPalette& palette, PictureFormat format,
+                           std::vector<std::uint8_t>& bytes) {
+    return format == PictureFormat::Bmp ? encodeIndexedBitmap(image, palette, bytes)
+                                        : encodeIndexedPng(image, palette, bytes);
+}
+
+// The one place pictures reach the disk.
+DepthOutcome writePictureFile(const char* fileName, const std::vector<std::uint8_t>& bytes) {
+    return writeFileSafely(fileName, bytes);
+}
+
+}  // namespace
+
+bool parseRenderArguments(int argc, const char* const* argv, RenderOptions& options, std::string& error) {
+    options = RenderOptions{};
+    bool outputGiven = false;
+    for (int i = 0; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        // The values an option takes: all must be there.
+        auto values = [&](int count) {
+            if (i + count < argc) return true;
+            error = std::string(argument) + " needs " + (count == 1 ? "a value" : "two values");
+            return false;
+        };
+        auto bad = [&](std::string_view value, const std::string& wanted) {
+            error = std::string(argument) + " needs " + wanted + ", not \"" + std::string(value) + "\"";
+            return false;
+        };
+        if (argument == "--world") {
+            if (!values(1)) return false;
+            options.worldFile = argv[++i];
+            if (options.worldFile.empty()) return bad("", "a file name");
+        } else if (argument == "--view") {
+            if (!values(1)) return false;
+            const std::string_view view = argv[++i];
+            if (view != "stereo" && view != "depth") return bad(view, "stereo or depth");
+            options.depthView = view == "depth";
+        } else if (argument == "--camera") {
+            if (!values(2)) return false;
+            const std::string wanted = "two whole numbers from -" + std::to_string(kMaxCameraOffset) + " to " +
+                                       std::to_string(kMaxCameraOffset);
+            std::int64_t x = 0;
+            std::int64_t y = 0;
+            if (!readWhole<std::int64_t>(argv[i + 1], -kMaxCameraOffset, kMaxCameraOffset, x)) {
+                return bad(argv[i + 1], wanted);
+            }
+            if (!readWhole<std::int64_t>(argv[i + 2], -kMaxCameraOffset, kMaxCameraOffset, y)) {
+                return bad(argv[i + 2], wanted);
+            }
+            options.cameraX = static_cast<std::int32_t>(x);
+            options.cameraY = static_cast<std::int32_t>(y);
+            i += 2;
+        } else if (argument == "--time") {
+            if (!values(1)) return false;
+            if (!readSeconds(argv[++i], options.startTime)) {
+                return bad(argv[i], "seconds from 0 to " + std::to_string(static_cast<int>(kMaxRenderTime)) +
+                                        " as a plain decimal");
+            }
+        } else if (argument == "--frames" || argument == "--fps" || argument == "--pattern-width") {
+            if (!values(1)) return false;
+            int low = 1;
+            int high = kMaxRenderFrames;
+            int* value = &options.frames;
+            if (argument == "--fps") {
+                high = kMaxRenderFps;
+                value = &options.fps;
+            } else if (argument == "--pattern-width") {
+                low = kMinPatternWidth;
+                high = kMaxPatternWidth;
+                value = &options.patternWidth;
+            }
+            if (!readWhole(std::string_view(argv[++i]), low, high, *value)) {
+                return bad(argv[i], "a whole number from " + std::to_string(low) + " to " + std::to_string(high));
+            }
+        } else if (argument == "--seed") {
+            if (!values(1)) return false;
+            if (!readWhole<std::uint32_t>(argv[++i], 0, UINT32_MAX, options.seed)) {
+                return bad(argv[i], "a whole number from 0 to " + std::to_string(UINT32_MAX));
+            }
+            options.seeded = true;
+        } else if (argument == "--cross-eyed") {
+            options.crossEyed = true;
+        } else if (argument == "--grey-dots") {
+            options.greyDots = true;
+        } else if (argument == "--echo-free") {
+            options.echoFree = true;
+        } else if (!argument.empty() && argument[0] == '-') {
+            error = "unknown renderer option " + std::string(argument);
+            return false;
+        } else if (outputGiven) {
+            error = "two output files given: " + options.output + " and " + std::string(argument);
+            return false;
+        } else {
+            if (endsWith(argument, ".png") && argument.size() > 4) {
+                options.format = PictureFormat::Png;
+            } else if (endsWith(argument, ".bmp") && argument.size() > 4) {
+                options.format = PictureFormat::Bmp;
+            } else {
+                error = "--render needs an output file ending in .png or .bmp, not \"" + std::string(argument) + "\"";
+                return false;
+            }
+            options.output = argument;
+            outputGiven = true;
+        }
+    }
+    if (!outputGiven) {
+        error = "--render needs an output file ending in .png or .bmp";
+        return false;
+    }
+    return true;
+}
+
+std::string renderFileName(const std::string& output, int index, int frames) {
+    if (frames <= 1) return output;
+    // The extension is one of the two four-byte ones parseRenderArguments
+    // accepts.
+    const std::size_t stem = output.size() >= 4 ? output.size() - 4 : output.size();
+    char number[16];
+    std::snprintf(number, sizeof number, "-%04d", index);
+    return output.substr(0, stem) + number + output.substr(stem);
+}
+
+RgbPalette currentPalette() {
+    RgbPalette palette;
+    const SDL_Color* table = paletteTable();
+    for (std::size_t i = 0; i < palette.size(); ++i) {
+        palette[i] = RgbColor{table[i].r, table[i].g, table[i].b};
+    }
+    return palette;
+}
+
+DepthOutcome encodeIndexedBitmap(const DepthMap& image, const RgbPalette& palette,
+                                 std::vector<std::uint8_t>& bytes) {
+    bytes.clear();
+    if (image.pixels == nullptr || image.area.w < 1 || image.area.h < 1) {
+        return failedOutcome(DepthStatus::BadSize, "the picture is empty");
+    }
+    const auto width = static_cast<std::uint32_t>(image.area.w);
+    const auto height = static_cast<std::uint32_t>(image.area.h);
+    const std::uint32_t rowBytes = (width + 3) & ~3u;
+    constexpr std::uint32_t kHeaders = 14 + 40 + 256 * 4;
+    const std::uint64_t fileSize = kHeaders + std::uint64_t{rowBytes} * height;
+    if (fileSize > UINT32_MAX) {
+        return failedOutcome(DepthStatus::TooLargeToWrite, "the picture is beyond the 4 GiB a bitmap can hold");
+    }
+    bytes.reserve(static_cast<std::size_t>(fileSize));
+    bytes.push_back('B');
+    bytes.push_back('M');
+    putLittle(bytes, static_cast<std::uint32_t>(fileSize), 4);
+    putLittle(bytes, 0, 4);         // reserved
+    putLittle(bytes, kHeaders, 4);  // where the pixels start
+    putLittle(bytes, 40, 4);        // BITMAPINFOHEADER
+    putLittle(bytes, width, 4);
+    putLittle(bytes, height, 4);    // positive: bottom row first
+    putLittle(bytes, 1, 2);         // planes
+    putLittle(bytes, 8, 2);         // bits per pixel
+    putLittle(bytes, 0, 4);         // no compression
+    putLittle(bytes, static_cast<std::uint32_t>(fileSize - kHeaders), 4);
+    putLittle(bytes, 2835, 4);      // 72 dots per inch, both ways
+    putLittle(bytes, 2835, 4);
+    putLittle(bytes, 256, 4);       // colours used
+    putLittle(bytes, 0, 4);         // all of them important
+    for (const RgbColor& color : palette) {
+        bytes.insert(bytes.end(), {color.blue, color.green, color.red, 0});
+    }
+    for (std::int32_t y = image.area.h - 1; y >= 0; --y) {
+        const std::uint8_t* row = pixelAddress(image, 0, y);
+        bytes.insert(bytes.end(), row, row + width);
+        bytes.insert(bytes.end(), rowBytes - width, 0);
+    }
+    return {};
+}
+
+DepthOutcome savePicture(const DepthMap& image, const RgbPalette& palette, PictureFormat format,
+                         const char* fileName) {
+    std::vector<std::uint8_t> bytes;
+    return savePicture(image, palette, format, fileName, bytes);
+}
+
+DepthOutcome savePicture(const DepthMap& image, const RgbPalette& palette, PictureFormat format,
+                         const char* fileName, std::vector<std::uint8_t>& buffer) {
+    if (DepthOutcome encoded = encodePicture(image, palette, format, buffer); !encoded) return encoded;
+    return writePictureFile(fileName, buffer);
+}
+
+DepthOutcome saveNumberedPicture(const DepthMap& image, const RgbPalette& palette, std::string& name) {
+    name.clear();
+    std::vector<std::uint8_t> bytes;
+    if (DepthOutcome encoded = encodePicture(image, palette, PictureFormat::Png, bytes); !encoded) return encoded;
+    for (int number = 1; number <= kMaxPictureNumber; ++number) {
+        char candidate[32];
+        std::snprintf(candidate, sizeof candidate, "stereogram-%04d.png", number);
+        name = candidate;
+        // Claiming the name with an empty file first means two savers, or a
+        // file made meanwhile, are never replaced; the safe writer then
+        // puts the whole picture in its place at once.
+        const int claim = ::open(candidate, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (claim < 0) {
+            if (errno == EEXIST) continue;
+            return failedOutcome(DepthStatus::CannotWrite, std::string("cannot create: ") + std::strerror(errno));
+        }
+        ::close(claim);
+        DepthOutcome written = writePictureFile(candidate, bytes);
+        if (!written) ::unlink(candidate);
+        return written;
+    }
+    name.clear();
+    return failedOutcome(DepthStatus::CannotWrite, "stereogram-0001.png to stereogram-9999.png all exist");
+}
+
+int runRenderer(int argc, const char* const* argv, std::ostream& err) {
+    RenderOptions options;
+    std::string error;
+    if (!parseRenderArguments(argc, argv, options, error)) {
+        err << "tolvane: " << error << "\n\n";
+        printUsage(err);
+        return kRenderFailed;
+    }
+    floatMaxFractionDigits = 4;
+
+    // The demo's draws in the demo's order: the start-up palette with the
+    // default flags, then the one the demo selects, then the pattern on the
+    // first stereogram frame. A seeded render is thus the demo's picture.
+    seedRandom(options.seeded ? options.seed : static_cast<std::uint32_t>(std::time(nullptr)));
+    buildPalette(getOption(OptionSlot::PaletteFlags));
+    setOption(OptionSlot::PaletteFlags,
+              options.greyDots ? paletteBits(PaletteFlag::GreyRamp | PaletteFlag::GreyDots)
+                               : paletteBits(PaletteFlag::GreyRamp));
+    setOption(OptionSlot::DepthView, options.depthView ? 1 : 0);
+    setOption(OptionSlot::CrossEyed, options.crossEyed ? 1 : 0);
+    setOption(OptionSlot::EchoFree, options.echoFree ? 1 : 0);
+    setOption(OptionSlot::PatternWidth, options.patternWidth);
+    const RgbPalette palette = currentPalette();
+
+    // Loaded here rather than by the first step, because building the world
+    // puts the camera back to (0, 0).
+    WorldProblems problems;
+    loadWorld(theWorld, options.worldFile.c_str(), problems);
+    worldLoaded = true;
+    for (const std::string& line : problems) err << options.worldFile << ": " << line << '\n';
+    theWorld.cameraX = moveBy(theWorld.cameraX, options.cameraX);
+    theWorld.cameraY = moveBy(theWorld.cameraY, options.cameraY);
+
+    DepthMapPtr frame = createDepthMap(kFrameWidth, kFrameHeight);
+    int status = frame ? 0 : kRenderFailed;
+    if (!frame) err << options.output << ": cannot render: out of memory\n";
+    const float frameTime = 1.0f / static_cast<float>(options.fps);
+    // One buffer for every frame's file: a fresh one each time would cost
+    // more in page faults than the world and the stereogram together.
+    std::vector<std::uint8_t> bytes;
+    for (int index = 0; frame && index < options.frames; ++index) {
+        stepWorld(*frame, index == 0 ? static_cast<float>(options.startTime) : frameTime, false,
+                  options.worldFile.c_str());
+        composeFrame(*frame);
+        const std::string name = renderFileName(options.output, index, options.frames);
+        if (const DepthOutcome saved = savePicture(*frame, palette, options.format, name.c_str(), bytes); !saved) {
+            err << name << ": cannot write: " << saved.detail << '\n';
+            status = kRenderFailed;
+            break;
+        }
+    }
+    releasePattern();
+    return status;
+}
