@@ -10,6 +10,8 @@
 #define TOLVANE_VERSION "unknown"
 #endif
 
+namespace tolvane {
+
 namespace {
 
 bool endsWith(std::string_view text, std::string_view end) {
@@ -152,3 +154,5 @@ void printUsage(std::ostream& out) {
 }
 
 void printVersion(std::ostream& out) { out << "Tolvane " << TOLVANE_VERSION << "\n"; }
+
+}  // namespace tolvane

@@ -4,6 +4,8 @@
 #include <iosfwd>
 #include <string>
 
+namespace tolvane {
+
 enum class RunMode {
     Demo,     // the interactive demo on `worldFile`
     Convert,  // convert `convertFile` and exit
@@ -39,3 +41,5 @@ void printUsage(std::ostream& out);
 
 // "Tolvane" and the version the build was configured with.
 void printVersion(std::ostream& out);
+
+}  // namespace tolvane

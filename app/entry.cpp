@@ -16,6 +16,8 @@
 #include "markup/text.hpp"
 #include "stereo/stereogram.hpp"
 
+namespace tolvane {
+
 namespace {
 
 constexpr int kScreenWidth = 640;
@@ -97,3 +99,5 @@ int runEntry(int argc, char** argv) {
     SDL_Quit();
     return 0;
 }
+
+}  // namespace tolvane

@@ -3,6 +3,8 @@
 
 #include <iosfwd>
 
+namespace tolvane {
+
 // Runs the program as its command line asks (see parseCommandLine) and gives
 // its exit status: help and version (0), a bad command line (usage on
 // standard error, 2), a conversion without opening a window, or the demo
@@ -17,3 +19,5 @@ void printBanner(std::ostream& out);
 // no known extension ("Done" on `out`, the reason on `err`), 2 when the
 // conversion failed (the reason on `err`).
 int convertArgument(const char* fileName, std::ostream& out, std::ostream& err);
+
+}  // namespace tolvane

@@ -7,6 +7,8 @@
 #include "display/options.hpp"
 #include "world/world.hpp"
 
+namespace tolvane {
+
 namespace {
 
 void toggleOption(OptionSlot slot) { setOption(slot, getOption(slot) == 0 ? 1 : 0); }
@@ -108,3 +110,5 @@ void drainEvents(InputState& input) {
         dispatchEvent(event, input);
     }
 }
+
+}  // namespace tolvane

@@ -3,6 +3,8 @@
 
 #include <SDL.h>
 
+namespace tolvane {
+
 struct InputState {
     bool quitRequested = false;  // Escape or window close; acted on after the drain
     bool dragging = false;       // from a mouse-button press to the next release
@@ -21,3 +23,5 @@ void dispatchEvent(const SDL_Event& event, InputState& input);
 
 // Dispatches every pending event, also those queued after a quit request.
 void drainEvents(InputState& input);
+
+}  // namespace tolvane

@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+namespace tolvane {
+
 std::int64_t lastFrameNanoseconds = kNoPreviousFrame;
 float frameDt = 0.0f;
 float timeScale = 1.0f;
@@ -42,3 +44,5 @@ bool countFrame(FrameRate& rate, std::int64_t nowNanoseconds) {
     rate.frames = 0;
     return true;
 }
+
+}  // namespace tolvane

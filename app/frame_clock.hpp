@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+namespace tolvane {
+
 // Sentinel of lastFrameNanoseconds: no previous call.
 inline constexpr std::int64_t kNoPreviousFrame = INT64_MIN;
 
@@ -39,3 +41,5 @@ inline constexpr std::int64_t kFrameRateWindowNanoseconds = 500'000'000;
 // A reading is taken (and true returned) at the first frame after that and
 // then whenever half a second has passed since the last reading.
 bool countFrame(FrameRate& rate, std::int64_t nowNanoseconds);
+
+}  // namespace tolvane

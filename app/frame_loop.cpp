@@ -14,6 +14,8 @@
 #include "display/display.hpp"
 #include "world/world_step.hpp"
 
+namespace tolvane {
+
 namespace {
 
 constexpr int kMaxCountDigits = 18;  // fits in int64 without overflow checks
@@ -107,3 +109,5 @@ void runFrameLoop(FrameLoop& loop) {
         }
     } while (!loop.input.quitRequested);
 }
+
+}  // namespace tolvane

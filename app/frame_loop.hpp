@@ -8,6 +8,8 @@
 #include "app/frame_clock.hpp"
 #include "markup/text.hpp"
 
+namespace tolvane {
+
 inline constexpr char kCaptionPrefix[] = "Tolvane Engine Demo - By Harwick - FPS: ";
 
 struct FrameLoop {
@@ -50,3 +52,5 @@ void runFrameAfterLock(FrameLoop& loop, bool locked);
 // Frames until a quit is requested: back to back, or no faster than
 // loop.maxFps, sleeping in between.
 void runFrameLoop(FrameLoop& loop);
+
+}  // namespace tolvane

@@ -4,4 +4,4 @@
 
 // SDL.h may rename main to hand it to SDL's own entry wrapper, which needs
 // exactly this signature.
-int main(int argc, char* argv[]) { return runEntry(argc, argv); }
+int main(int argc, char* argv[]) { return tolvane::runEntry(argc, argv); }

@@ -25,6 +25,8 @@
 #include "world/world_file.hpp"
 #include "world/world_step.hpp"
 
+namespace tolvane {
+
 namespace {
 
 constexpr std::int32_t kFrameWidth = 640;
@@ -334,3 +336,5 @@ int runRenderer(int argc, const char* const* argv, std::ostream& err) {
     releasePattern();
     return status;
 }
+
+}  // namespace tolvane

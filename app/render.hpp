@@ -11,6 +11,8 @@
 #include "depth/depth_status.hpp"
 #include "depth/png_file.hpp"
 
+namespace tolvane {
+
 enum class PictureFormat { Png, Bmp };
 
 // Sanity limits for the renderer's numbers: enough for any real use, small
@@ -76,3 +78,5 @@ DepthOutcome savePicture(const DepthMap& image, const RgbPalette& palette, Pictu
 // replacing a file: the name is claimed exclusively first. On failure
 // `name` is the name tried, or empty when every number is taken.
 DepthOutcome saveNumberedPicture(const DepthMap& image, const RgbPalette& palette, std::string& name);
+
+}  // namespace tolvane

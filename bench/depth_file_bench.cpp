@@ -7,6 +7,8 @@
 
 #include "depth/compressed_file.hpp"
 
+using namespace tolvane;
+
 namespace {
 
 constexpr std::int32_t kWidth = 640;

@@ -10,6 +10,8 @@
 #include "markup/text.hpp"
 #include "markup/xml.hpp"
 
+using namespace tolvane;
+
 namespace {
 
 // About 1 MiB: a World with `count` elements, each with attributes and a few

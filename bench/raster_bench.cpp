@@ -10,6 +10,8 @@
 #include "depth/cpu_level_testing.hpp"
 #include "depth/depth_map.hpp"
 
+using namespace tolvane;
+
 namespace {
 
 constexpr std::int32_t kScreenW = 640;

@@ -16,6 +16,8 @@
 #include "world/world.hpp"
 #include "world/world_file.hpp"
 
+using namespace tolvane;
+
 namespace {
 
 constexpr std::int32_t kScreenW = 640;

@@ -14,6 +14,8 @@
 #include "stereo/random.hpp"
 #include "stereo/stereogram.hpp"
 
+using namespace tolvane;
+
 namespace {
 
 constexpr std::int32_t kScreenW = 640;

@@ -10,6 +10,8 @@
 
 #include "depth/depth_map.hpp"
 
+using namespace tolvane;
+
 inline void oracleTransform(DepthMap& map, const DepthMap& pattern) {
     const std::int32_t w = map.area.w;
     const std::int32_t h = map.area.h;

@@ -14,6 +14,8 @@
 
 #include "markup/byte_cursor.hpp"
 
+namespace tolvane {
+
 namespace {
 
 // Room for everything a bitmap may carry besides its pixels: file and info
@@ -303,3 +305,5 @@ DepthOutcome saveDepthMapBitmap(const DepthMap& map, const char* fileName) {
     if (result) result = file.commit();
     return result;
 }
+
+}  // namespace tolvane

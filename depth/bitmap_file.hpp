@@ -16,6 +16,8 @@
 #include "depth/depth_status.hpp"
 #include "depth/file_io.hpp"
 
+namespace tolvane {
+
 DepthResult loadBitmapDepthMap(const char* fileName);
 DepthResult decodeBitmapDepthMap(std::span<const std::uint8_t> bytes);
 // Width and height from the first bytes of a bitmap file, checked as the
@@ -38,3 +40,5 @@ DepthOutcome saveDepthMapBitmap(const DepthMap& map, const char* fileName);
 DepthOutcome writeDepthMapBitmap(const DepthMap& map, StagedFile& file);
 // The bitmap file's bytes, as SDL writes them.
 DepthOutcome encodeDepthMapBitmap(const DepthMap& map, std::vector<std::uint8_t>& bytes);
+
+}  // namespace tolvane

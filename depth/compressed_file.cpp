@@ -7,6 +7,8 @@
 
 #include "markup/byte_cursor.hpp"
 
+namespace tolvane {
+
 namespace {
 
 constexpr std::size_t kHeaderBytes = 8;          // width, height
@@ -362,3 +364,5 @@ DepthResult loadScmhm(const char* fileName) {
     const FileBytes file = readFileBytes(fileName, kLargestScmhmFile);
     return file ? decodeScmhm(file.bytes) : fileReadFailure(file);
 }
+
+}  // namespace tolvane

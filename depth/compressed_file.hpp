@@ -18,6 +18,8 @@
 #include "depth/depth_map.hpp"
 #include "depth/file_io.hpp"
 
+namespace tolvane {
+
 // Byte-level encoders and decoders: the encoders append to `out` what
 // follows the 8-byte header (".schm": the run count, then the runs); the
 // decoders fill all of `map` from what follows it and fail on malformed run
@@ -47,3 +49,5 @@ DepthOutcome writeScmhm(const DepthMap& map, StagedFile& file);
 DepthOutcome saveScmhm(const DepthMap& map, const char* fileName);
 DepthResult loadSchm(const char* fileName);
 DepthResult loadScmhm(const char* fileName);
+
+}  // namespace tolvane

@@ -2,6 +2,8 @@
 
 #include "depth/cpu_level_testing.hpp"
 
+namespace tolvane {
+
 namespace {
 
 CpuLevel probeCpuLevel() {
@@ -64,3 +66,5 @@ ForcedCpuLevel::~ForcedCpuLevel() {
         currentLevel() = previous_;
     }
 }
+
+}  // namespace tolvane

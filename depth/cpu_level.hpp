@@ -1,4 +1,7 @@
 #pragma once
+
+namespace tolvane {
+
 // The widest vector instructions the kernels may use on this processor. The
 // blits and the stereogram transform both choose their kernels by it, so one
 // probe answers for the whole engine. Every level draws the same bytes; the
@@ -13,3 +16,5 @@ enum class CpuLevel {
 
 // The widest level this processor and its operating system run, probed once.
 CpuLevel detectedCpuLevel();
+
+}  // namespace tolvane

@@ -5,6 +5,8 @@
 
 #include "depth/cpu_level.hpp"
 
+namespace tolvane {
+
 inline constexpr CpuLevel kCpuLevels[] = {CpuLevel::Scalar, CpuLevel::Ssse3, CpuLevel::Avx2, CpuLevel::Avx512};
 
 // "Scalar", "Ssse3", "Avx2" or "Avx512": fit for a test or benchmark name.
@@ -26,3 +28,5 @@ private:
     bool active_ = false;
     CpuLevel previous_ = CpuLevel::Scalar;
 };
+
+}  // namespace tolvane

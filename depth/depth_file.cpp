@@ -16,6 +16,8 @@
 #include "depth/text_file.hpp"
 #include "markup/text.hpp"
 
+namespace tolvane {
+
 namespace {
 
 using Reader = DepthResult (*)(const char*);
@@ -172,3 +174,5 @@ DepthOutcome convertDepthFile(const char* fileName) {
                              std::string(fileName) + ": not enough memory to convert it");
     }
 }
+
+}  // namespace tolvane

@@ -7,6 +7,8 @@
 #include "depth/depth_map.hpp"
 #include "depth/depth_status.hpp"
 
+namespace tolvane {
+
 // The four extensions ".bmp", ".schm", ".scmhm", ".txt" are matched anywhere
 // in the name, case-sensitively, tried in that order. UnknownExtension when
 // none matches, else the reader's result. Running out of memory is a status
@@ -28,3 +30,5 @@ bool peekDepthFileSize(const char* fileName, std::int64_t& width, std::int64_t& 
 // was done; any other status on failure. The detail is one line naming the
 // file and the reason ("hill.schm: file is shorter than its header").
 DepthOutcome convertDepthFile(const char* fileName);
+
+}  // namespace tolvane

@@ -11,6 +11,8 @@
 #include <immintrin.h>
 #endif
 
+namespace tolvane {
+
 std::int32_t rowPhase = 0;
 
 namespace {
@@ -509,3 +511,5 @@ void removeDepthSlope(DepthMap& map) {
         }
     }
 }
+
+}  // namespace tolvane

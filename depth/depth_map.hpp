@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <memory>
 
+namespace tolvane {
+
 struct Rect {
     std::int32_t x = 0;
     std::int32_t y = 0;
@@ -71,3 +73,5 @@ void blitSprite(const DepthMap& source, const Rect& sourceRect, DepthMap& target
 // Takes row / 15 off every byte of each row, wrapping, so that blitScene can
 // put the slope of whatever screen row the image lands on back in.
 void removeDepthSlope(DepthMap& map);
+
+}  // namespace tolvane

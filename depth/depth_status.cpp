@@ -1,5 +1,7 @@
 #include "depth/depth_status.hpp"
 
+namespace tolvane {
+
 const char* describe(DepthStatus status) {
     switch (status) {
         case DepthStatus::Ok: return "no error";
@@ -19,3 +21,5 @@ const char* describe(DepthStatus status) {
     }
     return "unknown status";
 }
+
+}  // namespace tolvane

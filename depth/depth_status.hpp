@@ -9,6 +9,8 @@
 
 #include "depth/depth_map.hpp"
 
+namespace tolvane {
+
 enum class DepthStatus {
     Ok,
     UnknownExtension,  // the name holds none of the four extensions
@@ -49,3 +51,5 @@ inline DepthResult depthFailure(DepthStatus status, std::string detail) {
 inline DepthOutcome failedOutcome(DepthStatus status, std::string detail) {
     return DepthOutcome{status, std::move(detail)};
 }
+
+}  // namespace tolvane

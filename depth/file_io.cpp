@@ -12,6 +12,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace tolvane {
+
 namespace {
 
 std::string errorText(int error) { return std::strerror(error); }
@@ -383,3 +385,5 @@ DepthOutcome writeFileSafely(const char* fileName, std::span<const std::uint8_t>
     if (result) result = file.commit();
     return result;
 }
+
+}  // namespace tolvane

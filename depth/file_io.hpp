@@ -19,6 +19,8 @@
 #include "depth/depth_status.hpp"
 #include "markup/file_bytes.hpp"
 
+namespace tolvane {
+
 // Most pixels a map read from a file may hold, whatever its shape: a map
 // this size already takes 256 MiB, and every size and offset derived from
 // it stays well inside 32 bits.
@@ -76,3 +78,5 @@ private:
 
 // stage() then commit().
 DepthOutcome writeFileSafely(const char* fileName, std::span<const std::uint8_t> bytes);
+
+}  // namespace tolvane

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <new>
 
+namespace tolvane {
 
 namespace {
 
@@ -99,3 +100,5 @@ DepthOutcome encodeIndexedPng(const DepthMap& image, const RgbPalette& palette, 
     if (sink.outOfMemory) return failedOutcome(DepthStatus::OutOfMemory, "out of memory for the PNG encoder");
     return failedOutcome(DepthStatus::CannotWrite, std::string("the PNG encoder failed: ") + sink.message);
 }
+
+}  // namespace tolvane

@@ -11,6 +11,8 @@
 #include "depth/depth_map.hpp"
 #include "depth/depth_status.hpp"
 
+namespace tolvane {
+
 struct RgbColor {
     std::uint8_t red = 0;
     std::uint8_t green = 0;
@@ -32,3 +34,5 @@ struct PngSettings {
 // the encoder's complaint; `bytes` is then empty.
 DepthOutcome encodeIndexedPng(const DepthMap& image, const RgbPalette& palette, std::vector<std::uint8_t>& bytes,
                               const PngSettings& settings = {});
+
+}  // namespace tolvane

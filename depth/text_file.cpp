@@ -7,6 +7,8 @@
 
 #include "depth/file_io.hpp"
 
+namespace tolvane {
+
 namespace {
 
 // Characters a line may hold beyond the width before it is cut: the line
@@ -144,3 +146,5 @@ DepthResult loadTextDepthMap(const char* fileName) {
     const FileBytes file = readFileBytes(fileName, kLargestTextFile);
     return file ? decodeTextDepthMap(file.bytes) : fileReadFailure(file);
 }
+
+}  // namespace tolvane

@@ -16,6 +16,8 @@
 #include "depth/depth_map.hpp"
 #include "depth/depth_status.hpp"
 
+namespace tolvane {
+
 // Space gives 0, '1'..'9' give 1..9, '0' gives 10, any other byte c gives
 // (c - 54) modulo 256, so 'A'..'U' give 11..31. Nothing is clamped.
 std::uint8_t depthFromChar(char c);
@@ -28,3 +30,5 @@ DepthResult decodeTextDepthMap(std::span<const std::uint8_t> bytes);
 // before both are surely complete.
 DepthResult peekTextSize(std::span<const std::uint8_t> header, bool wholeFile, std::int64_t& width,
                          std::int64_t& height);
+
+}  // namespace tolvane

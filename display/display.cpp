@@ -14,6 +14,8 @@
 #include "stereo/random.hpp"
 #include "stereo/stereogram.hpp"
 
+namespace tolvane {
+
 namespace {
 
 // Owned by SDL, which frees it in SDL_Quit or on the next SDL_SetVideoMode.
@@ -220,3 +222,5 @@ void setPaletteEntry(int index, std::uint8_t red, std::uint8_t green, std::uint8
 }
 
 const SDL_Color* paletteTable() { return palette.data(); }
+
+}  // namespace tolvane

@@ -11,6 +11,8 @@
 
 struct SDL_Color;
 
+namespace tolvane {
+
 // Largest window enlargement: 640 x 8 is wider than any common desktop.
 inline constexpr int kMaxWindowScale = 8;
 
@@ -67,3 +69,5 @@ void buildPalette(std::int32_t flags);
 void setPaletteEntry(int index, std::uint8_t red, std::uint8_t green, std::uint8_t blue);
 
 const SDL_Color* paletteTable();  // 256 entries
+
+}  // namespace tolvane

@@ -5,6 +5,8 @@
 #include "display/display.hpp"
 #include "display/options_testing.hpp"
 
+namespace tolvane {
+
 namespace {
 
 constexpr std::array<std::int32_t, kOptionSlotCount> kDefaults = {
@@ -35,3 +37,5 @@ void setOption(OptionSlot slot, std::int32_t value) { setOption(static_cast<std:
 std::int32_t getOption(OptionSlot slot) { return getOption(static_cast<std::int32_t>(slot)); }
 
 void resetOptions() { slots = kDefaults; }
+
+}  // namespace tolvane

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+namespace tolvane {
+
 // The named slots; 0 to 2 are reserved: stored and read back, used by nothing.
 enum class OptionSlot : std::int32_t {
     DepthView = 3,          // nonzero: show the depth map itself, not the stereogram
@@ -48,3 +50,5 @@ void setOption(std::int32_t slot, std::int32_t value);
 std::int32_t getOption(std::int32_t slot);
 void setOption(OptionSlot slot, std::int32_t value);
 std::int32_t getOption(OptionSlot slot);
+
+}  // namespace tolvane

@@ -12,6 +12,8 @@
 #include "depth/bitmap_file.hpp"
 #include "fuzz/fuzz_support.hpp"
 
+using namespace tolvane;
+
 namespace {
 
 constexpr std::int64_t kLargestRoundTripPixels = std::int64_t(1) << 20;

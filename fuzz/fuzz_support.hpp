@@ -19,6 +19,8 @@
 #include "depth/depth_map.hpp"
 #include "markup/byte_cursor.hpp"
 
+using namespace tolvane;
+
 namespace fuzz {
 
 [[noreturn]] inline void fail(const char* what, const char* file, int line) {

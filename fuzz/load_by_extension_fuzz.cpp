@@ -22,6 +22,8 @@
 #include "depth/text_file.hpp"
 #include "fuzz/fuzz_support.hpp"
 
+using namespace tolvane;
+
 namespace {
 
 // Names with one, two or none of the extensions, in every position.

@@ -13,6 +13,8 @@
 #include "depth/compressed_file.hpp"
 #include "fuzz/fuzz_support.hpp"
 
+using namespace tolvane;
+
 namespace {
 
 struct ModelMap {

@@ -12,6 +12,8 @@
 #include "depth/text_file.hpp"
 #include "fuzz/fuzz_support.hpp"
 
+using namespace tolvane;
+
 namespace {
 
 std::uint8_t modelDepth(std::uint8_t c) {

@@ -32,6 +32,8 @@
 #include "world/images.hpp"
 #include "world/world.hpp"
 
+using namespace tolvane;
+
 namespace {
 
 constexpr std::int32_t kScreenWidth = 640;

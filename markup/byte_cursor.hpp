@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <span>
 
+namespace tolvane {
+
 inline std::uint32_t readLe32(const std::uint8_t* p) {
     return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
            std::uint32_t(p[3]) << 24;
@@ -58,3 +60,5 @@ private:
     std::size_t at_;
     bool ranOut_ = false;
 };
+
+}  // namespace tolvane

@@ -10,6 +10,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace tolvane {
+
 namespace {
 
 FileBytes failure(FileReadStatus status, std::string detail) {
@@ -117,3 +119,5 @@ FileBytes readFileBytes(const InputFile& fd, std::uint64_t maxBytes) {
     }
     return result;
 }
+
+}  // namespace tolvane

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+namespace tolvane {
+
 enum class FileReadStatus {
     Ok,
     CannotOpen,   // detail: the system's reason
@@ -62,3 +64,5 @@ FileBytes readFileBytes(const InputFile& file, std::uint64_t maxBytes);
 // What kind of file system object a stat mode names, for messages: "a
 // directory", "a character device", ...
 const char* fileKindName(unsigned mode);
+
+}  // namespace tolvane

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <utility>
 
+namespace tolvane {
+
 std::int32_t floatMaxFractionDigits = -1;
 bool floatWriteZeroIntegerPart = true;
 
@@ -247,3 +249,5 @@ bool TextBuffer::removeFirst(const char* pattern) {
 }
 
 bool TextBuffer::equals(const char* text) const { return textEquals(data(), text); }
+
+}  // namespace tolvane

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+namespace tolvane {
+
 bool isSpace(char c);  // tab, line feed, carriage return and space only
 std::int32_t textSize(const char* text);  // length plus one
 bool textEquals(const char* a, const char* b);
@@ -75,3 +77,5 @@ public:
 private:
     std::string text_;
 };
+
+}  // namespace tolvane

@@ -5,6 +5,8 @@
 
 #include "markup/file_bytes.hpp"
 
+namespace tolvane {
+
 namespace {
 
 // A bounded cursor over the document. The document is a C text, so it ends
@@ -237,3 +239,5 @@ const XmlNode* XmlNode::findFirst(const char* name) const { return findInPreOrde
 const XmlNode* XmlNode::findNext(const char* name, const XmlNode* after) const {
     return findInPreOrder(*this, name, after);
 }
+
+}  // namespace tolvane

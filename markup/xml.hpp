@@ -10,6 +10,8 @@
 
 #include "markup/text.hpp"
 
+namespace tolvane {
+
 // An owning list of objects in insertion order.
 template <typename T>
 class PointerList {
@@ -70,3 +72,5 @@ inline constexpr long kMaxMarkupFileBytes = 16L * 1024 * 1024;
 // skipped up to their end tag, so no document can build a tree deep enough to
 // hurt its teardown.
 inline constexpr std::size_t kMaxMarkupDepth = 256;
+
+}  // namespace tolvane

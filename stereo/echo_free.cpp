@@ -12,6 +12,8 @@
 #include <immintrin.h>
 #endif
 
+namespace tolvane {
+
 namespace {
 
 // The nearest depth the sight lines reach: a depth hides a point only while
@@ -321,3 +323,5 @@ bool transformStereogramEchoFree(DepthMap& map, const DepthMap& pattern) {
     }
     return true;
 }
+
+}  // namespace tolvane

@@ -26,8 +26,12 @@
 
 #include "depth/depth_map.hpp"
 
+namespace tolvane {
+
 // Same contract as transformStereogram: returns false, leaving `map`
 // untouched, when the pattern is empty or wider than the map (or when the
 // per-row scratch cannot be had). The scratch is kept from call to call and
 // only grows when the width grows, so a steady frame size allocates nothing.
 bool transformStereogramEchoFree(DepthMap& map, const DepthMap& pattern);
+
+}  // namespace tolvane

@@ -11,6 +11,8 @@
 #include <immintrin.h>
 #endif
 
+namespace tolvane {
+
 namespace {
 
 constexpr std::int32_t kLongLag = 31;
@@ -188,3 +190,5 @@ void fillRandomBytes(std::uint8_t* out, std::size_t count) {
     std::copy(lags, lags + kLongLag, generator.lags);
     generator.oldest = 0;
 }
+
+}  // namespace tolvane

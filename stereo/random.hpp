@@ -15,6 +15,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace tolvane {
+
 // Starts the sequence over as srand(seed) does.
 void seedRandom(std::uint32_t seed);
 
@@ -28,3 +30,5 @@ std::uint8_t nextRandomByte();
 // bytes and the same state afterwards as `count` calls of nextRandomByte.
 // Nothing happens for a count of 0 or a null `out`.
 void fillRandomBytes(std::uint8_t* out, std::size_t count);
+
+}  // namespace tolvane

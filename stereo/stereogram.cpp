@@ -18,6 +18,8 @@
 #include <immintrin.h>
 #endif
 
+namespace tolvane {
+
 namespace {
 
 DepthMapPtr pattern;
@@ -428,3 +430,5 @@ void renderStereogram(DepthMap& map, const PatternSettings& settings) {
 void releasePattern() { freeDepthMap(std::move(pattern)); }
 
 const DepthMap* currentPattern() { return pattern.get(); }
+
+}  // namespace tolvane

@@ -10,6 +10,8 @@
 
 #include "depth/depth_map.hpp"
 
+namespace tolvane {
+
 // What the renderer needs to know of the render options, handed down by the
 // presenter each frame so that this module reads no one else's state.
 struct PatternSettings {
@@ -42,3 +44,4 @@ void releasePattern();
 // the row or the pattern.
 bool transformStereogram(DepthMap& map, const DepthMap& pattern);
 
+}  // namespace tolvane

@@ -3,6 +3,10 @@
 
 #include "depth/depth_map.hpp"
 
+namespace tolvane {
+
 // The pattern renderStereogram keeps between frames; null before the first
 // stereogram frame and after releasePattern.
 const DepthMap* currentPattern();
+
+}  // namespace tolvane

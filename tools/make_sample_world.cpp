@@ -24,6 +24,8 @@
 #include "depth/compressed_file.hpp"
 #include "depth/depth_map.hpp"
 
+using namespace tolvane;
+
 namespace {
 
 constexpr int kWorldWidth = 1280;  // twice the screen: dragging shows new ground

@@ -29,6 +29,8 @@
 #include "markup/text.hpp"
 #include "stereo/stereogram.hpp"
 
+using namespace tolvane;
+
 namespace {
 
 constexpr int kScreenWidth = 640;

@@ -8,6 +8,8 @@
 #include "markup/xml.hpp"
 #include "world/images.hpp"
 
+namespace tolvane {
+
 namespace {
 
 // The blits take 32-bit destinations and clip by adding the source size, so
@@ -203,3 +205,5 @@ std::int32_t currentFrame(const AniElement& element) {
     }
     return column < 0 ? column + across : column;
 }
+
+}  // namespace tolvane

@@ -7,6 +7,8 @@
 #include "depth/depth_map.hpp"
 #include "world/world.hpp"
 
+namespace tolvane {
+
 class SpriteImage;
 
 class BaseElement {
@@ -82,3 +84,5 @@ public:
 // frame period whichever way the animation runs; 0 when time x fps is not
 // finite or the element has no frames.
 std::int32_t currentFrame(const AniElement& element);
+
+}  // namespace tolvane

@@ -6,6 +6,8 @@
 #include "depth/depth_file.hpp"
 #include "markup/xml.hpp"
 
+namespace tolvane {
+
 namespace {
 
 // Reads a frame side for `attribute`, kept as written, and tells whether it
@@ -102,3 +104,5 @@ void SpriteImage::load(const XmlNode& node, WorldProblems& problems) {
 void SpriteImage::frameRect(Rect& out, std::int32_t column, std::int32_t row) const {
     out = Rect{column * sizeX, row * sizeY, sizeX, sizeY};
 }
+
+}  // namespace tolvane

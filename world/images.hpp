@@ -8,6 +8,8 @@
 #include "markup/text.hpp"
 #include "world/world.hpp"
 
+namespace tolvane {
+
 class BaseImage {
 public:
     TextBuffer name;
@@ -57,3 +59,5 @@ public:
 
     bool hasFrames() const { return framesAcross > 0 && framesDown > 0; }
 };
+
+}  // namespace tolvane

@@ -10,6 +10,8 @@
 #include "world/elements.hpp"
 #include "world/images.hpp"
 
+namespace tolvane {
+
 World theWorld;
 
 namespace {
@@ -188,3 +190,5 @@ void World::clear() {
     elements.clear();
     images.clear();
 }
+
+}  // namespace tolvane

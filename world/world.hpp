@@ -9,6 +9,8 @@
 #include <unordered_map>
 #include <vector>
 
+namespace tolvane {
+
 class BaseImage;
 class BaseElement;
 class XmlNode;
@@ -93,3 +95,5 @@ private:
 };
 
 extern World theWorld;
+
+}  // namespace tolvane

@@ -5,6 +5,8 @@
 
 #include "markup/xml.hpp"
 
+namespace tolvane {
+
 namespace {
 
 // Image files are named relative to the description. The catalogue opens
@@ -47,3 +49,5 @@ void loadWorld(World& world, const char* worldFile, WorldProblems& problems) {
     }
     world.build(w, &problems);
 }
+
+}  // namespace tolvane

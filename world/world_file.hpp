@@ -5,6 +5,8 @@
 
 #include "world/world.hpp"
 
+namespace tolvane {
+
 // Reads the description `worldFile` and builds `world` from its "World"
 // element. Image files named with a relative "file" are opened from the
 // folder of `worldFile`, so a world can be started from any working folder;
@@ -17,3 +19,5 @@ void loadWorld(World& world, const char* worldFile, WorldProblems& problems);
 // a relative name joined to the description's folder; an absolute or empty
 // one as it stands.
 std::string worldRelativePath(const char* worldFile, const char* file);
+
+}  // namespace tolvane

@@ -7,6 +7,8 @@
 #include "world/world.hpp"
 #include "world/world_file.hpp"
 
+namespace tolvane {
+
 bool worldLoaded = false;
 
 void stepWorld(DepthMap& target, float dt, bool saveScreenshot, const char* worldFile) {
@@ -27,3 +29,5 @@ void stepWorld(DepthMap& target, float dt, bool saveScreenshot, const char* worl
         }
     }
 }
+
+}  // namespace tolvane

@@ -3,6 +3,8 @@
 
 #include "depth/depth_map.hpp"
 
+namespace tolvane {
+
 // True once the first step has tried to build the world, whatever came of it.
 extern bool worldLoaded;
 
@@ -15,3 +17,5 @@ extern bool worldLoaded;
 // folder, wherever the world lies (a line on standard error when that
 // fails). The caller owns the request and clears it once a step has seen it.
 void stepWorld(DepthMap& target, float dt, bool saveScreenshot, const char* worldFile = "world.xml");
+
+}  // namespace tolvane

@@ -10,6 +10,8 @@
 
 #include "app/command_line.hpp"
 
+using namespace tolvane;
+
 namespace {
 
 struct Case {

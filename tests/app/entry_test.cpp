@@ -14,6 +14,8 @@
 
 #include "app/entry.hpp"
 
+using namespace tolvane;
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -17,6 +17,8 @@
 #include "tests/app/test_display.hpp"
 #include "world/world.hpp"
 
+using namespace tolvane;
+
 namespace {
 
 SDL_Event keyDown(SDLKey sym, SDLMod mod = KMOD_NONE) {

@@ -8,6 +8,8 @@
 
 #include "app/frame_clock.hpp"
 
+using namespace tolvane;
+
 namespace {
 
 constexpr std::int64_t kMs = 1'000'000;  // nanoseconds

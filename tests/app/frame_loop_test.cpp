@@ -24,6 +24,8 @@
 #include "tests/app/test_display.hpp"
 #include "tests/app/test_picture.hpp"
 
+using namespace tolvane;
+
 namespace {
 
 std::vector<std::uint8_t> fileBytes(const std::filesystem::path& path) {

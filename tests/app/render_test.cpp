@@ -21,6 +21,8 @@
 #include "tests/stereo/echo_free_reference.hpp"
 #include "tests/app/test_picture.hpp"
 
+using namespace tolvane;
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -6,6 +6,8 @@
 
 #include "display/display.hpp"
 
+using namespace tolvane;
+
 inline void openDummyDisplayOnce() {
     static bool open = false;
     if (!open) {

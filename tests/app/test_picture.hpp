@@ -10,6 +10,8 @@
 
 #include "depth/depth_map.hpp"
 
+using namespace tolvane;
+
 struct RgbPicture {
     bool read = false;
     bool indexed256 = false;  // a palette of exactly 256 entries

@@ -7,6 +7,8 @@
 
 #include "depth_file_fixtures.hpp"
 
+using namespace tolvane;
+
 namespace {
 
 struct SurfaceDeleter {

@@ -6,6 +6,8 @@
 
 #include "depth_file_fixtures.hpp"
 
+using namespace tolvane;
+
 namespace {
 
 struct EncodingCase {

@@ -12,6 +12,8 @@
 
 #include "depth_file_fixtures.hpp"
 
+using namespace tolvane;
+
 namespace {
 
 const Bytes kSchm = {3, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0, 0x21, 0x02, 0x43};

@@ -18,6 +18,8 @@
 
 #include "depth/depth_map.hpp"
 
+using namespace tolvane;
+
 using Bytes = std::vector<std::uint8_t>;
 
 // A 3 x 2 24-bit bitmap written out by hand: rows bottom first, blue first,

@@ -5,6 +5,8 @@
 #include "depth/bitmap_file.hpp"
 #include "depth_file_fixtures.hpp"
 
+using namespace tolvane;
+
 namespace {
 
 // rows 1 1 2 and 3 3 3 in both compressed forms

@@ -14,6 +14,8 @@
 
 #include "depth/cpu_level_testing.hpp"
 
+using namespace tolvane;
+
 namespace {
 
 constexpr Rect kScreen{0, 0, 640, 480};

@@ -15,6 +15,8 @@
 
 #include "depth_file_fixtures.hpp"
 
+using namespace tolvane;
+
 namespace {
 
 const Bytes kOld = {'o', 'l', 'd'};

@@ -4,6 +4,8 @@
 
 #include "depth_file_fixtures.hpp"
 
+using namespace tolvane;
+
 namespace {
 
 DepthResult decode(const std::string& text) { return decodeTextDepthMap(Bytes(text.begin(), text.end())); }

@@ -18,6 +18,8 @@
 #include "stereo/stereogram_testing.hpp"
 #include "stereo/random.hpp"
 
+using namespace tolvane;
+
 namespace {
 
 struct Rgb {

@@ -12,6 +12,8 @@
 #include "display/options.hpp"
 #include "display/options_testing.hpp"
 
+using namespace tolvane;
+
 namespace {
 
 class OptionsTest : public ::testing::Test {

@@ -10,6 +10,8 @@
 
 #include "markup/text.hpp"
 
+using namespace tolvane;
+
 namespace {
 
 TEST(IsSpace, OnlyTabLineFeedCarriageReturnAndSpace) {

@@ -15,6 +15,8 @@
 
 #include "markup/xml.hpp"
 
+using namespace tolvane;
+
 namespace {
 
 // A compact picture of a tree: name, {attributes}, "text", [children].

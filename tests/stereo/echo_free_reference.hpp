@@ -16,6 +16,8 @@
 
 #include "depth/depth_map.hpp"
 
+using namespace tolvane;
+
 // The pairs (l, r) of one row whose pixels must be equal: one per visible
 // point whose images both lie in the row.
 inline std::vector<std::pair<std::int32_t, std::int32_t>> echoFreeRequirements(const std::uint8_t* row,

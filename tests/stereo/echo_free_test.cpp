@@ -14,6 +14,8 @@
 #include "stereo/stereogram.hpp"
 #include "tests/stereo/echo_free_reference.hpp"
 
+using namespace tolvane;
+
 namespace {
 
 DepthMapPtr mapOf(std::int32_t w, std::int32_t h, const std::string& bytes) {

@@ -14,6 +14,8 @@
 #include "stereo/random.hpp"
 #include "stereo/stereogram.hpp"
 
+using namespace tolvane;
+
 namespace {
 
 constexpr int kDraws = 1000000;

@@ -19,6 +19,8 @@
 #include "stereo/random.hpp"
 #include "stereo/stereogram_testing.hpp"
 
+using namespace tolvane;
+
 namespace {
 
 DepthMapPtr mapOf(std::int32_t w, std::int32_t h, const std::string& bytes) {

@@ -10,6 +10,8 @@
 #include "world/world.hpp"
 #include "world_fixture.hpp"
 
+using namespace tolvane;
+
 namespace {
 
 std::vector<std::string> catalogue(const World& world) {

@@ -12,6 +12,8 @@
 #include "world/world.hpp"
 #include "world_fixture.hpp"
 
+using namespace tolvane;
+
 namespace {
 
 std::vector<int> box(const Rect& r) { return {r.x, r.y, r.w, r.h}; }

@@ -19,6 +19,8 @@
 #include "markup/xml.hpp"
 #include "world/world.hpp"
 
+using namespace tolvane;
+
 // Makes a fresh folder, works inside it, and on the way out goes back and
 // removes it.
 class ScratchFolder {

@@ -18,6 +18,8 @@
 #include "world/world.hpp"
 #include "world_fixture.hpp"
 
+using namespace tolvane;
+
 namespace {
 
 struct BadInput {

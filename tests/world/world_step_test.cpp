@@ -13,6 +13,8 @@
 #include "world/world_step.hpp"
 #include "world_fixture.hpp"
 
+using namespace tolvane;
+
 namespace {
 
 class Step : public ::testing::Test {
