@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "depth/file_io.hpp"
+#include "markup/text.hpp"
 
 namespace {
 
@@ -28,6 +31,45 @@ constexpr std::array<std::uint8_t, 256> kDepthOfChar = [] {
     for (int digit = 1; digit <= 9; ++digit) table[std::size_t('0' + digit)] = std::uint8_t(digit);
     return table;
 }();
+
+// The characters the format names: space, the digits and "A" to "U". Any
+// other byte still gives a depth, but rarely the one its author meant.
+constexpr std::array<bool, 256> kInTable = [] {
+    std::array<bool, 256> table{};
+    table[' '] = true;
+    for (int c = '0'; c <= '9'; ++c) table[std::size_t(c)] = true;
+    for (int c = 'A'; c <= 'U'; ++c) table[std::size_t(c)] = true;
+    return table;
+}();
+
+// Counts the pixels read from characters outside the table and remembers
+// the first, for one warning line.
+struct StrayCharacters {
+    std::int64_t count = 0;
+    std::uint8_t first = 0;
+    std::int64_t row = 0;     // 1-based
+    std::int64_t column = 0;  // 1-based
+
+    void note(std::span<const std::uint8_t> line, std::int32_t y) {
+        for (std::size_t x = 0; x < line.size(); ++x) {
+            if (kInTable[line[x]]) continue;
+            if (count == 0) {
+                first = line[x];
+                row = std::int64_t(y) + 1;
+                column = std::int64_t(x) + 1;
+            }
+            ++count;
+        }
+    }
+
+    std::string warning() const {
+        const std::string_view character(reinterpret_cast<const char*>(&first), 1);
+        return std::to_string(count) + (count == 1 ? " character" : " characters") +
+               " outside the depth table, the first \"" + escapeForDisplay(character) + "\" at row " +
+               std::to_string(row) + ", column " + std::to_string(column) +
+               "; only space, 1-9, 0 (for 10) and A-U give the depths 0-31";
+    }
+};
 
 // The file's bytes as a text-mode stream delivers them on a platform that
 // translates line ends: a CR directly before an LF comes out as the LF
@@ -126,6 +168,7 @@ DepthResult decodeTextDepthMap(std::span<const std::uint8_t> bytes) {
 
     const std::int64_t limit = width + kLineSlack;
     readLine(cursor, limit);  // the rest of the header's line
+    StrayCharacters stray;
     const std::size_t rowBytes = std::size_t(width);
     for (std::int32_t y = 0; y < map.area.h; ++y) {
         // Past the end of the file every line is empty, so missing rows
@@ -134,9 +177,11 @@ DepthResult decodeTextDepthMap(std::span<const std::uint8_t> bytes) {
         const std::span<const std::uint8_t> line = readLine(cursor, limit);
         std::uint8_t* row = pixelAddress(map, 0, y);
         const std::size_t given = std::min(line.size(), rowBytes);
+        stray.note(line.first(given), y);
         for (std::size_t x = 0; x < given; ++x) row[x] = kDepthOfChar[line[x]];
         if (given < rowBytes) std::memset(row + given, 0, rowBytes - given);
     }
+    if (stray.count > 0) result.warnings.push_back(stray.warning());
     return result;
 }
 
