@@ -32,13 +32,17 @@ constexpr std::array<std::uint8_t, 256> kDepthOfChar = [] {
     return table;
 }();
 
-// The characters the format names: space, the digits and "A" to "U". Any
-// other byte still gives a depth, but rarely the one its author meant.
-constexpr std::array<bool, 256> kInTable = [] {
-    std::array<bool, 256> table{};
-    table[' '] = true;
-    for (int c = '0'; c <= '9'; ++c) table[std::size_t(c)] = true;
-    for (int c = 'A'; c <= 'U'; ++c) table[std::size_t(c)] = true;
+// The depth of each character in the low byte, and 1 in the high byte for
+// a character the format does not name (anything but space, the digits and
+// "A" to "U"): such a byte still gives a depth, but rarely the one its
+// author meant. One lookup a pixel gives both.
+constexpr std::uint16_t kStray = 0x100;
+constexpr std::array<std::uint16_t, 256> kCharEntry = [] {
+    std::array<std::uint16_t, 256> table{};
+    for (int c = 0; c < 256; ++c) table[std::size_t(c)] = std::uint16_t(kStray | kDepthOfChar[std::size_t(c)]);
+    table[' '] = kDepthOfChar[' '];
+    for (int c = '0'; c <= '9'; ++c) table[std::size_t(c)] = kDepthOfChar[std::size_t(c)];
+    for (int c = 'A'; c <= 'U'; ++c) table[std::size_t(c)] = kDepthOfChar[std::size_t(c)];
     return table;
 }();
 
@@ -50,16 +54,17 @@ struct StrayCharacters {
     std::int64_t row = 0;     // 1-based
     std::int64_t column = 0;  // 1-based
 
-    void note(std::span<const std::uint8_t> line, std::int32_t y) {
-        for (std::size_t x = 0; x < line.size(); ++x) {
-            if (kInTable[line[x]]) continue;
-            if (count == 0) {
-                first = line[x];
-                row = std::int64_t(y) + 1;
-                column = std::int64_t(x) + 1;
-            }
-            ++count;
+    // `found` of the characters of row `y`'s `line` are outside the table.
+    void note(std::span<const std::uint8_t> line, std::int32_t y, std::size_t found) {
+        if (count == 0) {
+            const std::size_t x = std::size_t(std::find_if(line.begin(), line.end(), [](std::uint8_t c) {
+                                                  return (kCharEntry[c] & kStray) != 0;
+                                              }) - line.begin());
+            first = line[x];
+            row = std::int64_t(y) + 1;
+            column = std::int64_t(x) + 1;
         }
+        count += std::int64_t(found);
     }
 
     std::string warning() const {
@@ -177,8 +182,13 @@ DepthResult decodeTextDepthMap(std::span<const std::uint8_t> bytes) {
         const std::span<const std::uint8_t> line = readLine(cursor, limit);
         std::uint8_t* row = pixelAddress(map, 0, y);
         const std::size_t given = std::min(line.size(), rowBytes);
-        stray.note(line.first(given), y);
-        for (std::size_t x = 0; x < given; ++x) row[x] = kDepthOfChar[line[x]];
+        std::size_t strays = 0;
+        for (std::size_t x = 0; x < given; ++x) {
+            const std::uint16_t entry = kCharEntry[line[x]];
+            row[x] = std::uint8_t(entry);
+            strays += entry >> 8;
+        }
+        if (strays > 0) stray.note(line.first(given), y, strays);
         if (given < rowBytes) std::memset(row + given, 0, rowBytes - given);
     }
     if (stray.count > 0) result.warnings.push_back(stray.warning());
