@@ -64,32 +64,34 @@ void reportUnknownMarkup(std::string_view read, bool worldLost, WorldProblems& p
 }
 
 // The causes the reader itself never reports, for a text from which it read
-// `readEnd` bytes and built `root`: a start it cannot read at all, and
-// markup it reads as something else. True when a line explains a missing
-// "World" element.
+// `readEnd` bytes into `root`: a start it cannot read at all, and markup it
+// reads as something else. True when a line explains why there is no
+// "World" element, so that no other line needs to say so.
 bool reportMarkupTraps(std::string_view text, std::size_t readEnd, const XmlNode& root, bool worldFound,
                        WorldProblems& problems) {
-    const bool unread = readEnd == 0;
-    if (unread && text.empty()) {
-        problems.push_back("is empty; the world is empty");
-    } else if (unread && text.substr(0, 3) == "\xEF\xBB\xBF") {
-        problems.push_back("starts with a byte order mark, which this reader does not skip; save the file without "
-                           "it; the world is empty");
-    } else if (unread && (text.substr(0, 2) == "\xFF\xFE" || text.substr(0, 2) == "\xFE\xFF")) {
-        problems.push_back("starts with a UTF-16 byte order mark; this reader reads single bytes: save the "
-                           "file as UTF-8 without a byte order mark; the world is empty");
-    } else if (unread && isSpace(text[0])) {
-        problems.push_back("starts with blank space, which this reader does not skip: \"<\" must be the very "
-                           "first byte; delete what stands before it; the world is empty");
-    } else if (!unread) {
-        // A root named "?xml" or "!--" is such markup at the very top: it is
-        // why no "World" was found.
+    if (readEnd > 0) {
+        // A root named "?xml" or "!--" is such markup at the very top: it
+        // is why no "World" was found.
         const char lead = root.name.data()[0];
-        reportUnknownMarkup(text.substr(0, readEnd), !worldFound && (lead == '?' || lead == '!'), problems);
-        return !worldFound && (lead == '?' || lead == '!');
-    } else {
-        return false;
+        const bool worldSwallowed = !worldFound && (lead == '?' || lead == '!');
+        reportUnknownMarkup(text.substr(0, readEnd), worldSwallowed, problems);
+        return worldSwallowed;
     }
+    // Nothing was read: the text does not start with "<" and a name.
+    const char* cause = nullptr;
+    if (text.empty()) {
+        cause = "is empty";
+    } else if (text.starts_with("\xEF\xBB\xBF")) {
+        cause = "starts with a byte order mark, which this reader does not skip; save the file without it";
+    } else if (text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF")) {
+        cause = "starts with a UTF-16 byte order mark; this reader reads single bytes: save the file as UTF-8 "
+                "without a byte order mark";
+    } else if (isSpace(text[0])) {
+        cause = "starts with blank space, which this reader does not skip: \"<\" must be the very first byte; "
+                "delete what stands before it";
+    }
+    if (cause == nullptr) return false;
+    problems.push_back(std::string(cause) + "; the world is empty");
     return true;
 }
 
@@ -132,8 +134,7 @@ void loadWorld(World& world, const char* worldFile, WorldProblems& problems) {
         problems.push_back(std::strchr(worldFile, '/') == nullptr
                                ? "cannot be read from the working folder; the world is empty"
                                : "cannot be read; the world is empty");
-    } else if (!reportMarkupTraps(text, readEnd, root, w != nullptr, problems) &&
-               w == nullptr) {
+    } else if (!reportMarkupTraps(text, readEnd, root, w != nullptr, problems) && w == nullptr) {
         problems.push_back("has no \"World\" element; the world is empty");
     }
     world.build(w, &problems);
