@@ -51,18 +51,22 @@ constexpr std::array<std::uint16_t, 256> kCharEntry = [] {
 struct StrayCharacters {
     std::int64_t count = 0;
     std::uint8_t first = 0;
-    std::int64_t row = 0;     // 1-based
-    std::int64_t column = 0;  // 1-based
+    std::int64_t row = 0;       // of the map, 1-based
+    std::int64_t column = 0;    // 1-based
+    std::int64_t fileLine = 0;  // 1-based; the header's line comes first
 
-    // `found` of the characters of row `y`'s `line` are outside the table.
-    void note(std::span<const std::uint8_t> line, std::int32_t y, std::size_t found) {
+    // `found` of the characters of row `y`'s `line`, a part of `file`, are
+    // outside the table.
+    void note(std::span<const std::uint8_t> file, std::span<const std::uint8_t> line, std::int32_t y,
+              std::size_t found) {
         if (count == 0) {
-            const std::size_t x = std::size_t(std::find_if(line.begin(), line.end(), [](std::uint8_t c) {
-                                                  return (kCharEntry[c] & kStray) != 0;
-                                              }) - line.begin());
-            first = line[x];
+            const auto at = std::find_if(line.begin(), line.end(),
+                                         [](std::uint8_t c) { return (kCharEntry[c] & kStray) != 0; });
+            first = *at;
             row = std::int64_t(y) + 1;
-            column = std::int64_t(x) + 1;
+            column = std::int64_t(at - line.begin()) + 1;
+            const auto lineEnds = std::count(file.data(), line.data() + (at - line.begin()), '\n');
+            fileLine = std::int64_t(lineEnds) + 1;
         }
         count += std::int64_t(found);
     }
@@ -71,8 +75,8 @@ struct StrayCharacters {
         const std::string_view character(reinterpret_cast<const char*>(&first), 1);
         return std::to_string(count) + (count == 1 ? " character" : " characters") +
                " outside the depth table, the first \"" + escapeForDisplay(character) + "\" at row " +
-               std::to_string(row) + ", column " + std::to_string(column) +
-               "; only space, 1-9, 0 (for 10) and A-U give the depths 0-31";
+               std::to_string(row) + ", column " + std::to_string(column) + " (line " + std::to_string(fileLine) +
+               " of the file); only space, 1-9, 0 (for 10) and A-U give the depths 0-31";
     }
 };
 
@@ -188,7 +192,7 @@ DepthResult decodeTextDepthMap(std::span<const std::uint8_t> bytes) {
             row[x] = std::uint8_t(entry);
             strays += entry >> 8;
         }
-        if (strays > 0) stray.note(line.first(given), y, strays);
+        if (strays > 0) stray.note(bytes, line.first(given), y, strays);
         if (given < rowBytes) std::memset(row + given, 0, rowBytes - given);
     }
     if (stray.count > 0) result.warnings.push_back(stray.warning());

@@ -144,11 +144,12 @@ TEST(ConvertCliTest, StatusStreamsAndFiles) {
          {{"flat.bmp", kFlat24},
           {"flat.schm", {2, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0x28}},
           {"flat.scmhm", {2, 0, 0, 0, 1, 0, 0, 0, 0x28, 0, 0, 0, 0}}}},
-        {"warning: characters outside the table", put("odd.txt", {'3', ' ', '2', '\n', '1', '2', '3', '\n', 'A', 'a', '\t', '!', '\n'}),
+        // The header split over two lines: row 2 is the file's line 4.
+        {"warning: characters outside the table", put("odd.txt", {'3', '\n', '2', '\n', '1', '2', '3', '\n', 'A', 'a', '\t', '!', '\n'}),
          "odd.txt", 0, "",
-         "odd.txt: warning: 2 characters outside the depth table, the first \"a\" at row 2, column 2; only "
+         "odd.txt: warning: 2 characters outside the depth table, the first \"a\" at row 2, column 2 (line 4 of the file); only "
          "space, 1-9, 0 (for 10) and A-U give the depths 0-31\n",
-         {{"odd.txt", {'3', ' ', '2', '\n', '1', '2', '3', '\n', 'A', 'a', '\t', '!', '\n'}},
+         {{"odd.txt", {'3', '\n', '2', '\n', '1', '2', '3', '\n', 'A', 'a', '\t', '!', '\n'}},
           {"odd.schm", {3, 0, 0, 0, 2, 0, 0, 0, 5, 0, 0, 0, 0x01, 0x02, 0x03, 0x0B, 0x3F}}}},
         {"second output refused, first kept",
          [&](const ScratchFolder& folder) {

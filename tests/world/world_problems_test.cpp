@@ -66,7 +66,7 @@ const BadInput kBadInputs[] = {
     {"control characters in values", ani("imagename=\"ball\" x=\"5\" y=\"9\" fps=\"-5\x1b\" startframe=\"0\""),
      {"element 1 (ani \"ball\"): \"fps\" -5\\x1b is negative; the frames run backwards"}, true},
     {"characters outside the depth table", "<image type=\"scene\" name=\"odd\" file=\"odd.txt\" />",
-     {"image 3 \"odd\": \"odd.txt\": 3 characters outside the depth table, the first \"a\" at row 2, column 1; "
+     {"image 3 \"odd\": \"odd.txt\": 3 characters outside the depth table, the first \"a\" at row 2, column 1 (line 3 of the file); "
       "only space, 1-9, 0 (for 10) and A-U give the depths 0-31"}, false},
     {"missing image name", "<image type=\"scene\" file=\"sky.txt\" />",
      {"image 3: missing \"name\"; it is named \"\" (imagename=\"\" shows it)"}, false},
