@@ -43,15 +43,22 @@ void printBanner(std::ostream& out) {
     out << "LSize = " << kBannerLSize << std::endl;
 }
 
+// Warnings about the input come first, one line each ("<file>: warning:
+// ..."), then the outcome.
 int convertArgument(const char* fileName, std::ostream& out, std::ostream& err) {
     const DepthOutcome converted = convertDepthFile(fileName);
+    // Escaped again as they are printed: escaping is idempotent, and no line
+    // may reach the terminal raw, whatever a reader or SDL put in it.
+    for (const std::string& warning : converted.warnings) {
+        err << escapeForDisplay(fileName) << ": warning: " << escapeForDisplay(warning) << '\n';
+    }
     if (converted) return 0;
     if (converted.status != DepthStatus::UnknownExtension) {
-        err << converted.detail << '\n';
+        err << escapeForDisplay(converted.detail) << '\n';
         return kConversionFailed;
     }
     out << "Done" << std::endl;
-    err << converted.detail << '\n';
+    err << escapeForDisplay(converted.detail) << '\n';
     return 0;
 }
 

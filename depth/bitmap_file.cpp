@@ -162,6 +162,51 @@ DepthResult peekBitmapSize(std::span<const std::uint8_t> header, std::int64_t& w
 
 namespace {
 
+// An 8-bit (or smaller) bitmap gives its palette indices as depths. They
+// follow the brightness only when every index used holds a grey of that
+// same level, as in a grey ramp 0..255; a photo saved with an optimised
+// palette gives depths in no useful order.
+bool paletteIsGreyInIndexOrder(const SDL_Surface& surface) {
+    const SDL_Palette* palette = surface.format->palette;
+    if (palette == nullptr || surface.format->BytesPerPixel != 1) return true;
+    std::array<bool, 256> used{};
+    const auto* pixels = static_cast<const std::uint8_t*>(surface.pixels);
+    for (std::int32_t y = 0; y < surface.h; ++y) {
+        const std::uint8_t* row = pixels + std::size_t(y) * std::size_t(surface.pitch);
+        for (std::int32_t x = 0; x < surface.w; ++x) used[row[x]] = true;
+    }
+    for (int index = 0; index < 256; ++index) {
+        if (!used[std::size_t(index)]) continue;
+        if (index >= palette->ncolors) return false;
+        const SDL_Color& colour = palette->colors[index];
+        if (colour.r != colour.g || colour.g != colour.b || (colour.b >> 3) != (index >> 3)) return false;
+    }
+    return true;
+}
+
+// A picture whose depths all came out equal shows nothing in relief.
+bool isFlat(const DepthMap& map) {
+    const std::size_t count = pixelCount(map);
+    return count > 1 && std::all_of(map.pixels, map.pixels + count,
+                                    [&](std::uint8_t depth) { return depth == map.pixels[0]; });
+}
+
+// The warnings of a decoded bitmap: the palette explains a flat picture
+// too, so it is the only one given when both apply.
+void addBitmapWarnings(const SDL_Surface& surface, DepthResult& result) {
+    if (!paletteIsGreyInIndexOrder(surface)) {
+        result.warnings.push_back(
+            "its palette is not grey in index order, so its depths are palette indices >> 3, not "
+            "brightness; save it as a 24-bit bitmap (ImageMagick: -type TrueColor BMP3:hill.bmp, see "
+            "README, \"Any picture as a depth image\")");
+    } else if (isFlat(*result.map)) {
+        result.warnings.push_back(
+            "every pixel has depth " + std::to_string(result.map->pixels[0]) +
+            ", so the picture is flat (the depth is the blue byte >> 3, or the palette index); save a "
+            "grey picture as a 24-bit bitmap (see README, \"Any picture as a depth image\")");
+    }
+}
+
 // The map from a stream SDL decodes (and closes).
 DepthResult decodeStream(SDL_RWops* stream) {
     const SurfacePtr surface(SDL_LoadBMP_RW(stream, 1));
@@ -186,6 +231,7 @@ DepthResult decodeStream(SDL_RWops* stream) {
             row[x] = source[std::size_t(x) * bytesPerPixel] >> 3;
         }
     }
+    addBitmapWarnings(*surface, result);
     return result;
 }
 

@@ -5,6 +5,9 @@
 // Reading: pixel (x, y) is the first byte of the surface pixel >> 3, for any
 // bit depth SDL decodes: the palette index of an 8-bit bitmap, the blue
 // component of a 24- or 32-bit one. Rows are read at the surface's pitch.
+// A warning comes with a palette that is not a grey ramp in index order
+// (the depths then follow the indices, not the brightness), or else with a
+// picture of more than one pixel whose depths are all equal.
 // Writing: a 24-bit grey bitmap with depth << 3 (wrapping) in every byte.
 
 #include <cstdint>

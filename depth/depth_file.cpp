@@ -42,11 +42,20 @@ constexpr std::array<Format, 4> kConvertOrder{{
     {".txt", loadTextDepthMap},
 }};
 
-constexpr const char* kNoExtension = "the name contains none of \".bmp\", \".schm\", \".scmhm\", \".txt\"";
+constexpr const char* kNoExtension =
+    "the file's own name (after any folder) contains none of \".bmp\", \".schm\", \".scmhm\", \".txt\"";
+
+// Where the file's own name starts: after the last "/". Extensions are
+// looked for there only, so a folder such as "v1.bmp-exports/" neither
+// chooses the reader nor loses its ".bmp" to an output name.
+std::size_t baseNameStart(const char* fileName) {
+    const char* slash = std::strrchr(fileName, '/');
+    return slash != nullptr ? std::size_t(slash - fileName) + 1 : 0;
+}
 
 template <std::size_t n>
 const Format* matchExtension(const char* fileName, const std::array<Format, n>& order) {
-    const TextBuffer name(fileName);
+    const TextBuffer name(fileName + baseNameStart(fileName));
     for (const Format& format : order) {
         if (name.find(format.extension) >= 0) return &format;
     }
@@ -67,41 +76,39 @@ void renameExtension(TextBuffer& name, const char* from, const char* to) {
     name.append(to);
 }
 
+// The outputs land in the input's folder; only the file's own name changes.
 std::vector<Output> plannedOutputs(const char* fileName, const char* extension) {
     std::vector<Output> outputs;
-    TextBuffer name(fileName);
+    const std::size_t base = baseNameStart(fileName);
+    const std::string folder(fileName, base);
+    TextBuffer name(fileName + base);
     if (std::strcmp(extension, ".bmp") == 0) {
         renameExtension(name, ".bmp", ".schm");
-        outputs.push_back({name.data(), writeSchm, {}});
+        outputs.push_back({folder + name.data(), writeSchm, {}});
         // The second name is made from the first: ".schm" comes off again
         // and ".scmhm" goes on.
         renameExtension(name, ".schm", ".scmhm");
-        outputs.push_back({name.data(), writeScmhm, {}});
+        outputs.push_back({folder + name.data(), writeScmhm, {}});
     } else if (std::strcmp(extension, ".txt") == 0) {
         renameExtension(name, ".txt", ".schm");
-        outputs.push_back({name.data(), writeSchm, {}});
+        outputs.push_back({folder + name.data(), writeSchm, {}});
     } else {
         renameExtension(name, extension, ".bmp");
-        outputs.push_back({name.data(), writeDepthMapBitmap, {}});
+        outputs.push_back({folder + name.data(), writeDepthMapBitmap, {}});
     }
     return outputs;
 }
 
+// The detail of a failed conversion starts with the file concerned, printed
+// safely whatever its name holds.
 DepthOutcome named(const std::string& name, DepthOutcome outcome) {
-    outcome.detail = name + ": " + outcome.detail;
+    outcome.detail = escapeForDisplay(name) + ": " + outcome.detail;
     return outcome;
 }
 
-DepthOutcome convert(const char* fileName) {
-    const Format* format = matchExtension(fileName, kConvertOrder);
-    if (format == nullptr) {
-        return failedOutcome(DepthStatus::UnknownExtension,
-                             std::string(fileName) + ": nothing converted: " + kNoExtension);
-    }
-    DepthResult input = format->read(fileName);
-    if (!input) return named(fileName, failedOutcome(input.status, std::move(input.detail)));
-    const DepthMap& map = *input.map;
-    std::vector<Output> outputs = plannedOutputs(fileName, format->extension);
+// Writes the outputs for `map`, read from `fileName` as `extension`.
+DepthOutcome writeOutputs(const char* fileName, const char* extension, const DepthMap& map) {
+    std::vector<Output> outputs = plannedOutputs(fileName, extension);
     // Every output is opened before any is written and written before any
     // is renamed into place: a bitmap's ".scmhm" that cannot be written must
     // not leave a fresh ".schm" beside an old ".scmhm".
@@ -121,12 +128,25 @@ DepthOutcome convert(const char* fileName) {
             // say plainly what was already replaced.
             committed = named(outputs[i].name, std::move(committed));
             for (std::size_t done = 0; done < i; ++done) {
-                committed.detail += "; " + outputs[done].name + " was already written";
+                committed.detail += "; " + escapeForDisplay(outputs[done].name) + " was already written";
             }
             return committed;
         }
     }
     return {};
+}
+
+DepthOutcome convert(const char* fileName) {
+    const Format* format = matchExtension(fileName, kConvertOrder);
+    if (format == nullptr) {
+        return named(fileName, failedOutcome(DepthStatus::UnknownExtension,
+                                             std::string("nothing converted: ") + kNoExtension));
+    }
+    DepthResult input = format->read(fileName);
+    if (!input) return named(fileName, failedOutcome(input.status, std::move(input.detail)));
+    DepthOutcome outcome = writeOutputs(fileName, format->extension, *input.map);
+    outcome.warnings = std::move(input.warnings);
+    return outcome;
 }
 
 }  // namespace
@@ -171,7 +191,7 @@ DepthOutcome convertDepthFile(const char* fileName) {
     } catch (const std::bad_alloc&) {
         // Every temporary was removed as the outputs went out of scope.
         return failedOutcome(DepthStatus::OutOfMemory,
-                             std::string(fileName) + ": not enough memory to convert it");
+                             escapeForDisplay(fileName) + ": not enough memory to convert it");
     }
 }
 

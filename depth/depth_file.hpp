@@ -10,9 +10,10 @@
 namespace tolvane {
 
 // The four extensions ".bmp", ".schm", ".scmhm", ".txt" are matched anywhere
-// in the name, case-sensitively, tried in that order. UnknownExtension when
-// none matches, else the reader's result. Running out of memory is a status
-// (OutOfMemory) like any other.
+// in the file's own name (after its last "/"; folder names never count),
+// case-sensitively, tried in that order. UnknownExtension when none
+// matches, else the reader's result, warnings included. Running out of
+// memory is a status (OutOfMemory) like any other.
 DepthResult loadDepthMap(const char* fileName);
 
 // The width and height a regular file's header gives, read from its first
@@ -22,13 +23,16 @@ DepthResult loadDepthMap(const char* fileName);
 bool peekDepthFileSize(const char* fileName, std::int64_t& width, std::int64_t& height);
 
 // Converts the named file beside itself: ".scmhm" and ".schm" to ".bmp",
-// ".bmp" to ".schm" and ".scmhm", ".txt" to ".schm" (tried in that order).
-// The output name is the input name with the first occurrence of the matched
-// extension removed and the new one appended. Every output is checked and
-// written in full before any is put in place, so on failure no file has
-// changed. Ok when every output was written; UnknownExtension when nothing
-// was done; any other status on failure. The detail is one line naming the
-// file and the reason ("hill.schm: file is shorter than its header").
+// ".bmp" to ".schm" and ".scmhm", ".txt" to ".schm" (tried in that order,
+// in the file's own name as for loading). The output is in the input's
+// folder, named as the input with the first occurrence of the matched
+// extension removed from the file's own name and the new one appended:
+// "v1.bmp-exports/hill.bmp" gives "v1.bmp-exports/hill.schm". Every output
+// is checked and written in full before any is put in place, so on failure
+// no file has changed. Ok when every output was written; UnknownExtension
+// when nothing was done; any other status on failure. The detail is one
+// line naming the file (escaped for printing) and the reason ("hill.schm:
+// file is shorter than its header"). The warnings are those of the reader.
 DepthOutcome convertDepthFile(const char* fileName);
 
 }  // namespace tolvane

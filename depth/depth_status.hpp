@@ -6,6 +6,7 @@
 
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "depth/depth_map.hpp"
 
@@ -31,25 +32,39 @@ enum class DepthStatus {
 // A fixed text for each status ("malformed run data").
 const char* describe(DepthStatus status);
 
+// Warnings are for a file that was read as its format says but probably not
+// as its author meant (a bitmap whose palette is not a grey ramp, say): one
+// line each, the remedy included, without the file's name. They never
+// change the map or the status.
 struct DepthResult {
     DepthMapPtr map;  // null unless status is Ok
     DepthStatus status = DepthStatus::Ok;
     std::string detail;
+    std::vector<std::string> warnings;
     explicit operator bool() const { return status == DepthStatus::Ok; }
 };
 
-// The result of a writer, a conversion, or a step that fills a map it was given.
+// The result of a writer, a conversion, or a step that fills a map it was
+// given. A conversion passes on the warnings of the file it read, also when
+// an output then failed.
 struct DepthOutcome {
     DepthStatus status = DepthStatus::Ok;
     std::string detail;
+    std::vector<std::string> warnings;
     explicit operator bool() const { return status == DepthStatus::Ok; }
 };
 
 inline DepthResult depthFailure(DepthStatus status, std::string detail) {
-    return DepthResult{nullptr, status, std::move(detail)};
+    DepthResult result;
+    result.status = status;
+    result.detail = std::move(detail);
+    return result;
 }
 inline DepthOutcome failedOutcome(DepthStatus status, std::string detail) {
-    return DepthOutcome{status, std::move(detail)};
+    DepthOutcome outcome;
+    outcome.status = status;
+    outcome.detail = std::move(detail);
+    return outcome;
 }
 
 }  // namespace tolvane

@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "depth/file_io.hpp"
+#include "markup/text.hpp"
 
 namespace tolvane {
 
@@ -30,6 +33,54 @@ constexpr std::array<std::uint8_t, 256> kDepthOfChar = [] {
     for (int digit = 1; digit <= 9; ++digit) table[std::size_t('0' + digit)] = std::uint8_t(digit);
     return table;
 }();
+
+// The depth of each character in the low byte, and 1 in the high byte for
+// a character the format does not name (anything but space, the digits and
+// "A" to "U"): such a byte still gives a depth, but rarely the one its
+// author meant. One lookup a pixel gives both.
+constexpr std::uint16_t kStray = 0x100;
+constexpr std::array<std::uint16_t, 256> kCharEntry = [] {
+    std::array<std::uint16_t, 256> table{};
+    for (int c = 0; c < 256; ++c) table[std::size_t(c)] = std::uint16_t(kStray | kDepthOfChar[std::size_t(c)]);
+    table[' '] = kDepthOfChar[' '];
+    for (int c = '0'; c <= '9'; ++c) table[std::size_t(c)] = kDepthOfChar[std::size_t(c)];
+    for (int c = 'A'; c <= 'U'; ++c) table[std::size_t(c)] = kDepthOfChar[std::size_t(c)];
+    return table;
+}();
+
+// Counts the pixels read from characters outside the table and remembers
+// the first, for one warning line.
+struct StrayCharacters {
+    std::int64_t count = 0;
+    std::uint8_t first = 0;
+    std::int64_t row = 0;       // of the map, 1-based
+    std::int64_t column = 0;    // 1-based
+    std::int64_t fileLine = 0;  // 1-based; the header's line comes first
+
+    // `found` of the characters of row `y`'s `line`, a part of `file`, are
+    // outside the table.
+    void note(std::span<const std::uint8_t> file, std::span<const std::uint8_t> line, std::int32_t y,
+              std::size_t found) {
+        if (count == 0) {
+            const auto at = std::find_if(line.begin(), line.end(),
+                                         [](std::uint8_t c) { return (kCharEntry[c] & kStray) != 0; });
+            first = *at;
+            row = std::int64_t(y) + 1;
+            column = std::int64_t(at - line.begin()) + 1;
+            const auto lineEnds = std::count(file.data(), line.data() + (at - line.begin()), '\n');
+            fileLine = std::int64_t(lineEnds) + 1;
+        }
+        count += std::int64_t(found);
+    }
+
+    std::string warning() const {
+        const std::string_view character(reinterpret_cast<const char*>(&first), 1);
+        return std::to_string(count) + (count == 1 ? " character" : " characters") +
+               " outside the depth table, the first \"" + escapeForDisplay(character) + "\" at row " +
+               std::to_string(row) + ", column " + std::to_string(column) + " (line " + std::to_string(fileLine) +
+               " of the file); only space, 1-9, 0 (for 10) and A-U give the depths 0-31";
+    }
+};
 
 // The file's bytes as a text-mode stream delivers them on a platform that
 // translates line ends: a CR directly before an LF comes out as the LF
@@ -128,6 +179,7 @@ DepthResult decodeTextDepthMap(std::span<const std::uint8_t> bytes) {
 
     const std::int64_t limit = width + kLineSlack;
     readLine(cursor, limit);  // the rest of the header's line
+    StrayCharacters stray;
     const std::size_t rowBytes = std::size_t(width);
     for (std::int32_t y = 0; y < map.area.h; ++y) {
         // Past the end of the file every line is empty, so missing rows
@@ -136,9 +188,16 @@ DepthResult decodeTextDepthMap(std::span<const std::uint8_t> bytes) {
         const std::span<const std::uint8_t> line = readLine(cursor, limit);
         std::uint8_t* row = pixelAddress(map, 0, y);
         const std::size_t given = std::min(line.size(), rowBytes);
-        for (std::size_t x = 0; x < given; ++x) row[x] = kDepthOfChar[line[x]];
+        std::size_t strays = 0;
+        for (std::size_t x = 0; x < given; ++x) {
+            const std::uint16_t entry = kCharEntry[line[x]];
+            row[x] = std::uint8_t(entry);
+            strays += entry >> 8;
+        }
+        if (strays > 0) stray.note(bytes, line.first(given), y, strays);
         if (given < rowBytes) std::memset(row + given, 0, rowBytes - given);
     }
+    if (stray.count > 0) result.warnings.push_back(stray.warning());
     return result;
 }
 

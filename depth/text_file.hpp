@@ -7,7 +7,9 @@
 // Sound where the file is not: pixels past the end of a short line, and rows
 // for which the file has no line, read as depth 0. A header that does not
 // start with two integers (BadHeader), or gives a negative size or one above
-// kMaxDepthFilePixels (BadSize), is refused.
+// kMaxDepthFilePixels (BadSize), is refused. Pixels read from characters
+// outside the table (space, digits, "A" to "U") are kept as the table's last
+// row says, with one warning that counts them and places the first.
 
 #include <cstdint>
 #include <span>

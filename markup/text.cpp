@@ -128,8 +128,76 @@ double parseFloat(const char* text) {
     return negative ? -sum : sum;
 }
 
+namespace {
+
+// Length of the well-formed UTF-8 sequence starting at `at` (2 to 4), or 0.
+// Overlong forms, surrogates and code points past U+10FFFF are not well formed.
+std::size_t utf8SequenceLength(std::string_view text, std::size_t at) {
+    const auto byte = [&](std::size_t i) {
+        return at + i < text.size() ? static_cast<unsigned char>(text[at + i]) : 0u;
+    };
+    const auto continues = [&](std::size_t i, unsigned low, unsigned high) {
+        return byte(i) >= low && byte(i) <= high;
+    };
+    const unsigned lead = byte(0);
+    if (lead >= 0xC2 && lead <= 0xDF) return continues(1, 0x80, 0xBF) ? 2 : 0;
+    if (lead >= 0xE0 && lead <= 0xEF) {
+        const unsigned low = lead == 0xE0 ? 0xA0 : 0x80;
+        const unsigned high = lead == 0xED ? 0x9F : 0xBF;
+        return continues(1, low, high) && continues(2, 0x80, 0xBF) ? 3 : 0;
+    }
+    if (lead >= 0xF0 && lead <= 0xF4) {
+        const unsigned low = lead == 0xF0 ? 0x90 : 0x80;
+        const unsigned high = lead == 0xF4 ? 0x8F : 0xBF;
+        return continues(1, low, high) && continues(2, 0x80, 0xBF) && continues(3, 0x80, 0xBF) ? 4 : 0;
+    }
+    return 0;
+}
+
+void appendHexEscape(std::string& out, unsigned char byte) {
+    constexpr const char* kHex = "0123456789abcdef";
+    out += "\\x";
+    out.push_back(kHex[byte >> 4]);
+    out.push_back(kHex[byte & 0xF]);
+}
+
+}  // namespace
+
+// A name may come from a file or a command line and hold anything: raw, a
+// line feed would split a message and an escape byte would reach the
+// terminal as a command (C1 controls too, where a terminal honours them).
+std::string escapeForDisplay(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x20 && c < 0x7F) {
+            out.push_back(static_cast<char>(c));
+            ++i;
+        } else if (c == '\t' || c == '\n' || c == '\r') {
+            out += c == '\t' ? "\\t" : c == '\n' ? "\\n" : "\\r";
+            ++i;
+        } else if (const std::size_t length = c >= 0x80 ? utf8SequenceLength(text, i) : 0; length == 0) {
+            appendHexEscape(out, c);
+            ++i;
+        } else if (c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0) {
+            appendHexEscape(out, c);  // U+0080 to U+009F, the C1 controls
+            appendHexEscape(out, static_cast<unsigned char>(text[i + 1]));
+            i += 2;
+        } else {
+            out.append(text.substr(i, length));
+            i += length;
+        }
+    }
+    return out;
+}
+
 std::string quoted(const char* text) {
-    return std::string("\"") + (text != nullptr ? text : "") + "\"";
+    std::string out(1, '"');
+    out += escapeForDisplay(text != nullptr ? text : "");
+    out += '"';
+    return out;
 }
 
 std::int32_t saturate32(std::int64_t value) {

@@ -37,7 +37,16 @@ extern bool floatWriteZeroIntegerPart;
 inline constexpr std::size_t kMaxFormattedFloatChars = 48;
 std::string formatFloat(double x);
 
-// `text` between double quotes, as problem lines show names and values.
+// `text` made safe to print in a one-line message: tab, line feed and
+// carriage return become \t, \n and \r, every other control byte (below
+// 0x20, 0x7F) and every C1 control (U+0080 to U+009F) becomes \xHH for each
+// of its bytes, and so does every byte that is not part of well-formed
+// UTF-8. Other UTF-8 text is kept, so names in any script print as written.
+// Nothing else changes, not even a backslash: escaping twice gives the same
+// text as escaping once.
+std::string escapeForDisplay(std::string_view text);
+// `text` escaped as above, between double quotes, as messages show names and
+// values.
 std::string quoted(const char* text);
 // The nearest 32-bit value, for coordinates summed in 64 bits.
 std::int32_t saturate32(std::int64_t value);

@@ -123,21 +123,21 @@ void AniElement::load(const XmlNode& node, WorldProblems& problems) {
     if (fpsText == nullptr) {
         problems.push_back("missing \"fps\"; showing frame 0");
     } else if (fps == 0.0f) {
-        problems.push_back("\"fps\" " + std::string(fpsText) + " is zero; showing frame 0");
+        problems.push_back("\"fps\" " + escapeForDisplay(fpsText) + " is zero; showing frame 0");
     } else if (!std::isfinite(fps)) {
-        problems.push_back("\"fps\" " + std::string(fpsText) + " is too large; showing frame 0");
+        problems.push_back("\"fps\" " + escapeForDisplay(fpsText) + " is too large; showing frame 0");
     } else if (fps < 0.0f) {
-        problems.push_back("\"fps\" " + std::string(fpsText) + " is negative; the frames run backwards");
+        problems.push_back("\"fps\" " + escapeForDisplay(fpsText) + " is negative; the frames run backwards");
     }
     if (startText == nullptr) {
         problems.push_back("missing \"startframe\"; starting at frame 0");
     } else if (start < 0.0) {
-        problems.push_back("\"startframe\" " + std::string(startText) +
+        problems.push_back("\"startframe\" " + escapeForDisplay(startText) +
                            " is negative; counting back from the last frame");
     }
     if (fps != 0.0f && std::isfinite(fps) &&
         !std::isfinite(static_cast<double>(time) * static_cast<double>(fps))) {
-        problems.push_back("\"startframe\" " + std::string(startText != nullptr ? startText : "") +
+        problems.push_back("\"startframe\" " + escapeForDisplay(startText != nullptr ? startText : "") +
                            " gives no finite frame number; showing frame 0");
     }
 }

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "depth/depth_file.hpp"
+#include "markup/text.hpp"
 #include "markup/xml.hpp"
 
 namespace tolvane {
@@ -22,12 +23,12 @@ bool readFrameSide(const XmlNode& node, const char* attribute, const char* what,
         return false;
     }
     if (side <= 0) {
-        problems.push_back(quoted(attribute) + " " + text + " is not a positive " + what +
+        problems.push_back(quoted(attribute) + " " + escapeForDisplay(text) + " is not a positive " + what +
                            "; nothing is drawn");
         return false;
     }
     if (sheet != nullptr && side > sheetSide) {
-        problems.push_back(quoted(attribute) + " " + text + " is larger than the sheet's " +
+        problems.push_back(quoted(attribute) + " " + escapeForDisplay(text) + " is larger than the sheet's " +
                            std::to_string(sheetSide) + " px " + what + "; nothing is drawn");
         return false;
     }
@@ -60,6 +61,8 @@ void BaseImage::load(const XmlNode& node, WorldProblems& problems) {
     if (!loaded) {
         problems.push_back("cannot read " + quoted(file) + ": " + loaded.detail + "; nothing is drawn");
     }
+    // Read, but probably not as meant (a palette that is not a grey ramp).
+    for (const std::string& warning : loaded.warnings) problems.push_back(quoted(file) + ": " + warning);
     map = std::move(loaded.map);
 }
 

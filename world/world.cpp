@@ -30,17 +30,11 @@ std::unique_ptr<BaseElement> createElement(const char* type) {
 }
 
 // Hands `found` on as lines that start with `label`. Names and values are
-// quoted as written, so control characters (an escaped line feed, say) become
-// "?" to keep each problem on one line.
+// escaped where they go in; escaping the whole line again changes nothing
+// there and keeps every line one line, whatever a detail held.
 void report(WorldProblems* problems, const std::string& label, const WorldProblems& found) {
     if (problems == nullptr) return;
-    for (const std::string& line : found) {
-        std::string text = label + ": " + line;
-        for (char& c : text) {
-            if (static_cast<unsigned char>(c) < 32 || c == 127) c = '?';
-        }
-        problems->push_back(std::move(text));
-    }
+    for (const std::string& line : found) problems->push_back(escapeForDisplay(label + ": " + line));
 }
 
 // Every "image" and every "element" node of the tree under `root`, in
@@ -139,7 +133,7 @@ void World::build(const XmlNode* node, WorldProblems* problems) {
         }
         std::string label = "element " + std::to_string(number);
         if (type != nullptr) {
-            label.append(" (").append(type);
+            label.append(" (").append(escapeForDisplay(type));
             if (const char* imageName = n->attributeValue("imagename")) {
                 label.append(" ").append(quoted(imageName));
             }

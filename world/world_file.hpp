@@ -12,7 +12,10 @@ namespace tolvane {
 // folder of `worldFile`, so a world can be started from any working folder;
 // with a bare name such as "world.xml" that is the working folder. What
 // cannot be shown as written goes to `problems`, one line each, without the
-// file's name.
+// file's name: first what the markup reader does not read as meant (a byte
+// order mark or blank space before the first "<", a declaration or a
+// comment), named by its cause, then the problems of the images and
+// elements.
 void loadWorld(World& world, const char* worldFile, WorldProblems& problems);
 
 // Where an image file named `file` in the description `worldFile` is opened:

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "depth/bitmap_file.hpp"
+#include "markup/text.hpp"
 #include "world/world.hpp"
 #include "world/world_file.hpp"
 
@@ -19,13 +20,15 @@ void stepWorld(DepthMap& target, float dt, bool saveScreenshot, const char* worl
         WorldProblems problems;
         loadWorld(theWorld, worldFile, problems);
         worldLoaded = true;
-        for (const std::string& line : problems) std::fprintf(stderr, "%s: %s\n", worldFile, line.c_str());
+        for (const std::string& line : problems) {
+            std::fprintf(stderr, "%s: %s\n", escapeForDisplay(worldFile).c_str(), escapeForDisplay(line).c_str());
+        }
     }
     theWorld.update(dt);
     theWorld.draw(target);
     if (saveScreenshot) {
         if (const DepthOutcome saved = saveDepthMapBitmap(target, "screenshot.bmp"); !saved) {
-            std::fprintf(stderr, "screenshot.bmp: could not be written: %s\n", saved.detail.c_str());
+            std::fprintf(stderr, "screenshot.bmp: could not be written: %s\n", escapeForDisplay(saved.detail).c_str());
         }
     }
 }

@@ -93,6 +93,51 @@ TEST(BitmapFileTest, ReadsPaletteIndicesAtEveryPaddedWidth) {
     expectDepths(bitmapOf(indexedSurface(4, 1, {9, 10, 11, 12}).get()), 4, 1, {1, 1, 1, 1});
 }
 
+// Warnings leave the depths alone; a grey ramp in index order, or a
+// true-colour picture with relief, gives none.
+TEST(BitmapFileTest, WarnsOfPalettesOutOfGreyOrderAndOfFlatPictures) {
+    SDL_Color ramp[256];
+    for (int i = 0; i < 256; ++i) ramp[i] = SDL_Color{Uint8(i), Uint8(i), Uint8(i), 0};
+    SurfacePtr grey = indexedSurface(3, 1, {0, 128, 255});
+    SDL_SetColors(grey.get(), ramp, 0, 256);
+    SurfacePtr tinted = indexedSurface(3, 1, {0, 128, 255});
+    ramp[128].r = 0;  // one used entry is not grey
+    SDL_SetColors(tinted.get(), ramp, 0, 256);
+    SurfacePtr reordered = indexedSurface(2, 1, {0, 8});
+    ramp[8] = SDL_Color{255, 255, 255, 0};  // index 8 gives depth 1, its white 31
+    SDL_SetColors(reordered.get(), ramp, 0, 256);
+    const struct {
+        const char* what;
+        Bytes file;
+        Bytes depths;
+        const char* warning;  // how the one warning starts; null for none
+    } cases[] = {
+        {"grey ramp", bitmapOf(grey.get()), {0, 16, 31}, nullptr},
+        {"grey ramp, one entry tinted", bitmapOf(tinted.get()), {0, 16, 31}, "its palette is not grey in index order"},
+        {"grey, but not at its index", bitmapOf(reordered.get()), {0, 1}, "its palette is not grey in index order"},
+        // Black is grey at index 7's level: the palette is in order, the
+        // picture flat.
+        {"black palette, one index", bitmapOf(indexedSurface(2, 2, {7, 7, 7, 7}).get()), {0, 0, 0, 0},
+         "every pixel has depth 0, so the picture is flat"},
+        {"true colour with relief", kBitmap24, kBitmap24Depths, nullptr},
+        {"true colour, one depth", bitmapOf(colourSurface(2, 1, 24, {{9, 9, 80}, {0, 0, 87}}).get()), {10, 10},
+         "every pixel has depth 10, so the picture is flat"},
+        {"a single pixel", bitmapOf(colourSurface(1, 1, 24, {{0, 0, 80}}).get()), {10}, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const DepthResult result = decodeBitmapDepthMap(c.file);
+        ASSERT_TRUE(result) << result.detail;
+        EXPECT_EQ(pixelsOf(*result.map), c.depths);
+        if (c.warning == nullptr) {
+            EXPECT_EQ(result.warnings, std::vector<std::string>{});
+        } else {
+            ASSERT_EQ(result.warnings.size(), 1u);
+            EXPECT_EQ(result.warnings[0].rfind(c.warning, 0), 0u) << result.warnings[0];
+        }
+    }
+}
+
 TEST(BitmapFileTest, ReadsTheBlueOfTrueColourBitmaps) {
     const std::vector<Colour> colours = {
         {255, 0, 0}, {0, 0, 255}, {0, 0, 80}, {255, 255, 255}, {0, 255, 0},

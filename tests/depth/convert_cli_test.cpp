@@ -8,6 +8,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <functional>
 
 #include "depth_file_fixtures.hpp"
@@ -23,7 +25,7 @@ const Bytes kBitmapSchm = {3, 0, 0, 0, 2, 0, 0, 0, 5, 0, 0, 0, 0x02, 0x03, 0x3F,
 const Bytes kBitmapScmhm = {3, 0, 0, 0, 2, 0, 0, 0, 0x02, 0x03, 0x3F, 0x00, 0x00,
                             0x01, 0x00, 0x00, 0x00, 0x00};
 const std::string kNothing =
-    ": nothing converted: the name contains none of \".bmp\", \".schm\", \".scmhm\", \".txt\"\n";
+    ": nothing converted: the file's own name (after any folder) contains none of \".bmp\", \".schm\", \".scmhm\", \".txt\"\n";
 
 struct ProgramRun {
     int status = -1;
@@ -31,7 +33,36 @@ struct ProgramRun {
     std::string err;
 };
 
+// A 2 x 1 bitmap of 8 bits a pixel, indices 0 and 1, whose palette is red
+// and white: depths 0 and 0, by the index.
+const Bytes kRedWhite8 = {
+    'B', 'M', 66, 0, 0, 0, 0, 0, 0, 0, 62, 0, 0, 0,
+    40, 0, 0, 0, 2, 0, 0, 0, 1, 0, 0, 0, 1, 0, 8, 0, 0, 0, 0, 0, 4, 0, 0, 0,
+    0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0,
+    0, 0, 255, 0, 255, 255, 255, 0,
+    0, 1, 0, 0,
+};
+// A 2 x 1 24-bit bitmap, both pixels grey 64: depth 8 throughout.
+const Bytes kFlat24 = {
+    'B', 'M', 62, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0,
+    40, 0, 0, 0, 2, 0, 0, 0, 1, 0, 0, 0, 1, 0, 24, 0, 0, 0, 0, 0, 8, 0, 0, 0,
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    64, 64, 64, 64, 64, 64, 0, 0,
+};
+
 std::string text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+// Every regular file below `folder`, as paths relative to it, sorted.
+std::vector<std::string> regularFilesBelow(const ScratchFolder& folder) {
+    std::vector<std::string> found;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder.path())) {
+        if (entry.is_regular_file() && !entry.is_symlink()) {
+            found.push_back(entry.path().string().substr(folder.path().size() + 1));
+        }
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+}
 
 // Runs the program in `folder` with one argument and no display: neither
 // an X server nor SDL's dummy driver is there to fall back on. Its output
@@ -59,7 +90,7 @@ struct CliCase {
     int status;
     std::string out;
     std::string err;
-    std::vector<std::pair<std::string, Bytes>> files;  // every file in the folder afterwards, exactly
+    std::vector<std::pair<std::string, Bytes>> files;  // every file below the folder afterwards, exactly
 };
 
 TEST(ConvertCliTest, StatusStreamsAndFiles) {
@@ -91,6 +122,37 @@ TEST(ConvertCliTest, StatusStreamsAndFiles) {
          },
          "hill.scmhm", 2, "", "hill.bmp: cannot replace: it is a named pipe, not a regular file\n",
          {{"hill.scmhm", kScmhm}}},
+        {"outputs beside the input, whatever its folder is called",
+         [&](const ScratchFolder& folder) {
+             std::filesystem::create_directory(folder.file("v1.bmp-exports"));
+             writeBytes(folder.file("v1.bmp-exports/hill.bmp"), kBitmap24);
+         },
+         "v1.bmp-exports/hill.bmp", 0, "", "",
+         {{"v1.bmp-exports/hill.bmp", kBitmap24}, {"v1.bmp-exports/hill.schm", kBitmapSchm},
+          {"v1.bmp-exports/hill.scmhm", kBitmapScmhm}}},
+        {"control characters in the name are escaped", [](const ScratchFolder&) {}, "no\x1b[2J\n.txt", 2, "",
+         "no\\x1b[2J\\n.txt: cannot open: No such file or directory\n", {}},
+        {"warning: palette not grey in index order", put("red.bmp", kRedWhite8), "red.bmp", 0, "",
+         "red.bmp: warning: its palette is not grey in index order, so its depths are palette indices >> 3, "
+         "not brightness; save it as a 24-bit bitmap (ImageMagick: -type TrueColor BMP3:hill.bmp, see README, "
+         "\"Any picture as a depth image\")\n",
+         {{"red.bmp", kRedWhite8},
+          {"red.schm", {2, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0x20}},
+          {"red.scmhm", {2, 0, 0, 0, 1, 0, 0, 0, 0x20, 0, 0, 0, 0}}}},
+        {"warning: flat picture", put("flat.bmp", kFlat24), "flat.bmp", 0, "",
+         "flat.bmp: warning: every pixel has depth 8, so the picture is flat (the depth is the blue byte >> 3, "
+         "or the palette index); save a grey picture as a 24-bit bitmap (see README, \"Any picture as a depth "
+         "image\")\n",
+         {{"flat.bmp", kFlat24},
+          {"flat.schm", {2, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0x28}},
+          {"flat.scmhm", {2, 0, 0, 0, 1, 0, 0, 0, 0x28, 0, 0, 0, 0}}}},
+        // The header split over two lines: row 2 is the file's line 4.
+        {"warning: characters outside the table", put("odd.txt", {'3', '\n', '2', '\n', '1', '2', '3', '\n', 'A', 'a', '\t', '!', '\n'}),
+         "odd.txt", 0, "",
+         "odd.txt: warning: 2 characters outside the depth table, the first \"a\" at row 2, column 2 (line 4 of the file); only "
+         "space, 1-9, 0 (for 10) and A-U give the depths 0-31\n",
+         {{"odd.txt", {'3', '\n', '2', '\n', '1', '2', '3', '\n', 'A', 'a', '\t', '!', '\n'}},
+          {"odd.schm", {3, 0, 0, 0, 2, 0, 0, 0, 5, 0, 0, 0, 0x01, 0x02, 0x03, 0x0B, 0x3F}}}},
         {"second output refused, first kept",
          [&](const ScratchFolder& folder) {
              writeBytes(folder.file("hill.bmp"), kBitmap24);
@@ -114,11 +176,8 @@ TEST(ConvertCliTest, StatusStreamsAndFiles) {
             EXPECT_EQ(readBytes(folder.file(name)), bytes) << name;
         }
         // Regular files only: the folders and pipes a case made stay as made.
-        std::vector<std::string> left = folder.names();
-        std::erase_if(left, [&](const std::string& name) {
-            return !std::filesystem::is_regular_file(std::filesystem::symlink_status(folder.file(name)));
-        });
-        EXPECT_EQ(left, names);
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(regularFilesBelow(folder), names);
     }
 }
 

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+
 #include "depth/bitmap_file.hpp"
 #include "depth_file_fixtures.hpp"
 
@@ -53,6 +56,57 @@ TEST(DepthFileTest, LoadsByTheFirstExtensionFoundAnywhereInTheName) {
     }
     EXPECT_EQ(loadDepthMap(folder.file("a.bmp.schm").c_str()).status, DepthStatus::Undecodable);
     EXPECT_EQ(loadDepthMap(folder.file("HILL.SCHM").c_str()).status, DepthStatus::UnknownExtension);
+}
+
+// Only the file's own name counts: folders neither choose the reader nor
+// lose an extension to the output name. Names without a folder keep the
+// rule of the whole name.
+TEST(DepthFileTest, ExtensionsAreLookedForInTheFilesOwnName) {
+    const struct {
+        const char* input;
+        Bytes bytes;
+        Bytes depths;                      // as loaded; empty: UnknownExtension
+        std::vector<const char*> outputs;  // every file the conversion adds
+    } cases[] = {
+        {"v1.bmp-exports/hill.bmp", kBitmap24, kBitmap24Depths,
+         {"v1.bmp-exports/hill.schm", "v1.bmp-exports/hill.scmhm"}},
+        {"a.txt.d/hill.schm", kSchm, kDepths, {"a.txt.d/hill.bmp"}},
+        {"b.schm/c.bmp.d/x.txt", Bytes(kText.begin(), kText.end()), {1, 0, 10, 11, 31, 9}, {"b.schm/c.bmp.d/x.schm"}},
+        {"d.scmhm/hill.bmp.old", kBitmap24, kBitmap24Depths, {"d.scmhm/hill.old.schm", "d.scmhm/hill.old.scmhm"}},
+        {"e.bmp/plain", kBitmap24, {}, {}},
+        {"f.txt/", {}, {}, {}},
+        {"x.txt.txt", Bytes(kText.begin(), kText.end()), {1, 0, 10, 11, 31, 9}, {"x.txt.schm"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.input);
+        ScratchFolder folder;
+        const std::filesystem::path input = folder.file(c.input);
+        std::filesystem::create_directories(input.parent_path());
+        if (input.has_filename()) writeBytes(input.string(), c.bytes);
+        const auto files = [&] {
+            std::vector<std::string> found;
+            for (const auto& entry : std::filesystem::recursive_directory_iterator(folder.path())) {
+                if (entry.is_regular_file()) found.push_back(entry.path().string().substr(folder.path().size() + 1));
+            }
+            std::sort(found.begin(), found.end());
+            return found;
+        };
+        const std::vector<std::string> before = files();
+
+        const DepthResult loaded = loadDepthMap(input.c_str());
+        EXPECT_EQ(loaded ? pixelsOf(*loaded.map) : Bytes{}, c.depths) << loaded.detail;
+        std::int64_t width = 0;
+        std::int64_t height = 0;
+        EXPECT_EQ(peekDepthFileSize(input.c_str(), width, height), !c.depths.empty());
+        const DepthOutcome converted = convertDepthFile(input.c_str());
+        EXPECT_EQ(converted.status, c.depths.empty() ? DepthStatus::UnknownExtension : DepthStatus::Ok)
+            << converted.detail;
+
+        std::vector<std::string> expected = before;
+        expected.insert(expected.end(), c.outputs.begin(), c.outputs.end());
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(files(), expected);
+    }
 }
 
 TEST(DepthFileTest, ConvertsCompressedFilesToBitmaps) {
@@ -115,12 +169,12 @@ TEST(DepthFileTest, FailedConversionsNameTheFileAndChangeNothing) {
     writeBytes(folder.file("tiny.scmhm"), Bytes(kScmhm.begin(), kScmhm.begin() + 12));
     writeText(folder.file("bad.txt"), "three two\n");
     writeBytes(folder.file("broken.bmp"), Bytes(kBitmap24.begin(), kBitmap24.end() - 20));
-    // Outputs that cannot be written: "plain.schm/../hill" names "hill", but
-    // its output name "plain/../hill.bmp" runs through a file; the second
-    // output of "taken.bmp" is a folder, so the first must not land either.
+    // Outputs that cannot be written: "plain.schm/hill.schm" is read, but
+    // its output "plain.schm/hill.bmp" is a folder; the second output of
+    // "taken.bmp" is a folder, so the first must not land either.
     std::filesystem::create_directory(folder.file("plain.schm"));
-    writeBytes(folder.file("plain"), old);
-    writeBytes(folder.file("hill"), kSchm);
+    writeBytes(folder.file("plain.schm/hill.schm"), kSchm);
+    std::filesystem::create_directory(folder.file("plain.schm/hill.bmp"));
     writeBytes(folder.file("taken.bmp"), kBitmap24);
     writeBytes(folder.file("taken.schm"), old);
     std::filesystem::create_directory(folder.file("taken.scmhm"));
@@ -138,7 +192,7 @@ TEST(DepthFileTest, FailedConversionsNameTheFileAndChangeNothing) {
         {"bad.txt", DepthStatus::BadHeader},
         {"broken.bmp", DepthStatus::BadData},
         {"plain.schm", DepthStatus::NotAFile},
-        {"plain.schm/../hill", DepthStatus::CannotWrite},  // output "plain/../hill.bmp" runs through a file
+        {"plain.schm/hill.schm", DepthStatus::CannotReplace},  // output "plain.schm/hill.bmp" is a folder
         {"taken.bmp", DepthStatus::CannotReplace},         // its ".scmhm" is a folder
         {longName, DepthStatus::CannotWrite},
     };
@@ -149,7 +203,7 @@ TEST(DepthFileTest, FailedConversionsNameTheFileAndChangeNothing) {
     EXPECT_EQ(folder.names(), before);
     EXPECT_EQ(readBytes(folder.file("short.bmp")), old);
     EXPECT_EQ(readBytes(folder.file("taken.schm")), old);
-    EXPECT_EQ(readBytes(folder.file("plain")), old);
+    EXPECT_TRUE(std::filesystem::is_directory(folder.file("plain.schm/hill.bmp")));
 }
 
 }  // namespace

@@ -212,6 +212,45 @@ TEST(UnescapeInPlace, PairsBecomeOneCharacter) {
     }
 }
 
+TEST(EscapeForDisplay, ControlsAndBrokenUtf8BecomeEscapesTheRestStays) {
+    const struct {
+        std::string text;
+        std::string expected;
+    } cases[] = {
+        {"hill.txt", "hill.txt"},
+        {"", ""},
+        {"a\nb\tc\rd", "a\\nb\\tc\\rd"},
+        {"\x1b[31mred", "\\x1b[31mred"},
+        {std::string("nul\0byte", 8), "nul\\x00byte"},
+        {"\x01\x1f\x7f", "\\x01\\x1f\\x7f"},
+        {" ~", " ~"},
+        // A backslash stays as it is, so escaping twice changes nothing.
+        {"a\\nb", "a\\nb"},
+        // Well-formed UTF-8 is kept, in every length.
+        {"H\xC3\xB6he \xE2\x82\xAC \xF0\x9F\x8C\x84", "H\xC3\xB6he \xE2\x82\xAC \xF0\x9F\x8C\x84"},
+        {"\xC2\xA0", "\xC2\xA0"},  // U+00A0, the first after the C1 controls
+        // C1 controls (U+0080 to U+009F; U+009B opens a terminal command).
+        {"\xC2\x9B" "2J", "\\xc2\\x9b2J"},
+        {"\xC2\x80", "\\xc2\\x80"},
+        // Bytes of no well-formed sequence, one escape each.
+        {"\x9B" "2J", "\\x9b2J"},
+        {"\xC3", "\\xc3"},                                // cut short at the end
+        {"\xC3" "a", "\\xc3a"},                           // cut short by ASCII
+        {"\xC0\xAF", "\\xc0\\xaf"},                       // overlong "/"
+        {"\xE0\x80\xAF", "\\xe0\\x80\\xaf"},              // overlong "/"
+        {"\xED\xA0\x80", "\\xed\\xa0\\x80"},              // a surrogate
+        {"\xF4\x90\x80\x80", "\\xf4\\x90\\x80\\x80"},     // past U+10FFFF
+        {"\xF5\xFF", "\\xf5\\xff"},
+        {"\xE2\x82", "\\xe2\\x82"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(escapeForDisplay(c.text), c.expected) << c.expected;
+        EXPECT_EQ(escapeForDisplay(escapeForDisplay(c.text)), c.expected) << c.expected;
+    }
+    EXPECT_EQ(quoted("no\nthing"), "\"no\\nthing\"");
+    EXPECT_EQ(quoted(nullptr), "\"\"");
+}
+
 TEST(TextBuffer, FindGivesTheLeftmostOccurrence) {
     const struct {
         const char* text;

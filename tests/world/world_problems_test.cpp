@@ -64,7 +64,12 @@ const BadInput kBadInputs[] = {
     {"infinite frame number", ani("imagename=\"ball\" x=\"5\" y=\"9\" fps=\"0.0000000000000000000000000000000000000001\" startframe=\"1\""),
      {"element 1 (ani \"ball\"): \"startframe\" 1 gives no finite frame number; showing frame 0"}, true},
     {"control characters in names", ani("imagename=\"no\\nthing\\there\" x=\"5\" y=\"9\" fps=\"1\" startframe=\"0\""),
-     {"element 1 (ani \"no?thing?here\"): no image named \"no?thing?here\"; nothing is drawn"}, false},
+     {"element 1 (ani \"no\\nthing\\there\"): no image named \"no\\nthing\\there\"; nothing is drawn"}, false},
+    {"control characters in values", ani("imagename=\"ball\" x=\"5\" y=\"9\" fps=\"-5\x1b\" startframe=\"0\""),
+     {"element 1 (ani \"ball\"): \"fps\" -5\\x1b is negative; the frames run backwards"}, true},
+    {"characters outside the depth table", "<image type=\"scene\" name=\"odd\" file=\"odd.txt\" />",
+     {"image 3 \"odd\": \"odd.txt\": 3 characters outside the depth table, the first \"a\" at row 2, column 1 (line 3 of the file); "
+      "only space, 1-9, 0 (for 10) and A-U give the depths 0-31"}, false},
     {"missing image name", "<image type=\"scene\" file=\"sky.txt\" />",
      {"image 3: missing \"name\"; it is named \"\" (imagename=\"\" shows it)"}, false},
     {"missing file", "<image type=\"scene\" name=\"hill\" />",
@@ -88,6 +93,7 @@ protected:
     void SetUp() override {
         writeFlatDepthText("sky.txt", 4, 4, '4');
         writeDepthText("ball.txt", {"AAKK", "AAKK"});
+        writeDepthText("odd.txt", {"11", "ab", "c1"});
     }
     ScratchFolder folder;
 };

@@ -56,9 +56,65 @@ TEST_F(Step, WithoutWorldFileTheMapIsFlatAndTheFileIsNeverReadLater) {
 }
 
 TEST_F(Step, FileWithoutWorldElementIsTold) {
-    writeFile("world.xml", " <World />");  // leading space: nothing is read
+    writeFile("world.xml", "<Wrld />");
     EXPECT_EQ(step(), "world.xml: has no \"World\" element; the world is empty\n");
     EXPECT_TRUE(allZero(*target));
+}
+
+// Markup the reader does not read as its author meant is named by its
+// cause, before (or instead of) what it leads to.
+TEST(WorldMarkup, TrapsAreNamedByTheirCause) {
+    const std::string kImage = "<image type=\"scene\" name=\"s\" file=\"s.txt\" />";
+    const std::string kElement = "<element type=\"scene\" imagename=\"s\" x=\"2\" y=\"3\" />";
+    const std::string kWorld = "<World>\n" + kImage + "\n" + kElement + "\n</World>\n";
+    const std::string kSwallows = ", which this reader does not know: it reads it as an element that swallows "
+                                  "what follows up to the next \"=\"; delete it";
+    const struct {
+        const char* what;
+        std::string text;
+        WorldProblems lines;
+        int elements;
+    } cases[] = {
+        {"clean", kWorld, {}, 1},
+        {"empty", "", {"is empty; the world is empty"}, 0},
+        {"byte order mark", "\xEF\xBB\xBF" + kWorld,
+         {"starts with a byte order mark, which this reader does not skip; save the file without it; the world "
+          "is empty"}, 0},
+        {"UTF-16", std::string("\xFF\xFE<\0W\0", 6),
+         {"starts with a UTF-16 byte order mark; this reader reads single bytes: save the file as UTF-8 without "
+          "a byte order mark; the world is empty"}, 0},
+        {"blank line first", "\n" + kWorld,
+         {"starts with blank space, which this reader does not skip: \"<\" must be the very first byte; delete "
+          "what stands before it; the world is empty"}, 0},
+        {"declaration", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + kWorld,
+         {"line 1: a declaration \"<?xml\"" + kSwallows + "; the world is empty"}, 0},
+        {"document type", "<!DOCTYPE world>\n" + kWorld,
+         {"line 1: a declaration \"<!DOCTYPE\"" + kSwallows + "; the world is empty"}, 0},
+        {"comment first", "<!-- my world -->\n" + kWorld, {"line 1: a comment \"<!--\"" + kSwallows + "; the world is empty"}, 0},
+        {"comment swallowing an image", "<World>\n<!-- the ground -->\n" + kImage + "\n" + kElement + "\n</World>",
+         {"line 2: a comment \"<!--\"" + kSwallows,
+          "element 1 (scene \"s\"): no image named \"s\"; nothing is drawn"}, 1},
+        {"comments and a declaration inside",
+         "<World>\n" + kImage + "\n<!--a=\"1\"-->\n<?pi a=\"1\"?>\n<!--b=\"2\"-->\n" + kElement + "\n</World>",
+         {"line 3: a comment \"<!--\"" + kSwallows + " (and 1 more)", "line 4: a declaration \"<?pi\"" + kSwallows},
+         0},
+        {"comment after the end is never read", kWorld + "<!-- done -->\n", {}, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScratchFolder folder;
+        writeFlatDepthText("s.txt", 2, 2, '5');
+        writeFile("world.xml", c.text);
+        World world;
+        WorldProblems lines;
+        loadWorld(world, "world.xml", lines);
+        EXPECT_EQ(lines, c.lines);
+        EXPECT_EQ(world.elements.count(), c.elements);
+    }
+}
+
+TEST_F(Step, WorldFileNameIsPrintedSafely) {
+    EXPECT_EQ(step(0.0f, false, "no\x1b[2J\n/lake.xml"), "no\\x1b[2J\\n/lake.xml: cannot be read; the world is empty\n");
 }
 
 TEST_F(Step, BuildsOnTheFirstStepDrawsEveryStepAndResetsTheCamera) {
