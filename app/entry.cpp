@@ -72,7 +72,7 @@ int runEntry(int argc, char** argv) {
             printVersion(std::cout);
             return 0;
         case RunMode::Error:
-            std::cerr << "tolvane: " << command.error << "\n\n";
+            std::cerr << "tolvane: " << escapeForDisplay(command.error) << "\n\n";
             printUsage(std::cerr);
             return kBadCommandLine;
         case RunMode::Render:

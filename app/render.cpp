@@ -286,7 +286,7 @@ int runRenderer(int argc, const char* const* argv, std::ostream& err) {
     RenderOptions options;
     std::string error;
     if (!parseRenderArguments(argc, argv, options, error)) {
-        err << "tolvane: " << error << "\n\n";
+        err << "tolvane: " << escapeForDisplay(error) << "\n\n";
         printUsage(err);
         return kRenderFailed;
     }
@@ -311,13 +311,13 @@ int runRenderer(int argc, const char* const* argv, std::ostream& err) {
     WorldProblems problems;
     loadWorld(theWorld, options.worldFile.c_str(), problems);
     worldLoaded = true;
-    for (const std::string& line : problems) err << options.worldFile << ": " << line << '\n';
+    for (const std::string& line : problems) err << escapeForDisplay(options.worldFile) << ": " << line << '\n';
     theWorld.cameraX = moveBy(theWorld.cameraX, options.cameraX);
     theWorld.cameraY = moveBy(theWorld.cameraY, options.cameraY);
 
     DepthMapPtr frame = createDepthMap(kFrameWidth, kFrameHeight);
     int status = frame ? 0 : kRenderFailed;
-    if (!frame) err << options.output << ": cannot render: out of memory\n";
+    if (!frame) err << escapeForDisplay(options.output) << ": cannot render: out of memory\n";
     const float frameTime = 1.0f / static_cast<float>(options.fps);
     // One buffer for every frame's file: a fresh one each time would cost
     // more in page faults than the world and the stereogram together.
@@ -328,7 +328,7 @@ int runRenderer(int argc, const char* const* argv, std::ostream& err) {
         composeFrame(*frame);
         const std::string name = renderFileName(options.output, index, options.frames);
         if (const DepthOutcome saved = savePicture(*frame, palette, options.format, name.c_str(), bytes); !saved) {
-            err << name << ": cannot write: " << saved.detail << '\n';
+            err << escapeForDisplay(name) << ": cannot write: " << escapeForDisplay(saved.detail) << '\n';
             status = kRenderFailed;
             break;
         }

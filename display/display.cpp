@@ -11,6 +11,7 @@
 #include <string>
 
 #include "display/options.hpp"
+#include "markup/text.hpp"
 #include "stereo/random.hpp"
 #include "stereo/stereogram.hpp"
 
@@ -50,7 +51,7 @@ void failNoDisplay(const char* driver) {
                      "Couldn't initialize SDL: cannot open the display DISPLAY=%s (SDL offered only its \"%s\" "
                      "driver, which shows nothing); check that its X server is running, or set DISPLAY to another, "
                      "or SDL_VIDEODRIVER=dummy to run without a window\n",
-                     display, driver);
+                     escapeForDisplay(display).c_str(), driver);
     }
     SDL_Quit();
     std::exit(1);
