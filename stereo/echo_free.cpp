@@ -20,7 +20,7 @@ constexpr std::int32_t kNearestDepth = 31;
 
 // Sight lines are checked 32 columns at a time; `sight` keeps this many
 // columns of padding on each side of the row so that no check leaves it.
-constexpr std::size_t kBlock = 32;
+constexpr std::size_t kBlock = 64;
 constexpr std::size_t kReach = 16;
 
 // A point hides nothing farther than 15 columns away: a depth of at most 31,
@@ -102,10 +102,10 @@ bool prepareScratch(std::int32_t width, std::int32_t period) {
 
 // The sight-line pass uses GCC's vector extension, so that one loop serves
 // every target; the clones pick the widest registers the processor has.
-using Bytes32 = std::uint8_t __attribute__((vector_size(32)));
+using Bytes64 = std::uint8_t __attribute__((vector_size(64)));
 
 #if defined(__x86_64__) && defined(__GNUC__)
-#define TOLVANE_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#define TOLVANE_VECTOR_CLONES __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
 #else
 #define TOLVANE_VECTOR_CLONES
 #endif
@@ -121,7 +121,7 @@ void markHidden(const std::uint8_t* row, std::size_t width, std::uint8_t cap, st
     std::memcpy(depths + kReach, row, width);
     const std::size_t blocks = (width + kBlock - 1) / kBlock;
     for (std::size_t b = 0; b < blocks; ++b) {
-        Bytes32 depth;
+        Bytes64 depth;
         std::memcpy(&depth, depths + kReach + b * kBlock, sizeof depth);
         depth = depth < cap ? depth : cap;
         depth += kSightBias;
@@ -131,15 +131,15 @@ void markHidden(const std::uint8_t* row, std::size_t width, std::uint8_t cap, st
     std::memset(sight + kReach + width, kSightPad, blocks * kBlock - width);
     for (std::size_t b = 0; b < blocks; ++b) {
         const std::uint8_t* centre = sight + kReach + b * kBlock;
-        Bytes32 own;
+        Bytes64 own;
         std::memcpy(&own, centre, sizeof own);
-        Bytes32 cover = {};
+        Bytes64 cover = {};
         for (std::int32_t t = 1; t <= kFarthestCover; ++t) {
-            Bytes32 before;
-            Bytes32 after;
+            Bytes64 before;
+            Bytes64 after;
             std::memcpy(&before, centre - t, sizeof before);
             std::memcpy(&after, centre + t, sizeof after);
-            Bytes32 seen = before > after ? before : after;
+            Bytes64 seen = before > after ? before : after;
             seen -= static_cast<std::uint8_t>(2 * t);
             cover = cover > seen ? cover : seen;
         }
@@ -226,11 +226,67 @@ __attribute__((target("avx2"))) void pairPointsAvx2(const std::uint8_t* depths, 
     }
 }
 
+// The same, 16 points at a time; the points before are the same images moved
+// up one lane, the first taken from the block before (the column before the
+// row counts as hidden). This compiler's headers build some of these
+// intrinsics on a register they leave undefined on purpose, which its
+// uninitialised-use warning then flags inside them.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void pairPointsAvx512(const std::uint8_t* depths,
+                                                                          const std::uint8_t* hidden,
+                                                                          std::uint32_t width, std::uint32_t period,
+                                                                          std::uint32_t* pairFrom,
+                                                                          std::uint32_t* pairTo) {
+    const __m512i lanes = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    // The cap taken on the bytes: P - 1, or 255, which caps nothing.
+    const __m128i nearest = _mm_set1_epi8(static_cast<char>(std::min<std::uint32_t>(period - 1, 255)));
+    const __m512i p = _mm512_set1_epi32(static_cast<std::int32_t>(period));
+    const __m512i w = _mm512_set1_epi32(static_cast<std::int32_t>(width));
+    const __m512i spares = _mm512_add_epi32(w, _mm512_and_si512(lanes, _mm512_set1_epi32(kSpares - 1)));
+    __m512i lastLeft = _mm512_setzero_si512();
+    __m512i lastRight = _mm512_setzero_si512();
+    std::uint32_t lastSkip = 1;
+    for (std::uint32_t x0 = 0; x0 < width; x0 += 16) {
+        const __m128i depthBytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(depths + kReach + x0));
+        const __m512i depth = _mm512_cvtepu8_epi32(_mm_min_epu8(depthBytes, nearest));
+        const __mmask16 mark =
+            _mm_movepi8_mask(_mm_loadu_si128(reinterpret_cast<const __m128i*>(hidden + kReach + x0)));
+        const __m512i column = _mm512_add_epi32(lanes, _mm512_set1_epi32(static_cast<std::int32_t>(x0)));
+        const __m512i separation = _mm512_sub_epi32(p, depth);
+        const __m512i left = _mm512_sub_epi32(column, _mm512_srli_epi32(separation, 1));
+        const __m512i right = _mm512_add_epi32(left, separation);
+        // A left image before the row wraps past its column.
+        const std::uint32_t skip = static_cast<std::uint32_t>(mark) | _mm512_cmpgt_epu32_mask(left, column) |
+                                   _mm512_cmpge_epu32_mask(right, w);
+        const __m512i leftBefore = _mm512_alignr_epi32(left, lastLeft, 15);
+        const __m512i rightBefore = _mm512_alignr_epi32(right, lastRight, 15);
+        const auto seenBefore = static_cast<__mmask16>(~((skip << 1) | lastSkip));
+        const __mmask16 again = _mm512_mask_cmpeq_epi32_mask(seenBefore, left, leftBefore);
+        const auto skipped = static_cast<__mmask16>(skip);
+        const __m512i from =
+            _mm512_mask_blend_epi32(skipped, _mm512_mask_blend_epi32(again, left, rightBefore), spares);
+        const __m512i to = _mm512_mask_blend_epi32(skipped, right, w);
+        _mm512_storeu_si512(pairFrom + x0, from);
+        _mm512_storeu_si512(pairTo + x0, to);
+        lastLeft = left;
+        lastRight = right;
+        lastSkip = (skip >> 15) & 1;
+    }
+}
+#pragma GCC diagnostic pop
+
 #endif
 
 void pairPoints(const std::uint8_t* depths, const std::uint8_t* hidden, std::uint32_t width, std::uint32_t period,
                 std::uint32_t* pairFrom, std::uint32_t* pairTo) {
 #if defined(TOLVANE_X86_ECHO_FREE)
+    static const bool avx512 = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+                               __builtin_cpu_supports("avx512vl");
+    if (avx512) {
+        pairPointsAvx512(depths, hidden, width, period, pairFrom, pairTo);
+        return;
+    }
     static const bool avx2 = __builtin_cpu_supports("avx2");
     if (avx2) {
         pairPointsAvx2(depths, hidden, width, period, pairFrom, pairTo);
