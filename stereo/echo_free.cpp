@@ -7,6 +7,8 @@
 #include <new>
 #include <vector>
 
+#include "depth/cpu_level.hpp"
+
 #if defined(__x86_64__) && defined(__GNUC__)
 #define TOLVANE_X86_ECHO_FREE 1
 #include <immintrin.h>
@@ -278,21 +280,39 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) void pairPointsAvx512(const
 
 #endif
 
-void pairPoints(const std::uint8_t* depths, const std::uint8_t* hidden, std::uint32_t width, std::uint32_t period,
-                std::uint32_t* pairFrom, std::uint32_t* pairTo) {
+// Which loops pair the points and find the put-off walks: chosen once a
+// frame from the engine's CPU probe, so that tests can run each of them.
+enum class Loops { Scalar, Avx2, Avx512 };
+
+Loops loopsFor(CpuLevel level) {
 #if defined(TOLVANE_X86_ECHO_FREE)
-    static const bool avx512 = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-                               __builtin_cpu_supports("avx512vl");
-    if (avx512) {
+    // The AVX-512 level's processors all have the 128- and 256-bit forms too;
+    // asked all the same, as it costs one look a run.
+    static const bool lanes128 = __builtin_cpu_supports("avx512vl");
+    if (level == CpuLevel::Avx512 && lanes128) {
+        return Loops::Avx512;
+    }
+    if (level >= CpuLevel::Avx2) {
+        return Loops::Avx2;
+    }
+#endif
+    (void)level;
+    return Loops::Scalar;
+}
+
+void pairPoints(Loops loops, const std::uint8_t* depths, const std::uint8_t* hidden, std::uint32_t width,
+                std::uint32_t period, std::uint32_t* pairFrom, std::uint32_t* pairTo) {
+#if defined(TOLVANE_X86_ECHO_FREE)
+    if (loops == Loops::Avx512) {
         pairPointsAvx512(depths, hidden, width, period, pairFrom, pairTo);
         return;
     }
-    static const bool avx2 = __builtin_cpu_supports("avx2");
-    if (avx2) {
+    if (loops == Loops::Avx2) {
         pairPointsAvx2(depths, hidden, width, period, pairFrom, pairTo);
         return;
     }
 #endif
+    (void)loops;
     pairPointsScalar(depths, hidden, width, period, pairFrom, pairTo);
 }
 
@@ -367,15 +387,15 @@ __attribute__((target("avx2"))) void finishWalksAvx2(const std::uint32_t* before
 
 #endif
 
-void finishWalks(const std::uint32_t* before, const std::uint32_t* pairTo, std::uint32_t width,
+void finishWalks(Loops loops, const std::uint32_t* before, const std::uint32_t* pairTo, std::uint32_t width,
                  std::uint32_t* links) {
 #if defined(TOLVANE_X86_ECHO_FREE)
-    static const bool avx2 = __builtin_cpu_supports("avx2");
-    if (avx2) {
+    if (loops != Loops::Scalar) {
         finishWalksAvx2(before, pairTo, width, links);
         return;
     }
 #endif
+    (void)loops;
     finishWalksScalar(before, pairTo, width, links);
 }
 
@@ -392,26 +412,28 @@ void finishWalks(const std::uint32_t* before, const std::uint32_t* pairTo, std::
 // same sets and each pixel still reaches the rightmost pixel of its set.
 // Spares hold W, so their pairs (spare, W) leave them as they are and owe
 // nothing.
-void linkRow(std::uint32_t* pairFrom, const std::uint32_t* pairTo, std::uint32_t width, std::uint32_t* links) {
+void linkRow(Loops loops, std::uint32_t* pairFrom, const std::uint32_t* pairTo, std::uint32_t width,
+             std::uint32_t* links) {
     for (std::uint32_t x = 0; x < width; ++x) {
         const std::uint32_t from = pairFrom[x];
         const std::uint32_t k = links[from];
         links[from] = std::min(k, pairTo[x]);
         pairFrom[x] = k;
     }
-    finishWalks(pairFrom, pairTo, width, links);
+    finishWalks(loops, pairFrom, pairTo, width, links);
 }
 
-void transformRow(std::uint8_t* row, std::int32_t width, const std::uint8_t* patternRow, std::int32_t period) {
+void transformRow(Loops loops, std::uint8_t* row, std::int32_t width, const std::uint8_t* patternRow,
+                  std::int32_t period) {
     std::uint32_t* links = scratch.links.data();
     std::uint8_t* bytes = scratch.bytes.data();
     const auto w = static_cast<std::size_t>(width);
     const auto uw = static_cast<std::uint32_t>(width);
     std::memcpy(links, scratch.unlinked.data(), w * sizeof(std::uint32_t));
     markHidden(row, w, scratch.cap, scratch.depths.data(), scratch.sight.data(), scratch.hidden.data());
-    pairPoints(scratch.depths.data(), scratch.hidden.data(), uw, static_cast<std::uint32_t>(period),
+    pairPoints(loops, scratch.depths.data(), scratch.hidden.data(), uw, static_cast<std::uint32_t>(period),
                scratch.pairFrom.data(), scratch.pairTo.data());
-    linkRow(scratch.pairFrom.data(), scratch.pairTo.data(), uw, links);
+    linkRow(loops, scratch.pairFrom.data(), scratch.pairTo.data(), uw, links);
     std::memcpy(bytes + w, patternRow, static_cast<std::size_t>(period));
     // Every link points right, so its byte is already final.
     for (std::size_t x = w; x-- > 0;) {
@@ -435,9 +457,10 @@ bool transformStereogramEchoFree(DepthMap& map, const DepthMap& pattern) {
         return false;
     }
     const std::int32_t width = map.area.w;
+    const Loops loops = loopsFor(detectedCpuLevel());
     std::int32_t patternY = 0;
     for (std::int32_t y = 0; y < map.area.h; ++y) {
-        transformRow(map.pixels + static_cast<std::ptrdiff_t>(y) * width, width,
+        transformRow(loops, map.pixels + static_cast<std::ptrdiff_t>(y) * width, width,
                      pattern.pixels + static_cast<std::ptrdiff_t>(patternY) * p, p);
         if (++patternY == q) {
             patternY = 0;
