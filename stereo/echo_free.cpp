@@ -162,7 +162,7 @@ void markHidden(const std::uint8_t* row, std::size_t width, std::uint8_t cap, st
 // the one before instead: its left image already does, and linkRow then
 // never reads back the link it has just stored. Unsigned arithmetic: a left
 // image before the row wraps past its column.
-void pairPointsScalar(const std::uint8_t* depths, const std::uint8_t* hidden, std::uint32_t width,
+std::uint32_t pairPointsScalar(const std::uint8_t* depths, const std::uint8_t* hidden, std::uint32_t width,
                       std::uint32_t period, std::uint32_t* pairFrom, std::uint32_t* pairTo) {
     bool beforeSkipped = true;
     std::uint32_t beforeLeft = 0;
@@ -179,6 +179,7 @@ void pairPointsScalar(const std::uint8_t* depths, const std::uint8_t* hidden, st
         beforeLeft = left;
         beforeRight = right;
     }
+    return width;
 }
 
 #if defined(TOLVANE_X86_ECHO_FREE)
@@ -213,7 +214,7 @@ __attribute__((target("avx2"))) inline ImagesAvx2 imagesAvx2(const std::uint8_t*
 // The same as pairPointsScalar, 8 points at a time; the points before are
 // worked out again from one column earlier (the padding before the row
 // counts as hidden).
-__attribute__((target("avx2"))) void pairPointsAvx2(const std::uint8_t* depths, const std::uint8_t* hidden,
+__attribute__((target("avx2"))) std::uint32_t pairPointsAvx2(const std::uint8_t* depths, const std::uint8_t* hidden,
                                                     std::uint32_t width, std::uint32_t period,
                                                     std::uint32_t* pairFrom, std::uint32_t* pairTo) {
     const __m256i nearest = _mm256_set1_epi32(static_cast<std::int32_t>(period - 1));
@@ -231,6 +232,7 @@ __attribute__((target("avx2"))) void pairPointsAvx2(const std::uint8_t* depths, 
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(pairFrom + x0), from);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(pairTo + x0), to);
     }
+    return width;
 }
 
 // The same, 16 points at a time; the points before are the same images moved
@@ -240,7 +242,7 @@ __attribute__((target("avx2"))) void pairPointsAvx2(const std::uint8_t* depths, 
 // uninitialised-use warning then flags inside them.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-__attribute__((target("avx512f,avx512bw,avx512vl"))) void pairPointsAvx512(const std::uint8_t* depths,
+__attribute__((target("avx512f,avx512bw,avx512vl"))) std::uint32_t pairPointsAvx512(const std::uint8_t* depths,
                                                                           const std::uint8_t* hidden,
                                                                           std::uint32_t width, std::uint32_t period,
                                                                           std::uint32_t* pairFrom,
@@ -250,10 +252,10 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) void pairPointsAvx512(const
     const __m128i nearest = _mm_set1_epi8(static_cast<char>(std::min<std::uint32_t>(period - 1, 255)));
     const __m512i p = _mm512_set1_epi32(static_cast<std::int32_t>(period));
     const __m512i w = _mm512_set1_epi32(static_cast<std::int32_t>(width));
-    const __m512i spares = _mm512_add_epi32(w, _mm512_and_si512(lanes, _mm512_set1_epi32(kSpares - 1)));
     __m512i lastLeft = _mm512_setzero_si512();
     __m512i lastRight = _mm512_setzero_si512();
     std::uint32_t lastSkip = 1;
+    std::uint32_t pairs = 0;
     for (std::uint32_t x0 = 0; x0 < width; x0 += 16) {
         const __m128i depthBytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(depths + kReach + x0));
         const __m512i depth = _mm512_cvtepu8_epi32(_mm_min_epu8(depthBytes, nearest));
@@ -270,16 +272,17 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) void pairPointsAvx512(const
         const __m512i rightBefore = _mm512_alignr_epi32(right, lastRight, 15);
         const auto seenBefore = static_cast<__mmask16>(~((skip << 1) | lastSkip));
         const __mmask16 again = _mm512_mask_cmpeq_epi32_mask(seenBefore, left, leftBefore);
-        const auto skipped = static_cast<__mmask16>(skip);
-        const __m512i from =
-            _mm512_mask_blend_epi32(skipped, _mm512_mask_blend_epi32(again, left, rightBefore), spares);
-        const __m512i to = _mm512_mask_blend_epi32(skipped, right, w);
-        _mm512_storeu_si512(pairFrom + x0, from);
-        _mm512_storeu_si512(pairTo + x0, to);
+        const __m512i from = _mm512_mask_blend_epi32(again, left, rightBefore);
+        // Only the pairs that link something are kept, packed.
+        const auto kept = static_cast<__mmask16>(~skip);
+        _mm512_storeu_si512(pairFrom + pairs, _mm512_maskz_compress_epi32(kept, from));
+        _mm512_storeu_si512(pairTo + pairs, _mm512_maskz_compress_epi32(kept, right));
+        pairs += static_cast<std::uint32_t>(__builtin_popcount(kept));
         lastLeft = left;
         lastRight = right;
         lastSkip = (skip >> 15) & 1;
     }
+    return pairs;
 }
 #pragma GCC diagnostic pop
 
@@ -305,20 +308,18 @@ Loops loopsFor(CpuLevel level) {
     return Loops::Scalar;
 }
 
-void pairPoints(Loops loops, const std::uint8_t* depths, const std::uint8_t* hidden, std::uint32_t width,
+std::uint32_t pairPoints(Loops loops, const std::uint8_t* depths, const std::uint8_t* hidden, std::uint32_t width,
                 std::uint32_t period, std::uint32_t* pairFrom, std::uint32_t* pairTo) {
 #if defined(TOLVANE_X86_ECHO_FREE)
     if (loops == Loops::Avx512) {
-        pairPointsAvx512(depths, hidden, width, period, pairFrom, pairTo);
-        return;
+        return pairPointsAvx512(depths, hidden, width, period, pairFrom, pairTo);
     }
     if (loops == Loops::Avx2) {
-        pairPointsAvx2(depths, hidden, width, period, pairFrom, pairTo);
-        return;
+        return pairPointsAvx2(depths, hidden, width, period, pairFrom, pairTo);
     }
 #endif
     (void)loops;
-    pairPointsScalar(depths, hidden, width, period, pairFrom, pairTo);
+    return pairPointsScalar(depths, hidden, width, period, pairFrom, pairTo);
 }
 
 // Requires pixel `left` to equal pixel `right` (left < right) on top of the
@@ -345,10 +346,10 @@ inline void join(std::uint32_t* links, std::uint32_t width, std::uint32_t left, 
 // `before`, was another pixel of the row and not the pair's right pixel.
 // They are found a block at a time without a branch, so that only the loop
 // over the few found mispredicts, once a block.
-void finishWalksScalar(const std::uint32_t* before, const std::uint32_t* pairTo, std::uint32_t width,
-                       std::uint32_t* links) {
-    for (std::uint32_t x0 = 0; x0 < width; x0 += 64) {
-        const std::uint32_t n = std::min<std::uint32_t>(64, width - x0);
+void finishWalksScalar(const std::uint32_t* before, const std::uint32_t* pairTo, std::uint32_t pairs,
+                       std::uint32_t width, std::uint32_t* links) {
+    for (std::uint32_t x0 = 0; x0 < pairs; x0 += 64) {
+        const std::uint32_t n = std::min<std::uint32_t>(64, pairs - x0);
         std::uint64_t owed = 0;
         for (std::uint32_t i = 0; i < n; ++i) {
             const std::uint32_t k = before[x0 + i];
@@ -366,12 +367,13 @@ void finishWalksScalar(const std::uint32_t* before, const std::uint32_t* pairTo,
 // The same, 8 points a time: `before` and `pairTo` are padded to whole
 // blocks of 8, and the lanes past the row are dropped from the mask.
 __attribute__((target("avx2"))) void finishWalksAvx2(const std::uint32_t* before, const std::uint32_t* pairTo,
-                                                     std::uint32_t width, std::uint32_t* links) {
+                                                     std::uint32_t pairs, std::uint32_t width,
+                                                     std::uint32_t* links) {
     const __m256i w = _mm256_set1_epi32(static_cast<std::int32_t>(width));
     const __m256i all = _mm256_set1_epi32(-1);
-    for (std::uint32_t x0 = 0; x0 < width; x0 += 32) {
+    for (std::uint32_t x0 = 0; x0 < pairs; x0 += 32) {
         std::uint32_t owed = 0;
-        for (std::uint32_t j = 0; j < 32 && x0 + j < width; j += kLanes) {
+        for (std::uint32_t j = 0; j < 32 && x0 + j < pairs; j += kLanes) {
             const __m256i k = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(before + x0 + j));
             const __m256i to = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pairTo + x0 + j));
             // k < W, unsigned, and k != to.
@@ -380,8 +382,8 @@ __attribute__((target("avx2"))) void finishWalksAvx2(const std::uint32_t* before
             const __m256i walk = _mm256_xor_si256(_mm256_or_si256(beyond, same), all);
             owed |= static_cast<std::uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(walk))) << j;
         }
-        if (width - x0 < 32) {
-            owed &= (std::uint32_t{1} << (width - x0)) - 1;
+        if (pairs - x0 < 32) {
+            owed &= (std::uint32_t{1} << (pairs - x0)) - 1;
         }
         for (; owed != 0; owed &= owed - 1) {
             const std::uint32_t x = x0 + static_cast<std::uint32_t>(__builtin_ctz(owed));
@@ -398,14 +400,15 @@ __attribute__((target("avx2"))) void finishWalksAvx2(const std::uint32_t* before
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 __attribute__((target("avx512f"))) void finishWalksAvx512(const std::uint32_t* before, const std::uint32_t* pairTo,
-                                                          std::uint32_t width, std::uint32_t* links,
+                                                          std::uint32_t pairs, std::uint32_t width,
+                                                          std::uint32_t* links,
                                                           std::uint32_t* walkLeft, std::uint32_t* walkRight) {
     const __m512i w = _mm512_set1_epi32(static_cast<std::int32_t>(width));
     std::uint32_t count = 0;
-    for (std::uint32_t x0 = 0; x0 < width; x0 += 16) {
+    for (std::uint32_t x0 = 0; x0 < pairs; x0 += 16) {
         const __m512i k = _mm512_loadu_si512(before + x0);
         const __m512i to = _mm512_loadu_si512(pairTo + x0);
-        const auto inRow = static_cast<__mmask16>(width - x0 < 16 ? (1u << (width - x0)) - 1 : 0xFFFFu);
+        const auto inRow = static_cast<__mmask16>(pairs - x0 < 16 ? (1u << (pairs - x0)) - 1 : 0xFFFFu);
         const __mmask16 owed = _mm512_mask_cmpneq_epi32_mask(_mm512_mask_cmplt_epu32_mask(inRow, k, w), k, to);
         _mm512_storeu_si512(walkLeft + count, _mm512_maskz_compress_epi32(owed, _mm512_min_epu32(k, to)));
         _mm512_storeu_si512(walkRight + count, _mm512_maskz_compress_epi32(owed, _mm512_max_epu32(k, to)));
@@ -425,20 +428,20 @@ __attribute__((target("avx512f"))) void finishWalksAvx512(const std::uint32_t* b
 
 #endif
 
-void finishWalks(Loops loops, const std::uint32_t* before, const std::uint32_t* pairTo, std::uint32_t width,
-                 std::uint32_t* links) {
+void finishWalks(Loops loops, const std::uint32_t* before, const std::uint32_t* pairTo, std::uint32_t pairs,
+                 std::uint32_t width, std::uint32_t* links) {
 #if defined(TOLVANE_X86_ECHO_FREE)
     if (loops == Loops::Avx512) {
-        finishWalksAvx512(before, pairTo, width, links, scratch.walkLeft.data(), scratch.walkRight.data());
+        finishWalksAvx512(before, pairTo, pairs, width, links, scratch.walkLeft.data(), scratch.walkRight.data());
         return;
     }
     if (loops == Loops::Avx2) {
-        finishWalksAvx2(before, pairTo, width, links);
+        finishWalksAvx2(before, pairTo, pairs, width, links);
         return;
     }
 #endif
     (void)loops;
-    finishWalksScalar(before, pairTo, width, links);
+    finishWalksScalar(before, pairTo, pairs, width, links);
 }
 
 // Links every pair in turn, in two passes. The first makes each pair's first
@@ -454,16 +457,16 @@ void finishWalks(Loops loops, const std::uint32_t* before, const std::uint32_t* 
 // same sets and each pixel still reaches the rightmost pixel of its set.
 // Spares hold W, so their pairs (spare, W) leave them as they are and owe
 // nothing.
-void linkRow(Loops loops, std::uint32_t* pairFrom, const std::uint32_t* pairTo, std::uint32_t width,
-             std::uint32_t* links) {
+void linkRow(Loops loops, std::uint32_t* pairFrom, const std::uint32_t* pairTo, std::uint32_t pairs,
+             std::uint32_t width, std::uint32_t* links) {
 #pragma GCC unroll 4
-    for (std::uint32_t x = 0; x < width; ++x) {
+    for (std::uint32_t x = 0; x < pairs; ++x) {
         const std::uint32_t from = pairFrom[x];
         const std::uint32_t k = links[from];
         links[from] = std::min(k, pairTo[x]);
         pairFrom[x] = k;
     }
-    finishWalks(loops, pairFrom, pairTo, width, links);
+    finishWalks(loops, pairFrom, pairTo, pairs, width, links);
 }
 
 void transformRow(Loops loops, std::uint8_t* row, std::int32_t width, const std::uint8_t* patternRow,
@@ -474,9 +477,9 @@ void transformRow(Loops loops, std::uint8_t* row, std::int32_t width, const std:
     const auto uw = static_cast<std::uint32_t>(width);
     std::memcpy(links, scratch.unlinked.data(), w * sizeof(std::uint32_t));
     markHidden(row, w, scratch.cap, scratch.depths.data(), scratch.sight.data(), scratch.hidden.data());
-    pairPoints(loops, scratch.depths.data(), scratch.hidden.data(), uw, static_cast<std::uint32_t>(period),
+    const std::uint32_t pairs = pairPoints(loops, scratch.depths.data(), scratch.hidden.data(), uw, static_cast<std::uint32_t>(period),
                scratch.pairFrom.data(), scratch.pairTo.data());
-    linkRow(loops, scratch.pairFrom.data(), scratch.pairTo.data(), uw, links);
+    linkRow(loops, scratch.pairFrom.data(), scratch.pairTo.data(), pairs, uw, links);
     std::memcpy(bytes + w, patternRow, static_cast<std::size_t>(period));
     // Every link points right, so its byte is already final.
     for (std::size_t x = w; x-- > 0;) {
