@@ -162,7 +162,9 @@ void markHidden(const std::uint8_t* row, std::size_t width, std::uint8_t cap, st
 // its left image with the point before requires its right image to equal
 // the one before instead: its left image already does, and linkRow then
 // never reads back the link it has just stored. Unsigned arithmetic: a left
-// image before the row wraps past its column.
+// image before the row wraps past its column. Returns how many pairs it
+// wrote: one a point here, while the AVX-512 loop keeps only the pairs that
+// link something.
 std::uint32_t pairPointsScalar(const std::uint8_t* depths, const std::uint8_t* hidden, std::uint32_t width,
                       std::uint32_t period, std::uint32_t* pairFrom, std::uint32_t* pairTo) {
     bool beforeSkipped = true;
@@ -465,13 +467,13 @@ inline Two readTwo(const std::uint32_t* at) {
 // pair's left pixel. Only where the old link was another pixel of the row
 // (about one point in ten on a noisy frame, and which ones is as random as
 // the noise) must the walk go on. Branching on that at every point costs a
-// misprediction each time; the second pass instead finds those points 64 at
-// a time and finishes just their walks. A walk put off this way is still
-// owed when later pairs change the links it would pass, but each change
-// keeps every pixel joined to what it was joined to, so the rows end in the
-// same sets and each pixel still reaches the rightmost pixel of its set.
-// Spares hold W, so their pairs (spare, W) leave them as they are and owe
-// nothing.
+// misprediction each time; the second pass instead finds those points a
+// block at a time and finishes just their walks. Later pairs may change the
+// links a put-off walk will pass, but that does not matter: whatever a step
+// unlinks, the walk it puts off joins again, so once every walk is done the
+// row ends in the same sets as joining each pair in full would, and each
+// pixel still reaches the rightmost pixel of its set. Spares hold W, so
+// their pairs (spare, W) leave them as they are and owe nothing.
 void linkRow(Loops loops, std::uint32_t* pairFrom, const std::uint32_t* pairTo, std::uint32_t pairs,
              std::uint32_t width, std::uint32_t* links) {
 #pragma GCC unroll 4
