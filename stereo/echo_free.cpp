@@ -345,6 +345,17 @@ inline void join(std::uint32_t* links, std::uint32_t width, std::uint32_t left, 
     links[left] = right;
 }
 
+// join, its first step made without a branch (the nearer of the old link and
+// `right` becomes the link): most walks end there, so the branch past it is
+// seldom taken and seldom mispredicted.
+inline void walk(std::uint32_t* links, std::uint32_t width, std::uint32_t left, std::uint32_t right) {
+    const std::uint32_t k = links[left];
+    links[left] = std::min(k, right);
+    if (k < width && k != right) [[unlikely]] {
+        join(links, width, std::min(k, right), std::max(k, right));
+    }
+}
+
 // The walks linkRow put off: those of the points whose old link, kept in
 // `before`, was another pixel of the row and not the pair's right pixel.
 // They are found a block at a time without a branch, so that only the loop
@@ -360,7 +371,7 @@ void finishWalksScalar(const std::uint32_t* before, const std::uint32_t* pairTo,
         }
         for (; owed != 0; owed &= owed - 1) {
             const std::uint32_t x = x0 + static_cast<std::uint32_t>(__builtin_ctzll(owed));
-            join(links, width, std::min(before[x], pairTo[x]), std::max(before[x], pairTo[x]));
+            walk(links, width, std::min(before[x], pairTo[x]), std::max(before[x], pairTo[x]));
         }
     }
 }
@@ -390,15 +401,14 @@ __attribute__((target("avx2"))) void finishWalksAvx2(const std::uint32_t* before
         }
         for (; owed != 0; owed &= owed - 1) {
             const std::uint32_t x = x0 + static_cast<std::uint32_t>(__builtin_ctz(owed));
-            join(links, width, std::min(before[x], pairTo[x]), std::max(before[x], pairTo[x]));
+            walk(links, width, std::min(before[x], pairTo[x]), std::max(before[x], pairTo[x]));
         }
     }
 }
 
 // The same, 16 points at a time, in two passes: the first lists the walks'
-// two ends, with no branch; the second starts each walk with its first step,
-// again with no branch, so that mispredictions are left to the end of the
-// list and to the few walks that go on past one step. (The warning is the
+// two ends, with no branch, so that the second mispredicts only at the end of
+// the list and on the few walks that go on past one step. (The warning is the
 // one pairPointsAvx512 explains.)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
@@ -418,13 +428,7 @@ __attribute__((target("avx512f"))) void finishWalksAvx512(const std::uint32_t* b
         count += static_cast<std::uint32_t>(__builtin_popcount(owed));
     }
     for (std::uint32_t i = 0; i < count; ++i) {
-        const std::uint32_t left = walkLeft[i];
-        const std::uint32_t right = walkRight[i];
-        const std::uint32_t k = links[left];
-        links[left] = std::min(k, right);
-        if (k < width && k != right) [[unlikely]] {
-            join(links, width, std::min(k, right), std::max(k, right));
-        }
+        walk(links, width, walkLeft[i], walkRight[i]);
     }
 }
 #pragma GCC diagnostic pop
