@@ -54,6 +54,8 @@ struct RowScratch {
     std::vector<std::uint32_t> links;     // W, then the spares
     std::vector<std::uint8_t> depths;     // the row, padded as `sight`
     std::vector<std::uint8_t> sight;      // biased depths capped at 31, padded
+    std::vector<std::uint8_t> span;       // markHidden's passes, padded
+    std::vector<std::uint8_t> spanNext;
     std::vector<std::uint8_t> hidden;     // 0xFF where a point is hidden, padded
     std::vector<std::uint32_t> pairFrom;  // what each point requires equal
     std::vector<std::uint32_t> pairTo;
@@ -79,6 +81,8 @@ bool prepareScratch(std::int32_t width, std::int32_t period) {
         scratch.links.resize(w + kSpares);
         scratch.depths.resize(padded + 2 * kReach);
         scratch.sight.resize(padded + 2 * kReach);
+        scratch.span.resize(padded + 2 * kReach);
+        scratch.spanNext.resize(padded + 2 * kReach);
         scratch.hidden.resize(padded + 2 * kReach);
         scratch.pairFrom.resize(padded);
         scratch.pairTo.resize(padded);
@@ -123,9 +127,19 @@ using Bytes64 = std::uint8_t __attribute__((vector_size(64)));
 // least c for t from 1 to 15: the cap keeps every term the rule counts
 // (c + 2t <= 31) and lets no other reach c. Columns past the row are marked
 // too; nothing reads them.
+//
+// The nearest sight line over each column is found by doubling rather than
+// by trying all 30 neighbours: after pass k, `span` holds at x the most of
+// c(x + t) - 2|t| over |t| < 2^k (the column itself included), from the
+// pass before at x and at x +- 2^(k-1), less 2^k. Four passes reach 15; the
+// point's neighbours at x +- 1, less 2, then reach 16, one more than the rule
+// but never hiding anything (31 - 32 is below every depth). Each pass works
+// out all of `span` that its reads stay inside, padding included; the
+// columns it leaves out at the ends are ones no later pass needs. Its last
+// block is moved back to end there, repeating a few columns.
 TOLVANE_VECTOR_CLONES
 void markHidden(const std::uint8_t* row, std::size_t width, std::uint8_t cap, std::uint8_t* depths,
-                std::uint8_t* sight, std::uint8_t* hidden) {
+                std::uint8_t* sight, std::uint8_t* span, std::uint8_t* spanNext, std::uint8_t* hidden) {
     std::memcpy(depths + kReach, row, width);
     const std::size_t blocks = (width + kBlock - 1) / kBlock;
     for (std::size_t b = 0; b < blocks; ++b) {
@@ -137,22 +151,42 @@ void markHidden(const std::uint8_t* row, std::size_t width, std::uint8_t cap, st
     }
     // Past the row: far padding again, whatever an earlier, wider row left.
     std::memset(sight + kReach + width, kSightPad, blocks * kBlock - width);
-    for (std::size_t b = 0; b < blocks; ++b) {
-        const std::uint8_t* centre = sight + kReach + b * kBlock;
-        Bytes64 own;
-        std::memcpy(&own, centre, sizeof own);
-        Bytes64 cover = {};
-        for (std::int32_t t = 1; t <= kFarthestCover; ++t) {
+    const std::size_t size = blocks * kBlock + 2 * kReach;
+    const std::uint8_t* from = sight;
+    std::uint8_t* to = span;
+    for (std::size_t step = 1; step <= 8; step *= 2) {
+        const std::size_t last = size - step - kBlock;
+        for (std::size_t i = step;; i += kBlock) {
+            i = std::min(i, last);
             Bytes64 before;
+            Bytes64 own;
             Bytes64 after;
-            std::memcpy(&before, centre - t, sizeof before);
-            std::memcpy(&after, centre + t, sizeof after);
+            std::memcpy(&before, from + i - step, sizeof before);
+            std::memcpy(&own, from + i, sizeof own);
+            std::memcpy(&after, from + i + step, sizeof after);
             Bytes64 seen = before > after ? before : after;
-            seen -= static_cast<std::uint8_t>(2 * t);
-            cover = cover > seen ? cover : seen;
+            seen -= static_cast<std::uint8_t>(2 * step);
+            own = own > seen ? own : seen;
+            std::memcpy(to + i, &own, sizeof own);
+            if (i == last) {
+                break;
+            }
         }
+        from = to;
+        to = to == span ? spanNext : span;
+    }
+    for (std::size_t b = 0; b < blocks; ++b) {
+        const std::size_t i = kReach + b * kBlock;
+        Bytes64 own;
+        Bytes64 before;
+        Bytes64 after;
+        std::memcpy(&own, sight + i, sizeof own);
+        std::memcpy(&before, from + i - 1, sizeof before);
+        std::memcpy(&after, from + i + 1, sizeof after);
+        Bytes64 cover = before > after ? before : after;
+        cover -= std::uint8_t{2};
         const auto covered = cover >= own;
-        std::memcpy(hidden + kReach + b * kBlock, &covered, sizeof covered);
+        std::memcpy(hidden + i, &covered, sizeof covered);
     }
 }
 
@@ -497,7 +531,8 @@ void transformRow(Loops loops, std::uint8_t* row, std::int32_t width, const std:
     const auto w = static_cast<std::size_t>(width);
     const auto uw = static_cast<std::uint32_t>(width);
     std::memcpy(links, scratch.unlinked.data(), w * sizeof(std::uint32_t));
-    markHidden(row, w, scratch.cap, scratch.depths.data(), scratch.sight.data(), scratch.hidden.data());
+    markHidden(row, w, scratch.cap, scratch.depths.data(), scratch.sight.data(), scratch.span.data(),
+               scratch.spanNext.data(), scratch.hidden.data());
     const std::uint32_t pairs = pairPoints(loops, scratch.depths.data(), scratch.hidden.data(), uw, static_cast<std::uint32_t>(period),
                scratch.pairFrom.data(), scratch.pairTo.data());
     linkRow(loops, scratch.pairFrom.data(), scratch.pairTo.data(), pairs, uw, links);
