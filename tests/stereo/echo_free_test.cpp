@@ -11,6 +11,7 @@
 #include <random>
 #include <string>
 
+#include "depth/cpu_level_testing.hpp"
 #include "stereo/stereogram.hpp"
 #include "tests/stereo/echo_free_reference.hpp"
 
@@ -103,7 +104,18 @@ TEST(EchoFreeTest, WorkedRows) {
     }
 }
 
-TEST(EchoFreeTest, FramesMatchThePlainRuleAndMeetEveryRequirement) {
+// The frames on the loops of each level (the levels between pick the
+// narrower loops), so that every loop meets the plain rule.
+class EchoFreeLevelTest : public testing::TestWithParam<CpuLevel> {};
+
+INSTANTIATE_TEST_SUITE_P(Levels, EchoFreeLevelTest, testing::ValuesIn(kCpuLevels),
+                         [](const testing::TestParamInfo<CpuLevel>& info) { return cpuLevelName(info.param); });
+
+TEST_P(EchoFreeLevelTest, FramesMatchThePlainRuleAndMeetEveryRequirement) {
+    const ForcedCpuLevel level(GetParam());
+    if (!level.active()) {
+        GTEST_SKIP() << "this processor cannot run the " << cpuLevelName(GetParam()) << " loops";
+    }
     struct Case {
         std::int32_t w, h, p, q;
         std::uint32_t range;  // box depths drawn from 0..range-1
