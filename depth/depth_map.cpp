@@ -436,8 +436,14 @@ DepthMapPtr createDepthMap(std::int32_t width, std::int32_t height) {
     }
     try {
         auto map = std::make_unique<DepthMap>();
-        // Value-initialised: a reader that stops early leaves 0, never heap garbage.
-        map->storage = std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(count));
+        // Zeroed, so a reader that stops early leaves 0, never heap garbage.
+        // calloc rather than a value-initialised array: a large block comes
+        // zeroed from the system, so a huge map costs no pass of its own
+        // before its pixels are written.
+        map->storage.reset(static_cast<std::uint8_t*>(std::calloc(count > 0 ? std::size_t(count) : 1, 1)));
+        if (!map->storage) {
+            return nullptr;
+        }
         map->pixels = map->storage.get();
         map->area = Rect{0, 0, width, height};
         return map;

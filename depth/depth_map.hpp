@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 
 namespace tolvane {
@@ -23,10 +24,15 @@ struct Rect {
 // Row-major, stride equal to the width, origin of `area` always (0, 0).
 // A map made by createDepthMap owns its bytes through `storage`; the frame's
 // map borrows the screen surface's pixels and leaves `storage` empty.
+// Gives back bytes that createDepthMap took with calloc.
+struct FreeDepthBytes {
+    void operator()(std::uint8_t* bytes) const { std::free(bytes); }
+};
+
 struct DepthMap {
     std::uint8_t* pixels = nullptr;
     Rect area;
-    std::unique_ptr<std::uint8_t[]> storage;
+    std::unique_ptr<std::uint8_t[], FreeDepthBytes> storage;
 };
 
 using DepthMapPtr = std::unique_ptr<DepthMap>;
