@@ -156,29 +156,4 @@ TEST(EchoFreeTest, FarPlaneGivesTheOrdinaryTransformsPicture) {
     EXPECT_EQ(bytesOf(*map), bytesOf(*ordinary));
 }
 
-TEST(EchoFreeTest, RefusesPatternsThatCannotServeTheMap) {
-    struct Case {
-        std::int32_t w, h, p, q;
-        bool served;
-    };
-    const Case cases[] = {
-        {8, 2, 0, 1, false}, {8, 2, 3, 0, false}, {8, 2, 9, 1, false},
-        {0, 2, 1, 1, false}, {8, 0, 3, 1, true},  {8, 2, 8, 1, true},
-    };
-    for (const Case& c : cases) {
-        DepthMapPtr pattern = randomPattern(c.p, c.q, 3);
-        DepthMapPtr map = boxesOverFloor(c.w, c.h, 4, 256);
-        const std::string before = bytesOf(*map);
-        EXPECT_EQ(transformStereogramEchoFree(*map, *pattern), c.served) << c.w << " " << c.p << " " << c.q;
-        if (!c.served) {
-            EXPECT_EQ(bytesOf(*map), before);
-        }
-    }
-    DepthMap bare;  // a pattern with a size but no pixels
-    bare.area = Rect{0, 0, 3, 1};
-    DepthMapPtr map = mapOf(8, 1, "01234567");
-    EXPECT_FALSE(transformStereogramEchoFree(*map, bare));
-    EXPECT_EQ(bytesOf(*map), "01234567");
-}
-
 }  // namespace

@@ -16,6 +16,7 @@
 #include "bench/stereo_oracle.hpp"
 #include "tests/stereo/echo_free_reference.hpp"
 #include "depth/cpu_level_testing.hpp"
+#include "stereo/echo_free.hpp"
 #include "stereo/random.hpp"
 #include "stereo/stereogram_testing.hpp"
 
@@ -192,6 +193,7 @@ TEST_P(StereoKernelTest, FlatRowsAtEveryPatternWidthAndDepth) {
     }
 }
 
+// Both transforms share one contract for a pattern that cannot serve the map.
 TEST_F(StereogramTest, RefusesPatternsThatCannotServeTheMap) {
     struct Case {
         std::int32_t w, h, p, q;
@@ -201,20 +203,22 @@ TEST_F(StereogramTest, RefusesPatternsThatCannotServeTheMap) {
         {8, 2, 0, 1, false}, {8, 2, 3, 0, false}, {8, 2, 9, 1, false},
         {0, 2, 1, 1, false}, {8, 0, 3, 1, true},  {8, 2, 8, 1, true},
     };
-    for (const Case& c : cases) {
-        DepthMapPtr pattern = randomPattern(c.p, c.q, 3);
-        DepthMapPtr map = randomDepths(c.w, c.h, 4, 256);
-        const std::string before = bytesOf(*map);
-        EXPECT_EQ(transformStereogram(*map, *pattern), c.served) << c.w << " " << c.p << " " << c.q;
-        if (!c.served) {
-            EXPECT_EQ(bytesOf(*map), before);
+    for (auto* transform : {&transformStereogram, &transformStereogramEchoFree}) {
+        for (const Case& c : cases) {
+            DepthMapPtr pattern = randomPattern(c.p, c.q, 3);
+            DepthMapPtr map = randomDepths(c.w, c.h, 4, 256);
+            const std::string before = bytesOf(*map);
+            EXPECT_EQ(transform(*map, *pattern), c.served) << c.w << " " << c.p << " " << c.q;
+            if (!c.served) {
+                EXPECT_EQ(bytesOf(*map), before);
+            }
         }
+        DepthMap bare;  // a pattern with a size but no pixels
+        bare.area = Rect{0, 0, 3, 1};
+        DepthMapPtr map = mapOf(8, 1, "01234567");
+        EXPECT_FALSE(transform(*map, bare));
+        EXPECT_EQ(bytesOf(*map), "01234567");
     }
-    DepthMap bare;  // a pattern with a size but no pixels
-    bare.area = Rect{0, 0, 3, 1};
-    DepthMapPtr map = mapOf(8, 1, "01234567");
-    EXPECT_FALSE(transformStereogram(*map, bare));
-    EXPECT_EQ(bytesOf(*map), "01234567");
 }
 
 TEST_F(StereogramTest, FirstFrameFillsThePatternTwiceWhenRenewing) {
