@@ -11,6 +11,7 @@
 
 #include "bench/stereo_oracle.hpp"
 #include "depth/cpu_level_testing.hpp"
+#include "stereo/echo_free.hpp"
 #include "stereo/random.hpp"
 #include "stereo/stereogram.hpp"
 
@@ -157,55 +158,11 @@ void BM_DepthReadWritePass(benchmark::State& state) {
 }
 BENCHMARK(BM_DepthReadWritePass);
 
-}  // namespace
-
-#include "stereo/echo_free.hpp"
-
-namespace {
-
 // The echo-free transform on BM_StereoOracle's frame: the figure to hold
 // within twice the oracle's.
 void BM_StereoEchoFree(benchmark::State& state) {
     runTransform(state, [](DepthMap& map, const DepthMap& pattern) { transformStereogramEchoFree(map, pattern); });
 }
 BENCHMARK(BM_StereoEchoFree);
-
-}  // namespace
-
-#include <filesystem>
-#include <memory>
-
-#include "markup/xml.hpp"
-#include "world/world.hpp"
-
-namespace {
-
-// The echo-free transform over the checked-in sample world's first frame,
-// beside BM_SampleWorldOracleTransform (bench/world_bench.cpp), which times
-// the plain transform over the same depths.
-void BM_SampleWorldEchoFree(benchmark::State& state) {
-    const std::filesystem::path previous = std::filesystem::current_path();
-    std::filesystem::current_path(std::filesystem::path(TOLVANE_SOURCE_DIR) / "assets");
-    auto world = std::make_unique<World>();
-    XmlNode root;
-    root.loadFile("world.xml");
-    world->build(root.findFirst("World"));
-    std::filesystem::current_path(previous);
-    if (world->elements.empty()) state.SkipWithError("sample world did not load");
-    DepthMapPtr depths = createDepthMap(kScreenW, kScreenH);
-    fillDepthMap(*depths, 0);
-    world->draw(*depths);
-    const DepthMapPtr pattern = fixedPattern();
-    DepthMapPtr screen = createDepthMap(kScreenW, kScreenH);
-    for (auto _ : state) {
-        state.PauseTiming();
-        std::memcpy(screen->pixels, depths->pixels, kScreenBytes);
-        state.ResumeTiming();
-        transformStereogramEchoFree(*screen, *pattern);
-        benchmark::DoNotOptimize(screen->pixels);
-        benchmark::ClobberMemory();
-    }
-}
-BENCHMARK(BM_SampleWorldEchoFree)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

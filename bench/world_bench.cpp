@@ -13,6 +13,7 @@
 
 #include "bench/stereo_oracle.hpp"
 #include "markup/xml.hpp"
+#include "stereo/echo_free.hpp"
 #include "stereo/stereogram.hpp"
 #include "world/elements.hpp"
 #include "world/images.hpp"
@@ -72,7 +73,10 @@ BENCHMARK(BM_SampleWorldDraw)->Unit(benchmark::kMicrosecond);
 
 // The plain scalar transform alone over the sample world's depth map; the
 // depths are put back outside the timing.
-void BM_SampleWorldOracleTransform(benchmark::State& state) {
+// A stereogram transform over the sample world's first frame, the depths
+// copied back before each run (not timed).
+template <typename Transform>
+void runOnSampleWorld(benchmark::State& state, Transform transform) {
     auto world = sampleWorld();
     DepthMapPtr depths = createDepthMap(kScreenW, kScreenH);
     fillDepthMap(*depths, 0);
@@ -85,12 +89,21 @@ void BM_SampleWorldOracleTransform(benchmark::State& state) {
         state.PauseTiming();
         std::memcpy(screen->pixels, depths->pixels, bytes);
         state.ResumeTiming();
-        oracleTransform(*screen, *pattern);
+        transform(*screen, *pattern);
         benchmark::DoNotOptimize(screen->pixels);
         benchmark::ClobberMemory();
     }
 }
+
+void BM_SampleWorldOracleTransform(benchmark::State& state) { runOnSampleWorld(state, oracleTransform); }
 BENCHMARK(BM_SampleWorldOracleTransform)->Unit(benchmark::kMicrosecond);
+
+// The echo-free transform over the same depths, to hold within twice
+// BM_StereoOracle.
+void BM_SampleWorldEchoFree(benchmark::State& state) {
+    runOnSampleWorld(state, [](DepthMap& map, const DepthMap& pattern) { transformStereogramEchoFree(map, pattern); });
+}
+BENCHMARK(BM_SampleWorldEchoFree)->Unit(benchmark::kMicrosecond);
 
 // A world of one sprite sheet (four 32 x 32 frames) and `count` ani elements;
 // `onScreen` of them stand where they are wholly visible, the rest far off.

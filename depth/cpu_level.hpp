@@ -1,5 +1,11 @@
 #pragma once
 
+// The vector kernels are built where x86-64 intrinsics and GCC's target
+// attributes are there; elsewhere only the scalar level exists.
+#if defined(__x86_64__) && defined(__GNUC__)
+#define TOLVANE_X86_KERNELS 1
+#endif
+
 namespace tolvane {
 
 // The widest vector instructions the kernels may use on this processor. The

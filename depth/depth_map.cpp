@@ -6,8 +6,7 @@
 
 #include "depth/cpu_level.hpp"
 
-#if defined(__x86_64__) && defined(__GNUC__)
-#define TOLVANE_X86_BLITS 1
+#if defined(TOLVANE_X86_KERNELS)
 #include <immintrin.h>
 #endif
 
@@ -146,7 +145,7 @@ struct Bytes {
     static void keepWhereSet(Reg& r, const Reg& mask) { r = mask != 0 ? r : Reg{0}; }
 };
 
-#if defined(TOLVANE_X86_BLITS)
+#if defined(TOLVANE_X86_KERNELS)
 
 // SSE2, which every x86-64 processor has.
 struct Sse2 {
@@ -233,7 +232,7 @@ struct Avx512 {
 };
 #undef TOLVANE_AVX512
 
-#endif  // TOLVANE_X86_BLITS
+#endif  // TOLVANE_X86_KERNELS
 
 // The constants of a blit's formulas, splat once per row.
 template <class V>
@@ -394,7 +393,7 @@ template <class V>
 // One wrapper per instruction set, each compiled for its own target.
 void blitRowsScalar(const BlitPlan& plan, BlitJob job) { blitRows<Bytes>(plan, job); }
 
-#if defined(TOLVANE_X86_BLITS)
+#if defined(TOLVANE_X86_KERNELS)
 void blitRowsSse2(const BlitPlan& plan, BlitJob job) { blitRows<Sse2>(plan, job); }
 
 __attribute__((target("avx2"), flatten)) void blitRowsAvx2(const BlitPlan& plan, BlitJob job) {
@@ -411,7 +410,7 @@ __attribute__((target("avx512f,avx512bw"), flatten)) void blitRowsAvx512(const B
 
 void drawBlit(const BlitPlan& plan, BlitJob job) {
     switch (detectedCpuLevel()) {
-#if defined(TOLVANE_X86_BLITS)
+#if defined(TOLVANE_X86_KERNELS)
         case CpuLevel::Avx512:
             return blitRowsAvx512(plan, job);
         case CpuLevel::Avx2:

@@ -10,8 +10,7 @@
 
 #include "depth/cpu_level.hpp"
 
-#if defined(__x86_64__) && defined(__GNUC__)
-#define TOLVANE_X86_ECHO_FREE 1
+#if defined(TOLVANE_X86_KERNELS)
 #include <immintrin.h>
 #endif
 
@@ -221,7 +220,7 @@ std::uint32_t pairPointsScalar(const std::uint8_t* depths, const std::uint8_t* h
     return width;
 }
 
-#if defined(TOLVANE_X86_ECHO_FREE)
+#if defined(TOLVANE_X86_KERNELS)
 
 struct ImagesAvx2 {
     __m256i left, right, skip;
@@ -332,7 +331,7 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) std::uint32_t pairPointsAvx
 enum class Loops { Scalar, Avx2, Avx512 };
 
 Loops loopsFor(CpuLevel level) {
-#if defined(TOLVANE_X86_ECHO_FREE)
+#if defined(TOLVANE_X86_KERNELS)
     // The AVX-512 level's processors all have the 128- and 256-bit forms too;
     // asked all the same, as it costs one look a run.
     static const bool lanes128 = __builtin_cpu_supports("avx512vl");
@@ -349,7 +348,7 @@ Loops loopsFor(CpuLevel level) {
 
 std::uint32_t pairPoints(Loops loops, const std::uint8_t* depths, const std::uint8_t* hidden, std::uint32_t width,
                 std::uint32_t period, std::uint32_t* pairFrom, std::uint32_t* pairTo) {
-#if defined(TOLVANE_X86_ECHO_FREE)
+#if defined(TOLVANE_X86_KERNELS)
     if (loops == Loops::Avx512) {
         return pairPointsAvx512(depths, hidden, width, period, pairFrom, pairTo);
     }
@@ -412,7 +411,7 @@ void finishWalksScalar(const std::uint32_t* before, const std::uint32_t* pairTo,
     }
 }
 
-#if defined(TOLVANE_X86_ECHO_FREE)
+#if defined(TOLVANE_X86_KERNELS)
 
 // The same, 8 points a time: `before` and `pairTo` are padded to whole
 // blocks of 8, and the lanes past the row are dropped from the mask.
@@ -473,7 +472,7 @@ __attribute__((target("avx512f"))) void finishWalksAvx512(const std::uint32_t* b
 
 void finishWalks(Loops loops, const std::uint32_t* before, const std::uint32_t* pairTo, std::uint32_t pairs,
                  std::uint32_t width, std::uint32_t* links) {
-#if defined(TOLVANE_X86_ECHO_FREE)
+#if defined(TOLVANE_X86_KERNELS)
     if (loops == Loops::Avx512) {
         finishWalksAvx512(before, pairTo, pairs, width, links, scratch.walkLeft.data(), scratch.walkRight.data());
         return;
@@ -499,7 +498,6 @@ inline Two readTwo(const std::uint32_t* at) {
     const auto high = static_cast<std::uint32_t>(both >> 32);
     return std::endian::native == std::endian::little ? Two{low, high} : Two{high, low};
 }
-
 
 // Links every pair in turn, in two passes. The first makes each pair's first
 // step of join without a branch: the nearer of the old link and the pair's

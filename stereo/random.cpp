@@ -6,8 +6,7 @@
 
 #include "depth/cpu_level.hpp"
 
-#if defined(__x86_64__) && defined(__GNUC__)
-#define TOLVANE_X86_KERNELS 1
+#if defined(TOLVANE_X86_KERNELS)
 #include <immintrin.h>
 #endif
 

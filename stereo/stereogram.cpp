@@ -9,14 +9,13 @@
 #include <vector>
 
 #include "depth/cpu_level.hpp"
+
+#if defined(TOLVANE_X86_KERNELS)
+#include <immintrin.h>
+#endif
 #include "stereo/random.hpp"
 #include "stereo/echo_free.hpp"
 #include "stereo/stereogram_testing.hpp"
-
-#if defined(__x86_64__) && defined(__GNUC__)
-#define TOLVANE_X86_KERNELS 1
-#include <immintrin.h>
-#endif
 
 namespace tolvane {
 

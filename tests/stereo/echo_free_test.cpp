@@ -14,34 +14,12 @@
 #include "depth/cpu_level_testing.hpp"
 #include "stereo/stereogram.hpp"
 #include "tests/stereo/echo_free_reference.hpp"
+#include "tests/stereo/stereo_maps.hpp"
 
 using namespace tolvane;
+using namespace tolvane::stereo_test;
 
 namespace {
-
-DepthMapPtr mapOf(std::int32_t w, std::int32_t h, const std::string& bytes) {
-    DepthMapPtr map = createDepthMap(w, h);
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        map->pixels[i] = static_cast<std::uint8_t>(bytes[i]);
-    }
-    return map;
-}
-
-std::string bytesOf(const DepthMap& map) {
-    return std::string(reinterpret_cast<const char*>(map.pixels),
-                       static_cast<std::size_t>(map.area.w) * static_cast<std::size_t>(map.area.h));
-}
-
-DepthMapPtr copyOf(const DepthMap& map) { return mapOf(map.area.w, map.area.h, bytesOf(map)); }
-
-DepthMapPtr randomPattern(std::int32_t p, std::int32_t q, std::uint32_t seed) {
-    std::mt19937 random(seed);
-    DepthMapPtr map = createDepthMap(p, q);
-    for (std::int32_t i = 0; i < p * q; ++i) {
-        map->pixels[i] = static_cast<std::uint8_t>(random());
-    }
-    return map;
-}
 
 // Boxes of one depth over a noisy floor: steps of every height, so that
 // points are hidden beside them and chains meet. With a range above 32 the

@@ -19,25 +19,12 @@
 #include "stereo/echo_free.hpp"
 #include "stereo/random.hpp"
 #include "stereo/stereogram_testing.hpp"
+#include "tests/stereo/stereo_maps.hpp"
 
 using namespace tolvane;
+using namespace tolvane::stereo_test;
 
 namespace {
-
-DepthMapPtr mapOf(std::int32_t w, std::int32_t h, const std::string& bytes) {
-    DepthMapPtr map = createDepthMap(w, h);
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        map->pixels[i] = static_cast<std::uint8_t>(bytes[i]);
-    }
-    return map;
-}
-
-std::string bytesOf(const DepthMap& map) {
-    return std::string(reinterpret_cast<const char*>(map.pixels),
-                       static_cast<std::size_t>(map.area.w) * static_cast<std::size_t>(map.area.h));
-}
-
-DepthMapPtr copyOf(const DepthMap& map) { return mapOf(map.area.w, map.area.h, bytesOf(map)); }
 
 // Noise of the given range, with broad flat shapes so that long runs of one
 // depth (the case the fast path must also get right) are there too.
@@ -49,15 +36,6 @@ DepthMapPtr randomDepths(std::int32_t w, std::int32_t h, std::uint32_t seed, std
             const bool shape = ((x / 40) + (y / 30)) % 3 == 0;
             *pixelAddress(*map, x, y) = static_cast<std::uint8_t>(shape ? (x / 40) % 32 : random() % range);
         }
-    }
-    return map;
-}
-
-DepthMapPtr randomPattern(std::int32_t p, std::int32_t q, std::uint32_t seed) {
-    std::mt19937 random(seed);
-    DepthMapPtr map = createDepthMap(p, q);
-    for (std::int32_t i = 0; i < p * q; ++i) {
-        map->pixels[i] = static_cast<std::uint8_t>(random());
     }
     return map;
 }
