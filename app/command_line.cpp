@@ -1,10 +1,14 @@
 #include "app/command_line.hpp"
 
+#include <charconv>
+#include <cmath>
 #include <ostream>
+#include <system_error>
 #include <string_view>
 #include <utility>
 
 #include "display/display.hpp"
+#include "display/options.hpp"
 
 #ifndef TOLVANE_VERSION
 #define TOLVANE_VERSION "unknown"
@@ -39,15 +43,179 @@ CommandLine failure(std::string why) {
     return command;
 }
 
+// Whole numbers as from_chars reads them (an optional minus, digits, nothing
+// else), within [low, high].
+template <typename T>
+bool readWhole(std::string_view text, T low, T high, T& value) {
+    T result{};
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), result);
+    if (error != std::errc() || end != text.data() + text.size() || result < low || result > high) return false;
+    value = result;
+    return true;
+}
+
+// Plain decimals such as 2.5: no exponent, no sign, no infinity.
+bool readSeconds(std::string_view text, double& value) {
+    double result = 0.0;
+    const auto [end, error] =
+        std::from_chars(text.data(), text.data() + text.size(), result, std::chars_format::fixed);
+    if (text.empty() || text[0] == '-' || error != std::errc() || end != text.data() + text.size() ||
+        !std::isfinite(result) || result > kMaxRenderTime) {
+        return false;
+    }
+    value = result;
+    return true;
+}
+
+std::string wholeRange(std::int64_t low, std::int64_t high) {
+    return "a whole number from " + std::to_string(low) + " to " + std::to_string(high);
+}
+
+// A renderer option's reader: takes its values into the options, or names
+// the first bad value (its index) and says what was wanted.
+using RenderReader = int (*)(RenderOptions& options, const char* const* values, std::string& wanted);
+constexpr int kValuesRead = -1;
+
+template <int RenderOptions::*field, int low, int high>
+int readNumber(RenderOptions& options, const char* const* values, std::string& wanted) {
+    if (readWhole(std::string_view(values[0]), low, high, options.*field)) return kValuesRead;
+    wanted = wholeRange(low, high);
+    return 0;
+}
+
+template <bool RenderOptions::*field>
+int readSwitch(RenderOptions& options, const char* const*, std::string&) {
+    options.*field = true;
+    return kValuesRead;
+}
+
+int readWorld(RenderOptions& options, const char* const* values, std::string& wanted) {
+    options.worldFile = values[0];
+    if (!options.worldFile.empty()) return kValuesRead;
+    wanted = "a file name";
+    return 0;
+}
+
+int readView(RenderOptions& options, const char* const* values, std::string& wanted) {
+    const std::string_view view = values[0];
+    options.depthView = view == "depth";
+    if (view == "stereo" || view == "depth") return kValuesRead;
+    wanted = "stereo or depth";
+    return 0;
+}
+
+int readCamera(RenderOptions& options, const char* const* values, std::string& wanted) {
+    std::int64_t offsets[2] = {};
+    for (int i = 0; i < 2; ++i) {
+        if (!readWhole<std::int64_t>(values[i], -kMaxCameraOffset, kMaxCameraOffset, offsets[i])) {
+            wanted = "two whole numbers from -" + std::to_string(kMaxCameraOffset) + " to " +
+                     std::to_string(kMaxCameraOffset);
+            return i;
+        }
+    }
+    options.cameraX = static_cast<std::int32_t>(offsets[0]);
+    options.cameraY = static_cast<std::int32_t>(offsets[1]);
+    return kValuesRead;
+}
+
+int readTime(RenderOptions& options, const char* const* values, std::string& wanted) {
+    if (readSeconds(values[0], options.startTime)) return kValuesRead;
+    wanted = "seconds from 0 to " + std::to_string(static_cast<int>(kMaxRenderTime)) + " as a plain decimal";
+    return 0;
+}
+
+int readSeed(RenderOptions& options, const char* const* values, std::string& wanted) {
+    options.seeded = true;
+    if (readWhole<std::uint32_t>(values[0], 0, UINT32_MAX, options.seed)) return kValuesRead;
+    wanted = wholeRange(0, UINT32_MAX);
+    return 0;
+}
+
+int readFirstFrame(RenderOptions& options, const char* const* values, std::string& wanted) {
+    options.firstFrameGiven = true;
+    return readNumber<&RenderOptions::firstFrame, 0, kMaxFirstFrame>(options, values, wanted);
+}
+
+struct RenderRule {
+    std::string_view name;
+    int values;
+    RenderReader read;
+};
+
+constexpr RenderRule kRenderRules[] = {
+    {"--world", 1, readWorld},
+    {"--view", 1, readView},
+    {"--camera", 2, readCamera},
+    {"--time", 1, readTime},
+    {"--frames", 1, readNumber<&RenderOptions::frames, 1, kMaxRenderFrames>},
+    {"--fps", 1, readNumber<&RenderOptions::fps, 1, kMaxRenderFps>},
+    {"--seed", 1, readSeed},
+    {"--cross-eyed", 0, readSwitch<&RenderOptions::crossEyed>},
+    {"--pattern-width", 1, readNumber<&RenderOptions::patternWidth, kMinPatternWidth, kMaxPatternWidth>},
+    {"--grey-dots", 0, readSwitch<&RenderOptions::greyDots>},
+    {"--echo-free", 0, readSwitch<&RenderOptions::echoFree>},
+    {"--first-frame", 1, readFirstFrame},
+    {"--jobs", 1, readNumber<&RenderOptions::jobs, 1, kMaxRenderJobs>},
+};
+
+// OUT: the one argument of the renderer that is not an option.
+bool readOutput(std::string_view argument, RenderOptions& options, bool& given, std::string& error) {
+    if (given) {
+        error = "two output files given: " + options.output + " and " + std::string(argument);
+        return false;
+    }
+    if (endsWith(argument, ".png") && argument.size() > 4) {
+        options.format = PictureFormat::Png;
+    } else if (endsWith(argument, ".bmp") && argument.size() > 4) {
+        options.format = PictureFormat::Bmp;
+    } else {
+        error = "--render needs an output file ending in .png or .bmp, not \"" + std::string(argument) + "\"";
+        return false;
+    }
+    options.output = argument;
+    given = true;
+    return true;
+}
+
+// The renderer's arguments, argv[first..argc-1].
+CommandLine parseRenderArguments(int argc, const char* const* argv, int first) {
+    CommandLine command;
+    command.mode = RunMode::Render;
+    RenderOptions& options = command.render;
+    bool outputGiven = false;
+    std::string error;
+    for (int i = first; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        const RenderRule* rule = nullptr;
+        for (const RenderRule& candidate : kRenderRules) {
+            if (argument == candidate.name) rule = &candidate;
+        }
+        if (rule == nullptr) {
+            if (!argument.empty() && argument[0] == '-') return failure("unknown renderer option " + std::string(argument));
+            if (!readOutput(argument, options, outputGiven, error)) return failure(error);
+            continue;
+        }
+        if (i + rule->values >= argc) {
+            return failure(std::string(argument) + " needs " + (rule->values == 1 ? "a value" : "two values"));
+        }
+        std::string wanted;
+        const int bad = rule->read(options, argv + i + 1, wanted);
+        if (bad != kValuesRead) {
+            return failure(std::string(argument) + " needs " + wanted + ", not \"" + argv[i + 1 + bad] + "\"");
+        }
+        i += rule->values;
+    }
+    if (!outputGiven) return failure("--render needs an output file ending in .png or .bmp");
+    return command;
+}
+
 }  // namespace
 
 CommandLine parseCommandLine(int argc, const char* const* argv) {
-    CommandLine command;
     if (argc >= 2 && std::string_view(argv[1]) == "--render") {
-        command.mode = RunMode::Render;
-        command.firstRenderArgument = 2;
-        return command;
+        return parseRenderArguments(argc, argv, 2);
     }
+    CommandLine command;
     struct NumberOption {
         std::string_view name;
         int low;
@@ -125,7 +293,8 @@ void printUsage(std::ostream& out) {
            "      convert a depth file beside itself: .bmp to .schm and .scmhm,\n"
            "      .txt to .schm, .schm or .scmhm to .bmp\n"
            "  tolvane --render OUT [--world FILE] [--view stereo|depth] [--camera X Y] [--time T] [--frames N] "
-           "[--fps F] [--seed S] [--cross-eyed] [--pattern-width P] [--grey-dots] [--echo-free]\n"
+           "[--fps F] [--seed S] [--cross-eyed] [--pattern-width P] [--grey-dots] [--echo-free] "
+           "[--first-frame K] [--jobs J]\n"
            "      render frames to PNG or BMP files without a window\n"
            "  tolvane -h | --help      show this help\n"
            "  tolvane --version        show the version\n"

@@ -3,18 +3,17 @@
 #include <SDL.h>
 
 #include <cstdlib>
-#include <iostream>
+#include <ostream>
+#include <memory>
 #include <string>
 
 #include "app/command_line.hpp"
-#include "app/frame_clock.hpp"
 #include "app/frame_loop.hpp"
 #include "app/render.hpp"
 #include "depth/depth_file.hpp"
 #include "display/display.hpp"
 #include "display/options.hpp"
 #include "markup/text.hpp"
-#include "stereo/stereogram.hpp"
 
 namespace tolvane {
 
@@ -62,47 +61,47 @@ int convertArgument(const char* fileName, std::ostream& out, std::ostream& err) 
     return 0;
 }
 
-int runEntry(int argc, char** argv) {
+int runEntry(int argc, char** argv, std::ostream& out, std::ostream& err) {
     const CommandLine command = parseCommandLine(argc, argv);
     switch (command.mode) {
         case RunMode::Help:
-            printUsage(std::cout);
+            printUsage(out);
             return 0;
         case RunMode::Version:
-            printVersion(std::cout);
+            printVersion(out);
             return 0;
         case RunMode::Error:
-            std::cerr << "tolvane: " << escapeForDisplay(command.error) << "\n\n";
-            printUsage(std::cerr);
+            err << "tolvane: " << escapeForDisplay(command.error) << "\n\n";
+            printUsage(err);
             return kBadCommandLine;
         case RunMode::Render:
             // No display is opened: the renderer draws into plain memory.
-            return runRenderer(argc - command.firstRenderArgument, argv + command.firstRenderArgument, std::cerr);
+            return runRenderer(command.render, err);
         case RunMode::Convert:
             // Looked at before the display opens, so converting a file
             // needs no screen and shows no window.
-            floatMaxFractionDigits = 4;
-            return convertArgument(command.convertFile.c_str(), std::cout, std::cerr);
+            return convertArgument(command.convertFile.c_str(), out, err);
         case RunMode::Demo:
             break;
     }
 
-    FrameLoop loop;
+    // The loop holds the engine, which the window shows: it lives until
+    // SDL has closed.
+    auto loop = std::make_unique<FrameLoop>();
     // Test hook, read once: see FrameLoop::exitAfterFrames.
-    loop.exitAfterFrames = exitAfterFramesFrom(std::getenv("TOLVANE_EXIT_AFTER_FRAMES"));
-    loop.worldFile = command.worldFile;
-    loop.maxFps = command.maxFps;
-    floatMaxFractionDigits = 4;
+    loop->exitAfterFrames = exitAfterFramesFrom(std::getenv("TOLVANE_EXIT_AFTER_FRAMES"));
+    loop->engine.worldFile = command.worldFile;
+    loop->maxFps = command.maxFps;
 
-    initDisplay(kScreenWidth, kScreenHeight, command.scale);
-    printBanner(std::cout);
-    setOption(OptionSlot::PaletteFlags, paletteBits(PaletteFlag::GreyRamp));
-    setOption(OptionSlot::DepthView, 1);
-    updateFrameTime();
+    Engine& engine = loop->engine;
+    initDisplay(engine.display, kScreenWidth, kScreenHeight, command.scale);
+    printBanner(out);
+    setOption(engine.display, OptionSlot::PaletteFlags, paletteBits(PaletteFlag::GreyRamp));
+    setOption(engine.display, OptionSlot::DepthView, 1);
+    updateFrameTime(engine.clock);
 
-    runFrameLoop(loop);
+    runFrameLoop(*loop);
 
-    releasePattern();
     SDL_Quit();
     return 0;
 }

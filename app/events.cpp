@@ -1,89 +1,31 @@
 #include "app/events.hpp"
 
-#include <algorithm>
-#include <cstdint>
-
-#include "app/frame_clock.hpp"
-#include "display/options.hpp"
-#include "world/world.hpp"
-
 namespace tolvane {
 
 namespace {
 
-void toggleOption(OptionSlot slot) { setOption(slot, getOption(slot) == 0 ? 1 : 0); }
-
-// The eye separation one step narrower or wider, never leaving the range
-// the keys allow.
-void stepPatternWidth(std::int32_t step) {
-    setOption(OptionSlot::PatternWidth,
-              std::clamp(getOption(OptionSlot::PatternWidth) + step, kMinPatternWidth, kMaxPatternWidth));
-}
-
-void dispatchKey(SDLKey sym, InputState& input) {
-    switch (sym) {
-        case SDLK_p:
-            timeScale = timeScale == 0.0f ? 1.0f : 0.0f;
-            break;
-        case SDLK_s:
-            toggleOption(OptionSlot::DepthView);
-            break;
-        case SDLK_r:
-            toggleOption(OptionSlot::PatternEveryFrame);
-            break;
-        case SDLK_c:
-            setOption(OptionSlot::PaletteFlags,
-                      paletteBits(PaletteFlag::Red | PaletteFlag::Green | PaletteFlag::Blue));
-            break;
-        case SDLK_g:
-            setOption(OptionSlot::PaletteFlags, paletteBits(PaletteFlag::GreyRamp));
-            break;
-        case SDLK_b: {
-            const std::int32_t greyDots = paletteBits(PaletteFlag::GreyRamp | PaletteFlag::GreyDots);
-            setOption(OptionSlot::PaletteFlags,
-                      getOption(OptionSlot::PaletteFlags) == greyDots ? paletteBits(PaletteFlag::GreyRamp) : greyDots);
-            break;
-        }
-        case SDLK_x:
-            toggleOption(OptionSlot::CrossEyed);
-            break;
-        case SDLK_q:
-            toggleOption(OptionSlot::EchoFree);
-            break;
-        case SDLK_LEFTBRACKET:
-            stepPatternWidth(-kPatternWidthStep);
-            break;
-        case SDLK_RIGHTBRACKET:
-            stepPatternWidth(kPatternWidthStep);
-            break;
-        case SDLK_k:
-            screenshotRequested = true;
-            break;
-        case SDLK_ESCAPE:
+void dispatchKey(SDLKey sym, InputState& input, FrameCommand& command) {
+    for (const KeyBinding& binding : kKeyBindings) {
+        if (binding.key != sym) continue;
+        if (binding.action == Action::Quit) {
             input.quitRequested = true;
-            break;
-        default:
-            break;
+        } else {
+            command.add(binding.action);
+        }
+        return;
     }
-}
-
-// The camera wraps rather than overflowing after absurdly long drags; the
-// addition is done unsigned because signed overflow is undefined.
-std::int32_t moveBy(std::int32_t position, int delta) {
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(position) + static_cast<std::uint32_t>(delta));
 }
 
 }  // namespace
 
-void dispatchEvent(const SDL_Event& event, InputState& input) {
+void dispatchEvent(const SDL_Event& event, InputState& input, FrameCommand& command) {
     switch (event.type) {
         case SDL_KEYDOWN:
-            dispatchKey(event.key.keysym.sym, input);
+            dispatchKey(event.key.keysym.sym, input, command);
             break;
         case SDL_MOUSEMOTION:
             if (input.dragging) {
-                theWorld.cameraX = moveBy(theWorld.cameraX, event.motion.x - input.dragLastX);
-                theWorld.cameraY = moveBy(theWorld.cameraY, event.motion.y - input.dragLastY);
+                command.moveCamera(event.motion.x - input.dragLastX, event.motion.y - input.dragLastY);
                 input.dragLastX = event.motion.x;
                 input.dragLastY = event.motion.y;
             }
@@ -104,10 +46,10 @@ void dispatchEvent(const SDL_Event& event, InputState& input) {
     }
 }
 
-void drainEvents(InputState& input) {
+void drainEvents(InputState& input, FrameCommand& command) {
     SDL_Event event;
     while (SDL_PollEvent(&event) != 0) {
-        dispatchEvent(event, input);
+        dispatchEvent(event, input, command);
     }
 }
 

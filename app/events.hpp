@@ -1,7 +1,9 @@
 #pragma once
-// Turning SDL events into mode switches, camera drags and the quit request.
+// Turning SDL events into the next frame's command and the quit request.
 
 #include <SDL.h>
+
+#include "app/engine.hpp"
 
 namespace tolvane {
 
@@ -12,16 +14,37 @@ struct InputState {
     int dragLastY = 0;
 };
 
-// Keys act by symbol (Shift makes no difference): P pause/resume, S depth
-// view/stereogram, R dot renewal, C colour palette, G grey palette, B grey
-// dots on/off, X cross-eyed on/off, Q echo-free on/off, [ and ] pattern
-// width down/up, K
-// screenshot, Escape quit. Any mouse button starts or ends a drag; motion
-// while dragging moves theWorld's camera by the pointer's movement.
-// Everything else is ignored.
-void dispatchEvent(const SDL_Event& event, InputState& input);
+struct KeyBinding {
+    SDLKey key;
+    Action action;
+};
+
+// The one table of keys, acted on by symbol (Shift makes no difference):
+// P pause/resume, S depth view/stereogram, R dot renewal, C colour palette,
+// G grey palette, B grey dots on/off, X cross-eyed on/off, Q echo-free
+// on/off, [ and ] pattern width down/up, K screenshot, Escape quit.
+inline constexpr KeyBinding kKeyBindings[] = {
+    {SDLK_p, Action::TogglePause},
+    {SDLK_s, Action::ToggleDepthView},
+    {SDLK_r, Action::TogglePatternRenewal},
+    {SDLK_c, Action::ColourPalette},
+    {SDLK_g, Action::GreyPalette},
+    {SDLK_b, Action::ToggleGreyDots},
+    {SDLK_x, Action::ToggleCrossEyed},
+    {SDLK_q, Action::ToggleEchoFree},
+    {SDLK_LEFTBRACKET, Action::NarrowerPattern},
+    {SDLK_RIGHTBRACKET, Action::WiderPattern},
+    {SDLK_k, Action::Screenshot},
+    {SDLK_ESCAPE, Action::Quit},
+};
+
+// A bound key adds its action to `command` (Escape also requests the
+// quit); any mouse button starts or ends a drag; motion while dragging
+// moves the camera in `command` by the pointer's movement; closing the
+// window requests the quit. Everything else is ignored.
+void dispatchEvent(const SDL_Event& event, InputState& input, FrameCommand& command);
 
 // Dispatches every pending event, also those queued after a quit request.
-void drainEvents(InputState& input);
+void drainEvents(InputState& input, FrameCommand& command);
 
 }  // namespace tolvane

@@ -4,26 +4,20 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
-#include <charconv>
-#include <cmath>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <ostream>
-#include <string_view>
-#include <system_error>
+#include <thread>
 
-#include "app/command_line.hpp"
+#include "app/engine.hpp"
 #include "depth/file_io.hpp"
 #include "display/display.hpp"
-#include "display/options.hpp"
 #include "markup/text.hpp"
-#include "stereo/random.hpp"
-#include "stereo/stereogram.hpp"
-#include "world/world.hpp"
-#include "world/world_file.hpp"
-#include "world/world_step.hpp"
 
 namespace tolvane {
 
@@ -33,40 +27,6 @@ constexpr std::int32_t kFrameWidth = 640;
 constexpr std::int32_t kFrameHeight = 480;
 constexpr int kRenderFailed = 2;
 constexpr int kMaxPictureNumber = 9999;
-
-bool endsWith(std::string_view text, std::string_view end) {
-    return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
-}
-
-// Whole numbers as from_chars reads them (an optional minus, digits, nothing
-// else), within [low, high].
-template <typename T>
-bool readWhole(std::string_view text, T low, T high, T& value) {
-    T result{};
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), result);
-    if (error != std::errc() || end != text.data() + text.size() || result < low || result > high) return false;
-    value = result;
-    return true;
-}
-
-// Plain decimals such as 2.5: no exponent, no sign, no infinity.
-bool readSeconds(std::string_view text, double& value) {
-    double result = 0.0;
-    const auto [end, error] =
-        std::from_chars(text.data(), text.data() + text.size(), result, std::chars_format::fixed);
-    if (text.empty() || text[0] == '-' || error != std::errc() || end != text.data() + text.size() ||
-        !std::isfinite(result) || result > kMaxRenderTime) {
-        return false;
-    }
-    value = result;
-    return true;
-}
-
-// The camera moves as it would under a drag, wrapping rather than
-// overflowing.
-std::int32_t moveBy(std::int32_t position, std::int32_t delta) {
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(position) + static_cast<std::uint32_t>(delta));
-}
 
 void putLittle(std::vector<std::uint8_t>& bytes, std::uint32_t value, int size) {
     for (int i = 0; i < size; ++i) bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
@@ -85,108 +45,9 @@ DepthOutcome writePictureFile(const char* fileName, const std::vector<std::uint8
 
 }  // namespace
 
-bool parseRenderArguments(int argc, const char* const* argv, RenderOptions& options, std::string& error) {
-    options = RenderOptions{};
-    bool outputGiven = false;
-    for (int i = 0; i < argc; ++i) {
-        const std::string_view argument = argv[i];
-        // The values an option takes: all must be there.
-        auto values = [&](int count) {
-            if (i + count < argc) return true;
-            error = std::string(argument) + " needs " + (count == 1 ? "a value" : "two values");
-            return false;
-        };
-        auto bad = [&](std::string_view value, const std::string& wanted) {
-            error = std::string(argument) + " needs " + wanted + ", not \"" + std::string(value) + "\"";
-            return false;
-        };
-        if (argument == "--world") {
-            if (!values(1)) return false;
-            options.worldFile = argv[++i];
-            if (options.worldFile.empty()) return bad("", "a file name");
-        } else if (argument == "--view") {
-            if (!values(1)) return false;
-            const std::string_view view = argv[++i];
-            if (view != "stereo" && view != "depth") return bad(view, "stereo or depth");
-            options.depthView = view == "depth";
-        } else if (argument == "--camera") {
-            if (!values(2)) return false;
-            const std::string wanted = "two whole numbers from -" + std::to_string(kMaxCameraOffset) + " to " +
-                                       std::to_string(kMaxCameraOffset);
-            std::int64_t x = 0;
-            std::int64_t y = 0;
-            if (!readWhole<std::int64_t>(argv[i + 1], -kMaxCameraOffset, kMaxCameraOffset, x)) {
-                return bad(argv[i + 1], wanted);
-            }
-            if (!readWhole<std::int64_t>(argv[i + 2], -kMaxCameraOffset, kMaxCameraOffset, y)) {
-                return bad(argv[i + 2], wanted);
-            }
-            options.cameraX = static_cast<std::int32_t>(x);
-            options.cameraY = static_cast<std::int32_t>(y);
-            i += 2;
-        } else if (argument == "--time") {
-            if (!values(1)) return false;
-            if (!readSeconds(argv[++i], options.startTime)) {
-                return bad(argv[i], "seconds from 0 to " + std::to_string(static_cast<int>(kMaxRenderTime)) +
-                                        " as a plain decimal");
-            }
-        } else if (argument == "--frames" || argument == "--fps" || argument == "--pattern-width") {
-            if (!values(1)) return false;
-            int low = 1;
-            int high = kMaxRenderFrames;
-            int* value = &options.frames;
-            if (argument == "--fps") {
-                high = kMaxRenderFps;
-                value = &options.fps;
-            } else if (argument == "--pattern-width") {
-                low = kMinPatternWidth;
-                high = kMaxPatternWidth;
-                value = &options.patternWidth;
-            }
-            if (!readWhole(std::string_view(argv[++i]), low, high, *value)) {
-                return bad(argv[i], "a whole number from " + std::to_string(low) + " to " + std::to_string(high));
-            }
-        } else if (argument == "--seed") {
-            if (!values(1)) return false;
-            if (!readWhole<std::uint32_t>(argv[++i], 0, UINT32_MAX, options.seed)) {
-                return bad(argv[i], "a whole number from 0 to " + std::to_string(UINT32_MAX));
-            }
-            options.seeded = true;
-        } else if (argument == "--cross-eyed") {
-            options.crossEyed = true;
-        } else if (argument == "--grey-dots") {
-            options.greyDots = true;
-        } else if (argument == "--echo-free") {
-            options.echoFree = true;
-        } else if (!argument.empty() && argument[0] == '-') {
-            error = "unknown renderer option " + std::string(argument);
-            return false;
-        } else if (outputGiven) {
-            error = "two output files given: " + options.output + " and " + std::string(argument);
-            return false;
-        } else {
-            if (endsWith(argument, ".png") && argument.size() > 4) {
-                options.format = PictureFormat::Png;
-            } else if (endsWith(argument, ".bmp") && argument.size() > 4) {
-                options.format = PictureFormat::Bmp;
-            } else {
-                error = "--render needs an output file ending in .png or .bmp, not \"" + std::string(argument) + "\"";
-                return false;
-            }
-            options.output = argument;
-            outputGiven = true;
-        }
-    }
-    if (!outputGiven) {
-        error = "--render needs an output file ending in .png or .bmp";
-        return false;
-    }
-    return true;
-}
-
-std::string renderFileName(const std::string& output, int index, int frames) {
-    if (frames <= 1) return output;
-    // The extension is one of the two four-byte ones parseRenderArguments
+std::string renderFileName(const std::string& output, int index, bool numbered) {
+    if (!numbered) return output;
+    // The extension is one of the two four-byte ones the command line
     // accepts.
     const std::size_t stem = output.size() >= 4 ? output.size() - 4 : output.size();
     char number[16];
@@ -194,9 +55,9 @@ std::string renderFileName(const std::string& output, int index, int frames) {
     return output.substr(0, stem) + number + output.substr(stem);
 }
 
-RgbPalette currentPalette() {
+RgbPalette currentPalette(const DisplayState& display) {
     RgbPalette palette;
-    const SDL_Color* table = paletteTable();
+    const SDL_Color* table = paletteTable(display);
     for (std::size_t i = 0; i < palette.size(); ++i) {
         palette[i] = RgbColor{table[i].r, table[i].g, table[i].b};
     }
@@ -282,59 +143,102 @@ DepthOutcome saveNumberedPicture(const DepthMap& image, const RgbPalette& palett
     return failedOutcome(DepthStatus::CannotWrite, "stereogram-0001.png to stereogram-9999.png all exist");
 }
 
-int runRenderer(int argc, const char* const* argv, std::ostream& err) {
-    RenderOptions options;
-    std::string error;
-    if (!parseRenderArguments(argc, argv, options, error)) {
-        err << "tolvane: " << escapeForDisplay(error) << "\n\n";
-        printUsage(err);
-        return kRenderFailed;
-    }
-    floatMaxFractionDigits = 4;
+namespace {
 
-    // The demo's draws in the demo's order: the start-up palette with the
-    // default flags, then the one the demo selects, then the pattern on the
-    // first stereogram frame. A seeded render is thus the demo's picture.
-    seedRandom(options.seeded ? options.seed : static_cast<std::uint32_t>(std::time(nullptr)));
-    buildPalette(getOption(OptionSlot::PaletteFlags));
-    setOption(OptionSlot::PaletteFlags,
-              options.greyDots ? paletteBits(PaletteFlag::GreyRamp | PaletteFlag::GreyDots)
-                               : paletteBits(PaletteFlag::GreyRamp));
-    setOption(OptionSlot::DepthView, options.depthView ? 1 : 0);
-    setOption(OptionSlot::CrossEyed, options.crossEyed ? 1 : 0);
-    setOption(OptionSlot::EchoFree, options.echoFree ? 1 : 0);
-    setOption(OptionSlot::PatternWidth, options.patternWidth);
-    const RgbPalette palette = currentPalette();
+// The frames of the sequence one job draws, [first, end), and how its
+// first failure went.
+struct RenderJob {
+    int first = 0;
+    int end = 0;
+    bool reportWorld = false;  // one job tells the world's problems
+    int failedFrame = -1;
+    std::string failure;  // the line for it, without its end
+};
 
-    // Loaded here rather than by the first step, because building the world
-    // puts the camera back to (0, 0).
-    WorldProblems problems;
-    loadWorld(theWorld, options.worldFile.c_str(), problems);
-    worldLoaded = true;
-    for (const std::string& line : problems) err << escapeForDisplay(options.worldFile) << ": " << line << '\n';
-    theWorld.cameraX = moveBy(theWorld.cameraX, options.cameraX);
-    theWorld.cameraY = moveBy(theWorld.cameraY, options.cameraY);
+// The time frame `index` of the sequence moves the world by: frame 0 the
+// start time, every later one 1 / F.
+FrameTime renderFrameTime(const RenderOptions& options, int index) {
+    return FrameTime::after(index == 0 ? static_cast<float>(options.startTime)
+                                       : 1.0f / static_cast<float>(options.fps));
+}
 
+// One job on an engine of its own: passes over the frames before its
+// first as the step does, then draws and writes its own, stopping at the
+// first failure or once an earlier frame of another job has failed.
+void runRenderJob(const RenderOptions& options, std::uint32_t seed, RenderJob& job, std::atomic<int>& stopAfter) {
+    Engine engine;
+    engine.worldFile = options.worldFile;
+    engine.world.reportProblems = job.reportWorld;
+    startEngine(engine, seed);
+    const FrameCommand setup = renderCommand(options);
+    const FrameCommand none;
     DepthMapPtr frame = createDepthMap(kFrameWidth, kFrameHeight);
-    int status = frame ? 0 : kRenderFailed;
-    if (!frame) err << escapeForDisplay(options.output) << ": cannot render: out of memory\n";
-    const float frameTime = 1.0f / static_cast<float>(options.fps);
+    const bool numbered = options.frames > 1 || options.firstFrameGiven;
     // One buffer for every frame's file: a fresh one each time would cost
     // more in page faults than the world and the stereogram together.
     std::vector<std::uint8_t> bytes;
-    for (int index = 0; frame && index < options.frames; ++index) {
-        stepWorld(*frame, index == 0 ? static_cast<float>(options.startTime) : frameTime, false,
-                  options.worldFile.c_str());
-        composeFrame(*frame);
-        const std::string name = renderFileName(options.output, index, options.frames);
-        if (const DepthOutcome saved = savePicture(*frame, palette, options.format, name.c_str(), bytes); !saved) {
-            err << escapeForDisplay(name) << ": cannot write: " << escapeForDisplay(saved.detail) << '\n';
-            status = kRenderFailed;
+    for (int index = 0; index < job.end && index <= stopAfter.load(std::memory_order_relaxed); ++index) {
+        const FrameCommand& command = index == 0 ? setup : none;
+        if (index < job.first) {
+            stepEngine(engine, command, nullptr, renderFrameTime(options, index));
+            continue;
+        }
+        const std::string name = renderFileName(options.output, index, numbered);
+        if (!frame) {
+            job.failedFrame = index;
+            job.failure = escapeForDisplay(options.output) + ": cannot render: out of memory";
+            break;
+        }
+        stepEngine(engine, command, frame.get(), renderFrameTime(options, index));
+        if (const DepthOutcome saved = savePicture(*frame, currentPalette(engine.display), options.format,
+                                                   name.c_str(), bytes);
+            !saved) {
+            job.failedFrame = index;
+            job.failure = escapeForDisplay(name) + ": cannot write: " + escapeForDisplay(saved.detail);
             break;
         }
     }
-    releasePattern();
-    return status;
+    if (job.failedFrame >= 0) {
+        int stop = stopAfter.load();
+        while (job.failedFrame < stop && !stopAfter.compare_exchange_weak(stop, job.failedFrame)) {
+        }
+    }
+}
+
+}  // namespace
+
+int runRenderer(const RenderOptions& options, std::ostream& err) {
+    const std::uint32_t seed = options.seeded ? options.seed : static_cast<std::uint32_t>(std::time(nullptr));
+    int jobs = options.jobs > 0 ? options.jobs : static_cast<int>(std::thread::hardware_concurrency());
+    jobs = std::clamp(jobs, 1, options.frames);
+    // Equal runs of frames, one after another: each engine passes over the
+    // frames before its run once, then draws its run in order.
+    std::vector<RenderJob> plan(static_cast<std::size_t>(jobs));
+    const int begin = options.firstFrame;
+    for (int j = 0; j < jobs; ++j) {
+        RenderJob& job = plan[static_cast<std::size_t>(j)];
+        job.first = begin + static_cast<int>(static_cast<std::int64_t>(options.frames) * j / jobs);
+        job.end = begin + static_cast<int>(static_cast<std::int64_t>(options.frames) * (j + 1) / jobs);
+        job.reportWorld = j == 0;
+    }
+    std::atomic<int> stopAfter{INT_MAX};
+    {
+        std::vector<std::jthread> threads;
+        for (int j = 1; j < jobs; ++j) {
+            threads.emplace_back([&options, seed, &job = plan[static_cast<std::size_t>(j)], &stopAfter] {
+                runRenderJob(options, seed, job, stopAfter);
+            });
+        }
+        runRenderJob(options, seed, plan[0], stopAfter);
+    }
+    // The earliest failure is the one told, as a render on one core would.
+    for (const RenderJob& job : plan) {
+        if (job.failedFrame >= 0 && job.failedFrame == stopAfter.load()) {
+            err << job.failure << '\n';
+            return kRenderFailed;
+        }
+    }
+    return 0;
 }
 
 }  // namespace tolvane

@@ -45,15 +45,16 @@ void BM_SampleWorldFrame(benchmark::State& state) {
     auto world = sampleWorld();
     if (world->elements.empty()) state.SkipWithError("sample world did not load");
     DepthMapPtr screen = createDepthMap(kScreenW, kScreenH);
+    StereogramState stereogram;
+    RandomGenerator random;
     for (auto _ : state) {
         fillDepthMap(*screen, 0);
         world->update(kFrameDt);
         world->draw(*screen);
-        renderStereogram(*screen, PatternSettings{});  // the defaults: dots renewed
+        renderStereogram(stereogram, random, *screen, PatternSettings{});  // the defaults: dots renewed
         benchmark::DoNotOptimize(screen->pixels);
         benchmark::ClobberMemory();
     }
-    releasePattern();
 }
 BENCHMARK(BM_SampleWorldFrame)->Unit(benchmark::kMicrosecond);
 

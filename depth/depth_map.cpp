@@ -12,7 +12,6 @@
 
 namespace tolvane {
 
-std::int32_t rowPhase = 0;
 
 namespace {
 
@@ -77,6 +76,7 @@ struct BlitPlan {
     std::int32_t width = 0;
     std::int32_t height = 0;
     std::int32_t firstRow = 0;  // target row of the first row written
+    std::int32_t rowPhase = 0;  // shift of the depth bands (computeRowPhase)
 };
 
 bool planBlit(const DepthMap& source, const Rect& sourceRect, const DepthMap& target, std::int32_t x, std::int32_t y,
@@ -110,9 +110,9 @@ bool planBlit(const DepthMap& source, const Rect& sourceRect, const DepthMap& ta
     return true;
 }
 
-// The slope level of a target row: bands of 15 rows, shifted by rowPhase so
-// that they stay on the same world rows while the camera moves.
-std::uint8_t bandOfRow(std::int32_t row) {
+// The slope level of a target row: bands of 15 rows, shifted by the row
+// phase so that they stay on the same world rows while the camera moves.
+std::uint8_t bandOfRow(std::int32_t row, std::int32_t rowPhase) {
     return static_cast<std::uint8_t>((static_cast<std::int64_t>(row) + rowPhase) / kBandRows);
 }
 
@@ -374,7 +374,7 @@ template <class V, bool kSprite, bool kLowered>
         if constexpr (kSprite) {
             spriteRow<V, kLowered>(to, from, plan.width, offset);
         } else {
-            sceneRow<V>(to, from, plan.width, bandOfRow(plan.firstRow + i));
+            sceneRow<V>(to, from, plan.width, bandOfRow(plan.firstRow + i, plan.rowPhase));
         }
     }
 }
@@ -476,30 +476,33 @@ bool clipRect(const Rect& target, const Rect& source, std::int32_t x, std::int32
     return true;
 }
 
-void computeRowPhase(std::int32_t cameraY) {
+std::int32_t computeRowPhase(std::int32_t cameraY) {
     std::int32_t m = cameraY % kBandRows;
     if (m < 0) {
         m += kBandRows;
     }
-    rowPhase = -m;
+    return -m;
 }
 
-void blitScene(const DepthMap& source, const Rect& sourceRect, DepthMap& target, std::int32_t x, std::int32_t y) {
+void blitScene(const DepthMap& source, const Rect& sourceRect, DepthMap& target, std::int32_t x, std::int32_t y,
+               std::int32_t rowPhase) {
     BlitPlan plan;
     if (!planBlit(source, sourceRect, target, x, y, plan)) {
         return;
     }
+    plan.rowPhase = rowPhase;
     drawBlit(plan, BlitJob{false, SpriteOffset{}});
 }
 
-void blitSprite(const DepthMap& source, const Rect& sourceRect, DepthMap& target, std::int32_t x, std::int32_t y) {
+void blitSprite(const DepthMap& source, const Rect& sourceRect, DepthMap& target, std::int32_t x, std::int32_t y,
+                std::int32_t rowPhase) {
     BlitPlan plan;
     if (!planBlit(source, sourceRect, target, x, y, plan)) {
         return;
     }
     // The whole sprite takes the band under its feet: the last row actually
     // drawn, so a sprite cut by the bottom edge stands on the visible row.
-    drawBlit(plan, BlitJob{true, spriteOffset(bandOfRow(plan.firstRow + plan.height - 1))});
+    drawBlit(plan, BlitJob{true, spriteOffset(bandOfRow(plan.firstRow + plan.height - 1, rowPhase))});
 }
 
 void removeDepthSlope(DepthMap& map) {

@@ -12,8 +12,6 @@
 
 namespace tolvane {
 
-World theWorld;
-
 namespace {
 
 std::unique_ptr<BaseImage> createImage(const char* type) {
@@ -170,7 +168,6 @@ void World::update(float dt) {
 }
 
 void World::draw(DepthMap& target) const {
-    computeRowPhase(cameraY);
     // Scenes are opaque and overwrite each other in list order; sprites then
     // keep only what is nearer, so their own order does not matter.
     for (BaseElement* element : scenes_) element->draw(target, cameraX, cameraY);

@@ -76,8 +76,8 @@ public:
     BaseImage* findImage(const char* name) const;  // first exact match, or null
 
     void update(float dt);
-    // Sets the row phase from cameraY, then draws every "scene" element in
-    // list order, then every other element.
+    // Draws every "scene" element in list order, then every other element,
+    // the depth bands following cameraY.
     void draw(DepthMap& target) const;
 
     // Teardown: every element (giving back its image use), then every image.
@@ -93,7 +93,5 @@ private:
     // the catalogue, however large it is.
     std::unordered_map<std::string, BaseImage*> imagesByName_;
 };
-
-extern World theWorld;
 
 }  // namespace tolvane

@@ -10,27 +10,33 @@
 
 namespace tolvane {
 
-bool worldLoaded = false;
-
-void stepWorld(DepthMap& target, float dt, bool saveScreenshot, const char* worldFile) {
-    fillDepthMap(target, 0);
-    if (!worldLoaded) {
-        // Read once, whatever comes of it. An author who gets a blank or
-        // half-drawn screen learns why from these lines.
-        WorldProblems problems;
-        loadWorld(theWorld, worldFile, problems);
-        worldLoaded = true;
-        for (const std::string& line : problems) {
-            std::fprintf(stderr, "%s: %s\n", escapeForDisplay(worldFile).c_str(), escapeForDisplay(line).c_str());
-        }
+void loadWorldOnce(WorldRun& run, const char* worldFile) {
+    if (run.loaded) return;
+    // Read once, whatever comes of it. An author who gets a blank or
+    // half-drawn screen learns why from these lines.
+    WorldProblems problems;
+    loadWorld(run.world, worldFile, problems);
+    run.loaded = true;
+    if (!run.reportProblems) return;
+    for (const std::string& line : problems) {
+        std::fprintf(stderr, "%s: %s\n", escapeForDisplay(worldFile).c_str(), escapeForDisplay(line).c_str());
     }
-    theWorld.update(dt);
-    theWorld.draw(target);
+}
+
+void stepWorld(WorldRun& run, DepthMap& target, float dt, bool saveScreenshot, const char* worldFile) {
+    fillDepthMap(target, 0);
+    advanceWorld(run, dt, worldFile);
+    run.world.draw(target);
     if (saveScreenshot) {
         if (const DepthOutcome saved = saveDepthMapBitmap(target, "screenshot.bmp"); !saved) {
             std::fprintf(stderr, "screenshot.bmp: could not be written: %s\n", escapeForDisplay(saved.detail).c_str());
         }
     }
+}
+
+void advanceWorld(WorldRun& run, float dt, const char* worldFile) {
+    loadWorldOnce(run, worldFile);
+    run.world.update(dt);
 }
 
 }  // namespace tolvane

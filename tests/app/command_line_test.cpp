@@ -93,10 +93,14 @@ TEST(CommandLine, ArgumentsToModeAndOptions) {
     }
 }
 
-TEST(CommandLine, RenderArgumentsStartRightAfterTheFlag) {
-    const CommandLine got = parse({"--render", "--bogus", "x.xml"});
-    EXPECT_EQ(got.mode, RunMode::Render);
-    EXPECT_EQ(got.firstRenderArgument, 2);
+TEST(CommandLine, RenderArgumentsAreTheRenderersOwn) {
+    const CommandLine bogus = parse({"--render", "--bogus", "x.xml"});
+    EXPECT_EQ(bogus.mode, RunMode::Error);
+    EXPECT_EQ(bogus.error, "unknown renderer option --bogus");
+    const CommandLine world = parse({"--render", "x.png", "--world", "w.xml"});
+    EXPECT_EQ(world.mode, RunMode::Render);
+    EXPECT_EQ(world.render.worldFile, "w.xml");
+    EXPECT_EQ(world.worldFile, "world.xml") << "the demo's world is not the renderer's";
 }
 
 TEST(CommandLine, UsageNamesEveryModeOptionAndKey) {
@@ -106,7 +110,8 @@ TEST(CommandLine, UsageNamesEveryModeOptionAndKey) {
     for (const char* promise :
          {"tolvane [--scale K] [--max-fps N] [WORLD.xml]", "tolvane FILE",
           "tolvane --render OUT [--world FILE] [--view stereo|depth] [--camera X Y] [--time T] [--frames N] "
-          "[--fps F] [--seed S] [--cross-eyed] [--pattern-width P] [--grey-dots] [--echo-free]\n"
+          "[--fps F] [--seed S] [--cross-eyed] [--pattern-width P] [--grey-dots] [--echo-free] "
+          "[--first-frame K] [--jobs J]\n"
           "      render frames to PNG or BMP files without a window\n",
           "-h | --help", "--version", "  S ", "  R ", "  C ", "  G ", "  P ", "  K ", "  Q ", "  X ", "  [ ]",
           "  B ", "  Esc "}) {

@@ -135,6 +135,13 @@ TEST(Pictures, BitmapIsBottomUpIndexedWithPaddedRows) {
     EXPECT_EQ(encodeIndexedBitmap(empty, palette, bytes).status, DepthStatus::BadSize);
 }
 
+// The renderer's arguments (those after "--render") as the command line reads them.
+CommandLine parseRender(const std::vector<const char*>& arguments) {
+    std::vector<const char*> argv{"tolvane", "--render"};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    return parseCommandLine(static_cast<int>(argv.size()), argv.data());
+}
+
 TEST(RenderArguments, OptionsAndTheirLimits) {
     struct Case {
         std::vector<const char*> args;
@@ -176,21 +183,26 @@ TEST(RenderArguments, OptionsAndTheirLimits) {
         {{"out.png", "--seed", "-1"}, "--seed needs a whole number from 0 to 4294967295, not \"-1\""},
         {{"out.png", "--seed", "4294967296"}, "--seed needs a whole number from 0 to 4294967295, not \"4294967296\""},
         {{"out.png", "--seed"}, "--seed needs a value"},
+        {{"out.png", "--jobs", "0"}, "--jobs needs a whole number from 1 to 256, not \"0\""},
+        {{"out.png", "--jobs", "257"}, "--jobs needs a whole number from 1 to 256, not \"257\""},
+        {{"out.png", "--first-frame", "-1"}, "--first-frame needs a whole number from 0 to 100000000, not \"-1\""},
+        {{"out.png", "--first-frame", "100000001"},
+         "--first-frame needs a whole number from 0 to 100000000, not \"100000001\""},
+        {{"out.png", "--first-frame"}, "--first-frame needs a value"},
     };
     for (const Case& c : cases) {
-        RenderOptions options;
-        std::string error;
-        const bool accepted = parseRenderArguments(static_cast<int>(c.args.size()), c.args.data(), options, error);
-        EXPECT_EQ(accepted, c.error[0] == '\0') << c.error << " / " << error;
+        const CommandLine got = parseRender(c.args);
+        const bool accepted = got.mode == RunMode::Render;
+        EXPECT_EQ(accepted, c.error[0] == '\0') << c.error << " / " << got.error;
         if (!accepted) {
-            EXPECT_EQ(error, c.error);
+            EXPECT_EQ(got.mode, RunMode::Error);
+            EXPECT_EQ(got.error, c.error);
         }
     }
 
-    RenderOptions defaults;
-    std::string error;
-    const char* bare[] = {"out.png"};
-    ASSERT_TRUE(parseRenderArguments(1, bare, defaults, error));
+    const CommandLine bare = parseRender({"out.png"});
+    ASSERT_EQ(bare.mode, RunMode::Render);
+    const RenderOptions& defaults = bare.render;
     EXPECT_EQ(defaults.worldFile, "world.xml");
     EXPECT_FALSE(defaults.depthView);
     EXPECT_EQ(defaults.frames, 1);
@@ -199,9 +211,13 @@ TEST(RenderArguments, OptionsAndTheirLimits) {
     EXPECT_FALSE(defaults.seeded);
     EXPECT_EQ(defaults.patternWidth, 128);
     EXPECT_EQ(defaults.format, PictureFormat::Png);
+    EXPECT_EQ(defaults.firstFrame, 0);
+    EXPECT_FALSE(defaults.firstFrameGiven);
+    EXPECT_EQ(defaults.jobs, 0) << "one job per core";
 
-    RenderOptions all;
-    ASSERT_TRUE(parseRenderArguments(static_cast<int>(cases[1].args.size()), cases[1].args.data(), all, error));
+    const CommandLine parsed = parseRender(cases[1].args);
+    ASSERT_EQ(parsed.mode, RunMode::Render);
+    const RenderOptions& all = parsed.render;
     EXPECT_EQ(all.output, "out.bmp");
     EXPECT_EQ(all.format, PictureFormat::Bmp);
     EXPECT_EQ(all.worldFile, "w/world.xml");
@@ -217,20 +233,27 @@ TEST(RenderArguments, OptionsAndTheirLimits) {
     EXPECT_EQ(all.patternWidth, 176);
     EXPECT_TRUE(all.greyDots);
     EXPECT_TRUE(all.echoFree);
+
+    const CommandLine split = parseRender({"--first-frame", "100000000", "a.bmp", "--jobs", "256"});
+    ASSERT_EQ(split.mode, RunMode::Render);
+    EXPECT_EQ(split.render.firstFrame, 100000000);
+    EXPECT_TRUE(split.render.firstFrameGiven);
+    EXPECT_EQ(split.render.jobs, 256);
 }
 
 TEST(RenderArguments, FileNamesOfASequence) {
     struct Case {
         const char* output;
-        int index, frames;
+        int index;
+        bool numbered;
         const char* name;
     };
     const Case cases[] = {
-        {"out.png", 0, 1, "out.png"},          {"out.png", 0, 2, "out-0000.png"},
-        {"out.png", 1, 2, "out-0001.png"},     {"dir.v2/out.bmp", 12, 13, "dir.v2/out-0012.bmp"},
-        {"a.png", 12345, 20000, "a-12345.png"},
+        {"out.png", 0, false, "out.png"},          {"out.png", 0, true, "out-0000.png"},
+        {"out.png", 1, true, "out-0001.png"},      {"dir.v2/out.bmp", 12, true, "dir.v2/out-0012.bmp"},
+        {"a.png", 12345, true, "a-12345.png"},     {"a.png", 100000000, true, "a-100000000.png"},
     };
-    for (const Case& c : cases) EXPECT_EQ(renderFileName(c.output, c.index, c.frames), c.name) << c.name;
+    for (const Case& c : cases) EXPECT_EQ(renderFileName(c.output, c.index, c.numbered), c.name) << c.name;
 }
 
 // The world the renders below draw: one scene image of 100 x 60 whose
@@ -420,6 +443,27 @@ TEST_F(RenderTest, TimeAndFrameRateSetTheClockOfEachFrame) {
     ASSERT_EQ(render("later.png --time 1.05" + world).status, 0);
     EXPECT_EQ(fileBytes(dir_ / "run-0003.png"), fileBytes(dir_ / "later.png"));
     EXPECT_NE(fileBytes(dir_ / "run-0000.png"), fileBytes(dir_ / "later.png"));
+}
+
+// Every number of jobs, and every split by --first-frame, writes the files
+// of one run on one job, byte for byte: the stereogram's dots included,
+// which a later part reaches by jumping the generator ahead.
+TEST_F(RenderTest, JobsAndSplitsWriteTheFilesOfOneRun) {
+    const std::string world = std::string(" --seed 11 --world '") + TOLVANE_SOURCE_DIR + "/assets/world.xml'";
+    ASSERT_EQ(render("one.png --frames 7 --fps 12 --time 0.2 --jobs 1" + world).status, 0);
+    ASSERT_EQ(render("many.png --frames 7 --fps 12 --time 0.2 --jobs 3" + world).status, 0);
+    ASSERT_EQ(render("part.png --first-frame 0 --frames 3 --fps 12 --time 0.2" + world).status, 0);
+    ASSERT_EQ(render("part.png --first-frame 3 --frames 1 --fps 12 --time 0.2" + world).status, 0);
+    ASSERT_EQ(render("part.png --first-frame 4 --frames 3 --fps 12 --time 0.2 --jobs 2" + world).status, 0);
+    for (int k = 0; k < 7; ++k) {
+        char number[8];
+        std::snprintf(number, sizeof number, "%04d", k);
+        const std::vector<std::uint8_t> one = fileBytes(dir_ / ("one-" + std::string(number) + ".png"));
+        ASSERT_FALSE(one.empty()) << k;
+        EXPECT_EQ(fileBytes(dir_ / ("many-" + std::string(number) + ".png")), one) << k;
+        EXPECT_EQ(fileBytes(dir_ / ("part-" + std::string(number) + ".png")), one) << k;
+    }
+    EXPECT_FALSE(fs::exists(dir_ / "part-0007.png"));
 }
 
 TEST_F(RenderTest, FailuresSayWhatAndLeaveNothing) {

@@ -19,20 +19,13 @@ namespace {
 
 class Step : public ::testing::Test {
 protected:
-    void SetUp() override { reset(); }
-    void TearDown() override { reset(); }
-    static void reset() {
-        theWorld.clear();
-        theWorld.cameraX = 0;
-        theWorld.cameraY = 0;
-        worldLoaded = false;
-    }
     // Runs one step and returns what it printed on stderr.
     std::string step(float dt = 0.0f, bool saveScreenshot = false, const char* worldFile = "world.xml") {
         ::testing::internal::CaptureStderr();
-        stepWorld(*target, dt, saveScreenshot, worldFile);
+        stepWorld(run, *target, dt, saveScreenshot, worldFile);
         return ::testing::internal::GetCapturedStderr();
     }
+    WorldRun run;
     ScratchFolder folder;
     DepthMapPtr target = createDepthMap(64, 48);
 };
@@ -44,7 +37,7 @@ const char* const kSmallWorld =
 TEST_F(Step, WithoutWorldFileTheMapIsFlatAndTheFileIsNeverReadLater) {
     fillDepthMap(*target, 7);
     EXPECT_EQ(step(), "world.xml: cannot be read from the working folder; the world is empty\n");
-    EXPECT_TRUE(worldLoaded);
+    EXPECT_TRUE(run.loaded);
     EXPECT_TRUE(allZero(*target));
 
     writeFlatDepthText("s.txt", 4, 4, '5');
@@ -52,7 +45,7 @@ TEST_F(Step, WithoutWorldFileTheMapIsFlatAndTheFileIsNeverReadLater) {
     fillDepthMap(*target, 7);
     EXPECT_EQ(step(), "");
     EXPECT_TRUE(allZero(*target));
-    EXPECT_TRUE(theWorld.elements.empty());
+    EXPECT_TRUE(run.world.elements.empty());
 }
 
 TEST_F(Step, FileWithoutWorldElementIsTold) {
@@ -120,24 +113,24 @@ TEST_F(Step, WorldFileNameIsPrintedSafely) {
 TEST_F(Step, BuildsOnTheFirstStepDrawsEveryStepAndResetsTheCamera) {
     writeFlatDepthText("s.txt", 4, 4, '5');
     writeFile("world.xml", kSmallWorld);
-    theWorld.cameraX = 30;
+    run.world.cameraX = 30;
     EXPECT_EQ(step(), "");
     EXPECT_EQ(nonZeroBox(*target).x, 2);
     EXPECT_EQ(nonZeroBox(*target).y, 3);
     EXPECT_EQ(at(*target, 2, 3), 5);
 
-    theWorld.cameraX = 10;  // a drag between frames
+    run.world.cameraX = 10;  // a drag between frames
     EXPECT_EQ(step(), "");
     EXPECT_EQ(nonZeroBox(*target).x, 12);
     EXPECT_EQ(at(*target, 2, 3), 0);
-    EXPECT_EQ(theWorld.elements.count(), 1);
+    EXPECT_EQ(run.world.elements.count(), 1);
 }
 
 TEST_F(Step, InnerWorldOfAnotherRootIsBuilt) {
     writeFlatDepthText("s.txt", 4, 4, '5');
     writeFile("world.xml", std::string("<demo>") + kSmallWorld + "</demo>");
     step();
-    EXPECT_EQ(theWorld.elements.count(), 1);
+    EXPECT_EQ(run.world.elements.count(), 1);
 }
 
 TEST_F(Step, ProblemsArePrintedOnceAtBuildTime) {
