@@ -2,9 +2,12 @@
 
 #include <SDL.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
-#include <ostream>
+#include <cstring>
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "app/command_line.hpp"
@@ -24,6 +27,27 @@ constexpr int kScreenHeight = 480;
 constexpr int kConversionFailed = 2;
 constexpr int kBadCommandLine = 2;
 constexpr int kBannerLSize = 15;
+constexpr int kOutputFailed = 2;
+
+// Output that never arrived is a failure like any other: "--help >
+// /dev/full" must not end with status 0. Flushes what is still buffered;
+// 0 when everything printed has arrived, else the system's reason, or -1
+// when it is not known. A write that failed at an earlier flush (std::endl)
+// shows only in the error flags: its reason is the errno it left, so the
+// caller clears errno before printing.
+int standardOutputFailure(std::ostream& out) {
+    out.flush();
+    if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0 && out.good()) return 0;
+    return errno != 0 ? errno : -1;
+}
+
+int reportStandardOutput(int failure, int status, std::ostream& err) {
+    if (failure == 0) return status;
+    err << "tolvane: cannot write to standard output";
+    if (failure > 0) err << ": " << std::strerror(failure);
+    err << '\n';
+    return status != 0 ? status : kOutputFailed;
+}
 
 }  // namespace
 
@@ -46,6 +70,8 @@ void printBanner(std::ostream& out) {
 // ..."), then the outcome.
 int convertArgument(const char* fileName, std::ostream& out, std::ostream& err) {
     const DepthOutcome converted = convertDepthFile(fileName);
+    // What follows is the output whose failure standardOutputFailure reports.
+    errno = 0;
     // Escaped again as they are printed: escaping is idempotent, and no line
     // may reach the terminal raw, whatever a reader or SDL put in it.
     for (const std::string& warning : converted.warnings) {
@@ -63,24 +89,30 @@ int convertArgument(const char* fileName, std::ostream& out, std::ostream& err) 
 
 int runEntry(int argc, char** argv, std::ostream& out, std::ostream& err) {
     const CommandLine command = parseCommandLine(argc, argv);
+    errno = 0;
     switch (command.mode) {
         case RunMode::Help:
             printUsage(out);
-            return 0;
+            return reportStandardOutput(standardOutputFailure(out), 0, err);
         case RunMode::Version:
             printVersion(out);
-            return 0;
+            return reportStandardOutput(standardOutputFailure(out), 0, err);
         case RunMode::Error:
             err << "tolvane: " << escapeForDisplay(command.error) << "\n\n";
             printUsage(err);
             return kBadCommandLine;
-        case RunMode::Render:
+        case RunMode::Render: {
             // No display is opened: the renderer draws into plain memory.
-            return runRenderer(command.render, err);
-        case RunMode::Convert:
+            const int status = runRenderer(command.render, err);
+            errno = 0;
+            return reportStandardOutput(standardOutputFailure(out), status, err);
+        }
+        case RunMode::Convert: {
             // Looked at before the display opens, so converting a file
             // needs no screen and shows no window.
-            return convertArgument(command.convertFile.c_str(), out, err);
+            const int status = convertArgument(command.convertFile.c_str(), out, err);
+            return reportStandardOutput(standardOutputFailure(out), status, err);
+        }
         case RunMode::Demo:
             break;
     }
@@ -95,7 +127,10 @@ int runEntry(int argc, char** argv, std::ostream& out, std::ostream& err) {
 
     Engine& engine = loop->engine;
     initDisplay(engine.display, kScreenWidth, kScreenHeight, command.scale);
+    errno = 0;
     printBanner(out);
+    // Said at once, though the demo runs on: its window is its output.
+    const int bannerFailure = reportStandardOutput(standardOutputFailure(out), 0, err);
     setOption(engine.display, OptionSlot::PaletteFlags, paletteBits(PaletteFlag::GreyRamp));
     setOption(engine.display, OptionSlot::DepthView, 1);
     updateFrameTime(engine.clock);
@@ -103,7 +138,10 @@ int runEntry(int argc, char** argv, std::ostream& out, std::ostream& err) {
     runFrameLoop(*loop);
 
     SDL_Quit();
-    return 0;
+    // A later failure ("Saved ..." after K) is known by its flags alone.
+    if (bannerFailure != 0) return bannerFailure;
+    errno = 0;
+    return reportStandardOutput(standardOutputFailure(out), 0, err);
 }
 
 }  // namespace tolvane
