@@ -152,6 +152,22 @@ TEST_F(Step, AdvancesAnimationsByTheFrameTime) {
     step(0.0f);  // paused
     step(0.0f);
     EXPECT_EQ(at(*target, 3, 39), 21);
+
+    // A frame passed over moves the animation as a drawn one does, draws
+    // nothing, and a run that does not report keeps the problems unsaid.
+    writeFile("quiet.xml",
+              "<World><image type=\"sprite\" name=\"b\" file=\"b.txt\" sizex=\"1\" sizey=\"1\" />"
+              "<element type=\"ani\" imagename=\"b\" x=\"3\" y=\"40\" fps=\"1\" startframe=\"0\" />"
+              "<element type=\"scene\" imagename=\"nowhere\" x=\"0\" y=\"0\" /></World>");
+    WorldRun quiet;
+    quiet.reportProblems = false;
+    ::testing::internal::CaptureStderr();
+    advanceWorld(quiet, 0.5f, "quiet.xml");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    EXPECT_TRUE(quiet.loaded);
+    fillDepthMap(*target, 7);
+    stepWorld(quiet, *target, 0.5f, false, "quiet.xml");
+    EXPECT_EQ(at(*target, 3, 39), 21);
 }
 
 TEST_F(Step, ScreenshotSavedOnlyWhenAskedWithTheDrawnDepths) {
