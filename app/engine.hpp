@@ -15,6 +15,8 @@
 
 namespace tolvane {
 
+struct RenderOptions;
+
 // What a key, or a front end's option, asks of a frame.
 enum class Action : std::uint8_t {
     TogglePause,
@@ -98,7 +100,6 @@ FrameOutcome stepEngine(Engine& engine, const FrameCommand& command, DepthMap* t
 
 // The command that sets up a render as the options ask (see RenderOptions):
 // view, viewing aids, pattern width, palette, and the camera dragged.
-struct RenderOptions;
 FrameCommand renderCommand(const RenderOptions& options);
 
 }  // namespace tolvane
