@@ -23,7 +23,7 @@ enum class DepthStatus {
     BadHeader,         // truncated or not of the format
     BadSize,           // a negative size, or more pixels than a depth file may hold
     BadData,           // run data or pixel data that cannot describe the map
-    Undecodable,       // SDL cannot decode the bitmap
+    Undecodable,       // SDL cannot decode the bitmap, or libpng the PNG
     TooLargeToWrite,   // the map is beyond what the output format can hold
     CannotReplace,     // the output exists and is not a regular file, or is read-only
     CannotWrite,       // the temporary beside the output could not be made or written
