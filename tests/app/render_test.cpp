@@ -651,7 +651,7 @@ TEST_F(RenderTest, TextureFillsTheStripAndRepeatsInColour) {
     // The guide marks: dark centres P apart over the middle, near the top.
     GuideMarks marks;
     ASSERT_TRUE(placeGuideMarks(kW, kH, kP, marks));
-    ASSERT_EQ(render("g.png --depth d.png --texture t.png --guide-dots").status, 0);
+    ASSERT_EQ(render("g.png --depth d.png --texture t.png --guide-dots --depth-levels 20").status, 0);
     const RgbPicture guided = picture("g.png");
     ASSERT_TRUE(guided.read);
     for (const int x : {marks.leftX, marks.leftX + kP}) {
@@ -694,7 +694,7 @@ TEST_F(RenderTest, DepthSequencesReadEachNumberedPicture) {
     fs::remove(dir_ / "s-0000.png");
     fs::remove(dir_ / "s-0001.png");
     save("f/d-002.png", 81, 4, 0);
-    const RenderRun odd = render("s.png --depth f/d-%03d.png --frames 3 --seed 1");
+    const RenderRun odd = render("s.png --depth f/d-%03d.png --frames 3 --seed 1 --pattern-width 33");
     EXPECT_EQ(odd.status, 2);
     EXPECT_EQ(odd.err, "f/d-002.png: the picture is 81 x 4, not 80 x 4 as the first of the sequence\n");
     EXPECT_FALSE(fs::exists(dir_ / "s-0000.png"));
@@ -725,9 +725,9 @@ TEST_F(RenderTest, DepthPictureFailuresNameTheFileOrOptionAndLeaveNothing) {
          "--depth-levels 20 is not below the pattern width 20\n"},
         {"o.png --depth d.png --texture wide.png",
          "--texture wide.png: its width 51 is wider than the picture (50 pixels)\n"},
-        {"o.png --depth d.png --texture d.gif", "d.gif: cannot read: cannot decode PNG: ..."},
+        {"o.png --depth d.png --texture cut.png", "cut.png: cannot read: cannot decode PNG: ..."},
         {"o.png --depth d-%s.png", "--depth d-%s.png: \"%s\" is not a frame number: ..."},
-        {"missing/o.png --depth d.png", "missing/o.png: cannot write: ..."},
+        {"missing/o.png --depth d.png --pattern-width 40", "missing/o.png: cannot write: ..."},
     };
     for (const Case& c : cases) {
         const auto before = std::distance(fs::recursive_directory_iterator(dir_), fs::recursive_directory_iterator());
