@@ -145,7 +145,10 @@ struct PngSource {
     const std::uint8_t* bytes = nullptr;
     std::size_t size = 0;
     std::size_t at = 0;
-    int fd = -1;  // >= 0: read from here instead of `bytes`
+    int fd = -1;  // >= 0: read from here instead of `bytes`, a block at a time
+    std::uint8_t block[1 << 16];
+    std::size_t blockAt = 0;
+    std::size_t blockEnd = 0;
     char message[160] = "";
 };
 
@@ -163,13 +166,22 @@ void onRead(png_structp png, png_bytep data, png_size_t length) {
         source.at += length;
         return;
     }
+    // libpng asks for a few bytes at a time (chunk headers, CRCs, pieces of
+    // pixel data): one system call a block, not one a request.
     while (length > 0) {
-        const ssize_t got = ::read(source.fd, data, length);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) png_error(png, std::strerror(errno));
-        if (got == 0) png_error(png, "the file ends early");
-        data += got;
-        length -= static_cast<png_size_t>(got);
+        if (source.blockAt == source.blockEnd) {
+            const ssize_t got = ::read(source.fd, source.block, sizeof source.block);
+            if (got < 0 && errno == EINTR) continue;
+            if (got < 0) png_error(png, std::strerror(errno));
+            if (got == 0) png_error(png, "the file ends early");
+            source.blockAt = 0;
+            source.blockEnd = static_cast<std::size_t>(got);
+        }
+        const std::size_t take = std::min(length, source.blockEnd - source.blockAt);
+        std::memcpy(data, source.block + source.blockAt, take);
+        source.blockAt += take;
+        data += take;
+        length -= take;
     }
 }
 
