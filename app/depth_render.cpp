@@ -104,6 +104,45 @@ bool checkSequence(const RenderOptions& options, std::int32_t width, std::int32_
     return true;
 }
 
+// A file as the system knows it, whatever name or link leads to it.
+struct FileId {
+    dev_t device = 0;
+    ino_t inode = 0;
+    auto operator<=>(const FileId&) const = default;
+};
+
+bool identify(const std::string& name, FileId& id) {
+    struct stat info {};
+    if (::stat(name.c_str(), &info) != 0) return false;
+    id = FileId{info.st_dev, info.st_ino};
+    return true;
+}
+
+// No output may be one of the inputs: "--render d-%04d.png --depth
+// d-%04d.png" would otherwise replace each picture of the sequence.
+bool checkOutputsAreNotInputs(const RenderOptions& options, Failure& failure) {
+    std::vector<std::pair<FileId, std::string>> inputs;
+    FileId id;
+    for (int index = 0; index < options.frames; ++index) {
+        std::string name;
+        std::string error;
+        depthFrameName(options.depthFile, index, name, error);
+        if (identify(name, id)) inputs.emplace_back(id, name);
+    }
+    if (!options.textureFile.empty() && identify(options.textureFile, id)) inputs.emplace_back(id, options.textureFile);
+    std::sort(inputs.begin(), inputs.end());
+    for (int index = 0; index < options.frames; ++index) {
+        const std::string output = renderFileName(options.output, index, options.frames);
+        if (!identify(output, id)) continue;
+        const auto found = std::lower_bound(inputs.begin(), inputs.end(), std::make_pair(id, std::string()));
+        if (found != inputs.end() && found->first == id) {
+            failure.line = nameOf(output) + ": cannot replace: it is the input picture " + nameOf(found->second);
+            return false;
+        }
+    }
+    return true;
+}
+
 // The options that depend on the picture: the pattern no wider than it, the
 // levels below the pattern width.
 bool checkFit(const RenderOptions& options, std::int32_t width, std::int32_t patternWidth,
@@ -187,6 +226,7 @@ private:
         if (!loadFrame(firstName_, options_, first_, failure)) return false;
         if (!checkFit(options_, first_->area.w, patternWidth, patternName, failure)) return false;
         if (!checkSequence(options_, first_->area.w, first_->area.h, failure)) return false;
+        if (!checkOutputsAreNotInputs(options_, failure)) return false;
         patternWidth_ = patternWidth;
         if (texture_[0] == nullptr) palette_ = prepareDots(options_);
         return true;
@@ -215,7 +255,9 @@ private:
             const DepthOutcome saved = texture_[0] ? drawTextured(std::move(map), output, bytes)
                                                    : drawDots(*map, output, bytes);
             if (!saved) {
-                failure.line = nameOf(output) + ": cannot write: " + escapeForDisplay(saved.detail);
+                // The writer's own details may already say what failed.
+                const bool said = saved.detail.starts_with("cannot ");
+                failure.line = nameOf(output) + (said ? ": " : ": cannot write: ") + escapeForDisplay(saved.detail);
                 return false;
             }
         }

@@ -714,6 +714,9 @@ TEST_F(RenderTest, DepthPictureFailuresNameTheFileOrOptionAndLeaveNothing) {
     save("d.png", depth);
     save("cut.png", std::vector<std::uint8_t>(depth.begin(), depth.end() - 30));
     save("wide.png", png_fixture::make({"RGB", PNG_COLOR_TYPE_RGB, 8}, 51, 1, std::vector<std::uint16_t>(153, 9)));
+    save("t.png", png_fixture::make({"RGB", PNG_COLOR_TYPE_RGB, 8}, 40, 1, std::vector<std::uint16_t>(120, 9)));
+    save("s-0000.png", depth);
+    save("s-0001.png", depth);
     save("d.gif", depth);
     struct Case {
         const char* arguments;
@@ -731,7 +734,11 @@ TEST_F(RenderTest, DepthPictureFailuresNameTheFileOrOptionAndLeaveNothing) {
          "--texture wide.png: its width 51 is wider than the picture (50 pixels)\n"},
         {"o.png --depth d.png --texture cut.png", "cut.png: cannot read: cannot decode PNG: ..."},
         {"o.png --depth d-%s.png", "--depth d-%s.png: \"%s\" is not a frame number: ..."},
-        {"missing/o.png --depth d.png --pattern-width 40", "missing/o.png: cannot write: ..."},
+        {"missing/o.png --depth d.png --pattern-width 40", "missing/o.png: cannot ..."},
+        {"d.png --depth d.png --pattern-width 40", "d.png: cannot replace: it is the input picture d.png\n"},
+        {"t.png --depth d.png --texture t.png", "t.png: cannot replace: it is the input picture t.png\n"},
+        {"s.png --depth s-%04d.png --frames 2 --pattern-width 40",
+         "s-0000.png: cannot replace: it is the input picture s-0000.png\n"},
     };
     for (const Case& c : cases) {
         const auto before = std::distance(fs::recursive_directory_iterator(dir_), fs::recursive_directory_iterator());
