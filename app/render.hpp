@@ -41,7 +41,7 @@ struct RenderOptions {
     // A depth picture instead of a world (see app/depth_render.hpp): its
     // name, or a numbered pattern such as "d-%04d.png" for a sequence.
     std::string depthFile;
-    int depthLevels = 32;       // --depth-levels L
+    int depthLevels = kDefaultDepthLevels;  // --depth-levels L
     std::string textureFile;    // --texture: the pattern is this picture
     bool guideDots = false;
     bool patternWidthGiven = false;

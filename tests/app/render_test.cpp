@@ -567,23 +567,23 @@ TEST_F(RenderTest, DepthPicturesOfEveryKindRepeatAsTheirDepthsSay) {
     constexpr int kW = 97;
     constexpr int kH = 6;
     constexpr int kP = 40;
-    int kind = 0;
-    for (const png_fixture::Spec& spec : png_fixture::everyKind()) {
-        SCOPED_TRACE(spec.label);
-        const bool palette = spec.colorType == PNG_COLOR_TYPE_PALETTE;
-        const int bitDepth = palette ? 8 : spec.bitDepth;
-        std::vector<std::uint16_t> levels = reliefLevels(kW, kH, palette ? 16 : 1 << spec.bitDepth);
+    int round = 0;
+    for (const png_fixture::Kind& kind : png_fixture::everyKind()) {
+        SCOPED_TRACE(kind.label);
+        const bool palette = kind.colorType == PNG_COLOR_TYPE_PALETTE;
+        const int bitDepth = palette ? 8 : kind.bitDepth;
+        std::vector<std::uint16_t> levels = reliefLevels(kW, kH, palette ? 16 : 1 << kind.bitDepth);
         if (palette) {
             for (std::uint16_t& v : levels) v = static_cast<std::uint16_t>(v * 17);  // 16 greys over 0 to 255
         }
-        const std::vector<std::uint8_t> file = png_fixture::greyAs(spec, kW, kH, levels);
+        const std::vector<std::uint8_t> file = png_fixture::greyAs(kind, kW, kH, levels);
         ASSERT_FALSE(file.empty());
         std::ofstream(dir_ / "d.png", std::ios::binary).write(reinterpret_cast<const char*>(file.data()),
                                                               static_cast<std::streamsize>(file.size()));
         // Levels from 2 to P - 1, and one viewer crossing the eyes.
-        const int depthLevels = std::array<int, 4>{32, 2, 39, 7}[kind % 4];
-        const bool crossEyed = kind % 5 == 3;
-        ++kind;
+        const int depthLevels = std::array<int, 4>{32, 2, 39, 7}[round % 4];
+        const bool crossEyed = round % 5 == 3;
+        ++round;
         const std::string arguments = "s.png --depth d.png --seed 4 --pattern-width " + std::to_string(kP) +
                                       " --depth-levels " + std::to_string(depthLevels) +
                                       (crossEyed ? " --cross-eyed" : "");
@@ -667,7 +667,7 @@ TEST_F(RenderTest, TextureFillsTheStripAndRepeatsInColour) {
 }
 
 TEST_F(RenderTest, DepthSequencesReadEachNumberedPicture) {
-    const png_fixture::Spec grey{"grey", PNG_COLOR_TYPE_GRAY, 8};
+    const png_fixture::Kind grey{"grey", PNG_COLOR_TYPE_GRAY, 8};
     const auto save = [&](const std::string& name, int width, int height, int flip) {
         std::vector<std::uint16_t> levels = reliefLevels(width, height, 256);
         if (flip) std::reverse(levels.begin(), levels.end());
@@ -705,7 +705,7 @@ TEST_F(RenderTest, DepthSequencesReadEachNumberedPicture) {
 }
 
 TEST_F(RenderTest, DepthPictureFailuresNameTheFileOrOptionAndLeaveNothing) {
-    const png_fixture::Spec grey{"grey", PNG_COLOR_TYPE_GRAY, 8};
+    const png_fixture::Kind grey{"grey", PNG_COLOR_TYPE_GRAY, 8};
     const auto save = [&](const std::string& name, const std::vector<std::uint8_t>& bytes) {
         std::ofstream(dir_ / name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
                                                            static_cast<std::streamsize>(bytes.size()));

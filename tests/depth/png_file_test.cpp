@@ -30,8 +30,8 @@ std::vector<std::uint16_t> levelsFor(int range) {
     return levels;
 }
 
-int rangeOf(const png_fixture::Spec& spec) {
-    return spec.colorType == PNG_COLOR_TYPE_PALETTE ? 256 : 1 << spec.bitDepth;
+int rangeOf(const png_fixture::Kind& kind) {
+    return kind.colorType == PNG_COLOR_TYPE_PALETTE ? 256 : 1 << kind.bitDepth;
 }
 
 // What a level of a `bitDepth`-bit grey sample becomes with `levels`
@@ -43,15 +43,15 @@ std::uint8_t expectedDepth(std::uint32_t v, int bitDepth, int levels) {
 }
 
 TEST(PngDepthTest, EveryKindGivesItsGreyLevelsInTheAskedDepths) {
-    for (const png_fixture::Spec& spec : png_fixture::everyKind()) {
-        SCOPED_TRACE(spec.label);
-        const int range = rangeOf(spec);
+    for (const png_fixture::Kind& kind : png_fixture::everyKind()) {
+        SCOPED_TRACE(kind.label);
+        const int range = rangeOf(kind);
         std::vector<std::uint16_t> levels = levelsFor(range);
         // A palette's samples are greys, 8 bits each, whatever the index size.
-        const bool palette = spec.colorType == PNG_COLOR_TYPE_PALETTE;
-        const Bytes file = png_fixture::greyAs(spec, kWidth, kHeight, levels);
+        const bool palette = kind.colorType == PNG_COLOR_TYPE_PALETTE;
+        const Bytes file = png_fixture::greyAs(kind, kWidth, kHeight, levels);
         ASSERT_FALSE(file.empty());
-        const int bitDepth = palette ? 8 : spec.bitDepth;
+        const int bitDepth = palette ? 8 : kind.bitDepth;
         for (const int depthLevels : {32, 2, 7, 256}) {
             const DepthResult result = decodePngDepthMap(file, depthLevels);
             ASSERT_TRUE(result) << result.detail;
@@ -65,8 +65,8 @@ TEST(PngDepthTest, EveryKindGivesItsGreyLevelsInTheAskedDepths) {
 }
 
 TEST(PngDepthTest, ThirtyTwoLevelsAreTheTopFiveBits) {
-    const png_fixture::Spec grey8{"grey 8-bit", PNG_COLOR_TYPE_GRAY, 8};
-    const png_fixture::Spec grey16{"grey 16-bit", PNG_COLOR_TYPE_GRAY, 16};
+    const png_fixture::Kind grey8{"grey 8-bit", PNG_COLOR_TYPE_GRAY, 8};
+    const png_fixture::Kind grey16{"grey 16-bit", PNG_COLOR_TYPE_GRAY, 16};
     const std::vector<std::uint16_t> eight = {0, 7, 8, 255, 248, 247};
     const std::vector<std::uint16_t> sixteen = {0, 2047, 2048, 65535, 63488, 63487};
     EXPECT_EQ(pixelsOf(*decodePngDepthMap(png_fixture::greyAs(grey8, 3, 2, eight)).map), (Bytes{0, 0, 1, 31, 31, 30}));
@@ -74,7 +74,7 @@ TEST(PngDepthTest, ThirtyTwoLevelsAreTheTopFiveBits) {
               (Bytes{0, 0, 1, 31, 31, 30}));
     // Colour is grey by luminance, not by its first channel: pure red is
     // dark (libpng weighs red by about 0.21), pure green light.
-    const png_fixture::Spec rgb{"RGB 8-bit", PNG_COLOR_TYPE_RGB, 8};
+    const png_fixture::Kind rgb{"RGB 8-bit", PNG_COLOR_TYPE_RGB, 8};
     const DepthResult colour = decodePngDepthMap(png_fixture::make(rgb, 2, 1, {255, 0, 0, 0, 255, 0}));
     ASSERT_TRUE(colour) << colour.detail;
     EXPECT_EQ(pixelsOf(*colour.map), (Bytes{6, 22}));
@@ -82,7 +82,7 @@ TEST(PngDepthTest, ThirtyTwoLevelsAreTheTopFiveBits) {
 
 TEST(PngDepthTest, PicturesComeAsRgbPlanesAndEncodeBackExactly) {
     // 3 x 2 RGBA, 16 bits: each plane keeps the high byte, alpha goes.
-    const png_fixture::Spec rgba{"RGBA 16-bit", PNG_COLOR_TYPE_RGB_ALPHA, 16};
+    const png_fixture::Kind rgba{"RGBA 16-bit", PNG_COLOR_TYPE_RGB_ALPHA, 16};
     std::vector<std::uint16_t> samples;
     for (int i = 0; i < 6; ++i) {
         samples.insert(samples.end(), {static_cast<std::uint16_t>(i * 0x1111), static_cast<std::uint16_t>(0xff00 - i * 0x0101),
@@ -95,7 +95,7 @@ TEST(PngDepthTest, PicturesComeAsRgbPlanesAndEncodeBackExactly) {
     EXPECT_EQ(pixelsOf(*picture.planes[2]), (Bytes{0x80, 0x80, 0x80, 0x80, 0x80, 0x80}));
 
     // Grey fills all three planes.
-    const png_fixture::Spec grey{"grey 4-bit", PNG_COLOR_TYPE_GRAY, 4};
+    const png_fixture::Kind grey{"grey 4-bit", PNG_COLOR_TYPE_GRAY, 4};
     const RgbPlanes greyPicture = decodePngPicture(png_fixture::make(grey, 3, 1, {0, 1, 15}));
     ASSERT_TRUE(greyPicture) << greyPicture.detail;
     for (const DepthMapPtr& plane : greyPicture.planes) EXPECT_EQ(pixelsOf(*plane), (Bytes{0, 17, 255}));
@@ -160,7 +160,7 @@ TEST(PngDepthTest, SizesAreJudgedFromTheHeaderBeforeAnyPixel) {
 }
 
 TEST(PngDepthTest, CutOrDamagedFilesAreRefusedWithLibpngsReason) {
-    const png_fixture::Spec grey{"grey 8-bit", PNG_COLOR_TYPE_GRAY, 8};
+    const png_fixture::Kind grey{"grey 8-bit", PNG_COLOR_TYPE_GRAY, 8};
     const Bytes file = png_fixture::greyAs(grey, kWidth, kHeight, levelsFor(256));
     for (std::size_t size = 0; size < file.size(); ++size) {
         const DepthResult result = decodePngDepthMap(Bytes(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(size)));
@@ -179,7 +179,7 @@ TEST(PngDepthTest, CutOrDamagedFilesAreRefusedWithLibpngsReason) {
 TEST(PngDepthTest, OwnFormsTakeTheLevelsToo) {
     ScratchFolder folder;
     writeText(folder.file("d.txt"), "4 1\n 9FU\n");  // 0, 9, 16, 31
-    const png_fixture::Spec grey{"grey 8-bit", PNG_COLOR_TYPE_GRAY, 8};
+    const png_fixture::Kind grey{"grey 8-bit", PNG_COLOR_TYPE_GRAY, 8};
     writeBytes(folder.file("d.png"), png_fixture::greyAs(grey, 4, 1, {0, 72, 128, 255}));
     for (const char* name : {"d.txt", "d.png"}) {
         SCOPED_TRACE(name);

@@ -12,7 +12,7 @@
 
 namespace png_fixture {
 
-struct Spec {
+struct Kind {
     const char* label;
     int colorType;  // PNG_COLOR_TYPE_*
     int bitDepth;
@@ -43,13 +43,13 @@ inline void onFlush(png_structp) {}
 
 // No C++ object with a destructor lives between the setjmp and libpng's
 // calls: the rows and the palette are plain arrays owned by the caller.
-inline bool write(png_structp png, png_infop info, const Spec& spec, int width, int height, png_bytepp rows,
+inline bool write(png_structp png, png_infop info, const Kind& kind, int width, int height, png_bytepp rows,
                   const png_color* palette, int paletteSize) {
     if (setjmp(png_jmpbuf(png)) != 0) return false;
-    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), spec.bitDepth,
-                 spec.colorType, spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), kind.bitDepth,
+                 kind.colorType, kind.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    if (spec.colorType == PNG_COLOR_TYPE_PALETTE) png_set_PLTE(png, info, palette, paletteSize);
+    if (kind.colorType == PNG_COLOR_TYPE_PALETTE) png_set_PLTE(png, info, palette, paletteSize);
     png_write_info(png, info);
     png_write_image(png, rows);
     png_write_end(png, info);
@@ -58,27 +58,27 @@ inline bool write(png_structp png, png_infop info, const Spec& spec, int width, 
 
 }  // namespace detail
 
-// A PNG of `spec` whose samples are `samples` (width x height x channels,
+// A PNG of `kind` whose samples are `samples` (width x height x channels,
 // row-major, each already within the bit depth); for a palette image the
 // samples are indexes into `palette` (grey levels: entry i is that grey).
-inline std::vector<std::uint8_t> make(const Spec& spec, int width, int height,
+inline std::vector<std::uint8_t> make(const Kind& kind, int width, int height,
                                       const std::vector<std::uint16_t>& samples,
                                       const std::vector<std::uint8_t>& palette = {}) {
-    const int channels = channelsOf(spec.colorType);
-    const std::size_t rowBytes = (static_cast<std::size_t>(width) * channels * spec.bitDepth + 7) / 8;
+    const int channels = channelsOf(kind.colorType);
+    const std::size_t rowBytes = (static_cast<std::size_t>(width) * channels * kind.bitDepth + 7) / 8;
     std::vector<std::uint8_t> pixels(rowBytes * static_cast<std::size_t>(height));
     for (int y = 0; y < height; ++y) {
         std::uint8_t* row = pixels.data() + rowBytes * static_cast<std::size_t>(y);
         for (int i = 0; i < width * channels; ++i) {
             const std::uint16_t v = samples[static_cast<std::size_t>(y * width * channels + i)];
-            if (spec.bitDepth == 16) {
+            if (kind.bitDepth == 16) {
                 row[2 * i] = static_cast<std::uint8_t>(v >> 8);
                 row[2 * i + 1] = static_cast<std::uint8_t>(v);
-            } else if (spec.bitDepth == 8) {
+            } else if (kind.bitDepth == 8) {
                 row[i] = static_cast<std::uint8_t>(v);
             } else {
-                const int perByte = 8 / spec.bitDepth;
-                const int shift = 8 - spec.bitDepth * (i % perByte + 1);
+                const int perByte = 8 / kind.bitDepth;
+                const int shift = 8 - kind.bitDepth * (i % perByte + 1);
                 row[i / perByte] = static_cast<std::uint8_t>(row[i / perByte] | v << shift);
             }
         }
@@ -92,14 +92,14 @@ inline std::vector<std::uint8_t> make(const Spec& spec, int width, int height,
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
     png_set_write_fn(png, &sink, detail::onWrite, detail::onFlush);
-    const bool written = detail::write(png, info, spec, width, height, rows.data(), colors.data(),
+    const bool written = detail::write(png, info, kind, width, height, rows.data(), colors.data(),
                                        static_cast<int>(colors.size()));
     png_destroy_write_struct(&png, &info);
     return written ? sink.bytes : std::vector<std::uint8_t>{};
 }
 
 // The kinds every reader must take.
-inline std::vector<Spec> everyKind() {
+inline std::vector<Kind> everyKind() {
     return {
         {"grey 1-bit", PNG_COLOR_TYPE_GRAY, 1},
         {"grey 2-bit", PNG_COLOR_TYPE_GRAY, 2},
@@ -119,18 +119,18 @@ inline std::vector<Spec> everyKind() {
 }
 
 // A grey picture of `levels` (each within the kind's range: 2^bitDepth
-// values for grey, 256 for palette and colour) as a file of `spec`: grey
+// values for grey, 256 for palette and colour) as a file of `kind`: grey
 // copied to every colour channel, alpha varying (it must not matter), a
 // palette that maps index i to the grey `levels` needs, in an order that is
 // not the index order.
-inline std::vector<std::uint8_t> greyAs(const Spec& spec, int width, int height, const std::vector<std::uint16_t>& levels) {
-    const int channels = channelsOf(spec.colorType);
+inline std::vector<std::uint8_t> greyAs(const Kind& kind, int width, int height, const std::vector<std::uint16_t>& levels) {
+    const int channels = channelsOf(kind.colorType);
     std::vector<std::uint16_t> samples;
     std::vector<std::uint8_t> palette;
-    const std::uint16_t maxSample = static_cast<std::uint16_t>((1u << spec.bitDepth) - 1);
+    const std::uint16_t maxSample = static_cast<std::uint16_t>((1u << kind.bitDepth) - 1);
     for (std::size_t i = 0; i < levels.size(); ++i) {
         const std::uint16_t v = levels[i];
-        if (spec.colorType == PNG_COLOR_TYPE_PALETTE) {
+        if (kind.colorType == PNG_COLOR_TYPE_PALETTE) {
             std::uint16_t index = 0;
             while (index < palette.size() && palette[index] != v) ++index;
             if (index == palette.size()) palette.push_back(static_cast<std::uint8_t>(v));
@@ -141,7 +141,7 @@ inline std::vector<std::uint8_t> greyAs(const Spec& spec, int width, int height,
         for (int c = 0; c < colour; ++c) samples.push_back(v);
         if (channels == 2 || channels == 4) samples.push_back(static_cast<std::uint16_t>((i * 37) & maxSample));
     }
-    return make(spec, width, height, samples, palette);
+    return make(kind, width, height, samples, palette);
 }
 
 }  // namespace png_fixture
