@@ -4,10 +4,12 @@
 #include <cmath>
 #include <ostream>
 #include <system_error>
+#include <vector>
 #include <string_view>
 #include <utility>
 
 #include "display/display.hpp"
+#include "app/depth_render.hpp"
 #include "display/options.hpp"
 
 #ifndef TOLVANE_VERSION
@@ -89,13 +91,6 @@ int readSwitch(RenderOptions& options, const char* const*, std::string&) {
     return kValuesRead;
 }
 
-int readWorld(RenderOptions& options, const char* const* values, std::string& wanted) {
-    options.worldFile = values[0];
-    if (!options.worldFile.empty()) return kValuesRead;
-    wanted = "a file name";
-    return 0;
-}
-
 int readView(RenderOptions& options, const char* const* values, std::string& wanted) {
     const std::string_view view = values[0];
     options.depthView = view == "depth";
@@ -136,27 +131,79 @@ int readFirstFrame(RenderOptions& options, const char* const* values, std::strin
     return readNumber<&RenderOptions::firstFrame, 0, kMaxFirstFrame>(options, values, wanted);
 }
 
+// A depth picture may be narrower or wider than the screen: its pattern
+// width is checked against the picture once it is read.
+int readPatternWidth(RenderOptions& options, const char* const* values, std::string& wanted) {
+    options.patternWidthGiven = true;
+    if (!options.depthFile.empty()) {
+        return readNumber<&RenderOptions::patternWidth, kMinDepthPatternWidth, kMaxDepthPatternWidth>(options, values,
+                                                                                                      wanted);
+    }
+    return readNumber<&RenderOptions::patternWidth, kMinPatternWidth, kMaxPatternWidth>(options, values, wanted);
+}
+
+template <std::string RenderOptions::*field>
+int readFileName(RenderOptions& options, const char* const* values, std::string& wanted) {
+    options.*field = values[0];
+    if (!(options.*field).empty()) return kValuesRead;
+    wanted = "a file name";
+    return 0;
+}
+
+// Which renders an option belongs to.
+enum class RenderKind { Any, World, Depth };
+
 struct RenderRule {
     std::string_view name;
     int values;
     RenderReader read;
+    RenderKind kind;
 };
 
 constexpr RenderRule kRenderRules[] = {
-    {"--world", 1, readWorld},
-    {"--view", 1, readView},
-    {"--camera", 2, readCamera},
-    {"--time", 1, readTime},
-    {"--frames", 1, readNumber<&RenderOptions::frames, 1, kMaxRenderFrames>},
-    {"--fps", 1, readNumber<&RenderOptions::fps, 1, kMaxRenderFps>},
-    {"--seed", 1, readSeed},
-    {"--cross-eyed", 0, readSwitch<&RenderOptions::crossEyed>},
-    {"--pattern-width", 1, readNumber<&RenderOptions::patternWidth, kMinPatternWidth, kMaxPatternWidth>},
-    {"--grey-dots", 0, readSwitch<&RenderOptions::greyDots>},
-    {"--echo-free", 0, readSwitch<&RenderOptions::echoFree>},
-    {"--first-frame", 1, readFirstFrame},
-    {"--jobs", 1, readNumber<&RenderOptions::jobs, 1, kMaxRenderJobs>},
+    {"--world", 1, readFileName<&RenderOptions::worldFile>, RenderKind::World},
+    {"--view", 1, readView, RenderKind::World},
+    {"--camera", 2, readCamera, RenderKind::World},
+    {"--time", 1, readTime, RenderKind::World},
+    {"--frames", 1, readNumber<&RenderOptions::frames, 1, kMaxRenderFrames>, RenderKind::Any},
+    {"--fps", 1, readNumber<&RenderOptions::fps, 1, kMaxRenderFps>, RenderKind::World},
+    {"--seed", 1, readSeed, RenderKind::Any},
+    {"--cross-eyed", 0, readSwitch<&RenderOptions::crossEyed>, RenderKind::Any},
+    {"--pattern-width", 1, readPatternWidth, RenderKind::Any},
+    {"--grey-dots", 0, readSwitch<&RenderOptions::greyDots>, RenderKind::Any},
+    {"--echo-free", 0, readSwitch<&RenderOptions::echoFree>, RenderKind::Any},
+    {"--first-frame", 1, readFirstFrame, RenderKind::World},
+    {"--jobs", 1, readNumber<&RenderOptions::jobs, 1, kMaxRenderJobs>, RenderKind::World},
+    {"--depth", 1, readFileName<&RenderOptions::depthFile>, RenderKind::Any},
+    {"--depth-levels", 1, readNumber<&RenderOptions::depthLevels, kMinDepthLevels, kMaxDepthLevels>,
+     RenderKind::Depth},
+    {"--texture", 1, readFileName<&RenderOptions::textureFile>, RenderKind::Depth},
+    {"--guide-dots", 0, readSwitch<&RenderOptions::guideDots>, RenderKind::Depth},
 };
+
+// Options that do not go together, once all are read.
+bool checkRenderKinds(const RenderOptions& options, const std::vector<const RenderRule*>& given, std::string& error) {
+    const bool depth = !options.depthFile.empty();
+    for (const RenderRule* rule : given) {
+        if (depth && rule->kind == RenderKind::World) {
+            error = std::string(rule->name) + " belongs to a world; --depth draws a picture without one";
+            return false;
+        }
+        if (!depth && rule->kind == RenderKind::Depth) {
+            error = std::string(rule->name) + " needs --depth";
+            return false;
+        }
+    }
+    if (!options.textureFile.empty() && options.patternWidthGiven) {
+        error = "--pattern-width cannot go with --texture: the texture's width is the pattern width";
+        return false;
+    }
+    if (!options.textureFile.empty() && options.format != PictureFormat::Png) {
+        error = "--texture makes an RGB picture: the output must end in .png, not \"" + options.output + "\"";
+        return false;
+    }
+    return true;
+}
 
 // OUT: the one argument of the renderer that is not an option.
 bool readOutput(std::string_view argument, RenderOptions& options, bool& given, std::string& error) {
@@ -184,12 +231,18 @@ CommandLine parseRenderArguments(int argc, const char* const* argv, int first) {
     RenderOptions& options = command.render;
     bool outputGiven = false;
     std::string error;
+    // A depth picture's pattern widths are its own, wherever --depth stands.
+    for (int i = first; i < argc; ++i) {
+        if (std::string_view(argv[i]) == "--depth" && i + 1 < argc) options.depthFile = argv[i + 1];
+    }
+    std::vector<const RenderRule*> given;
     for (int i = first; i < argc; ++i) {
         const std::string_view argument = argv[i];
         const RenderRule* rule = nullptr;
         for (const RenderRule& candidate : kRenderRules) {
             if (argument == candidate.name) rule = &candidate;
         }
+        if (rule != nullptr) given.push_back(rule);
         if (rule == nullptr) {
             if (!argument.empty() && argument[0] == '-') return failure("unknown renderer option " + std::string(argument));
             if (!readOutput(argument, options, outputGiven, error)) return failure(error);
@@ -206,6 +259,7 @@ CommandLine parseRenderArguments(int argc, const char* const* argv, int first) {
         i += rule->values;
     }
     if (!outputGiven) return failure("--render needs an output file ending in .png or .bmp");
+    if (!checkRenderKinds(options, given, error)) return failure(error);
     return command;
 }
 
@@ -290,12 +344,19 @@ void printUsage(std::ostream& out) {
            "      run the demo on WORLD.xml (default: world.xml in the working folder);\n"
            "      its images are read from the world file's folder\n"
            "  tolvane FILE\n"
-           "      convert a depth file beside itself: .bmp to .schm and .scmhm,\n"
+           "      convert a depth file beside itself: .bmp or .png to .schm and .scmhm,\n"
            "      .txt to .schm, .schm or .scmhm to .bmp\n"
            "  tolvane --render OUT [--world FILE] [--view stereo|depth] [--camera X Y] [--time T] [--frames N] "
            "[--fps F] [--seed S] [--cross-eyed] [--pattern-width P] [--grey-dots] [--echo-free] "
            "[--first-frame K] [--jobs J]\n"
            "      render frames to PNG or BMP files without a window\n"
+           "  tolvane --render OUT --depth FILE [--pattern-width P | --texture PICTURE.png] [--depth-levels L] "
+           "[--frames N] [--seed S] [--cross-eyed] [--grey-dots] [--echo-free] [--guide-dots]\n"
+           "      the stereogram of a depth picture (.png, .bmp, .schm, .scmhm or .txt; light is near)\n"
+           "      at its own size: P from 16 to its width (default 128), its range in L depths,\n"
+           "      2 to 256 and below P (default 32); a texture is the pattern, its width P, and\n"
+           "      makes an RGB PNG; --guide-dots draws two marks P apart near the top of the\n"
+           "      middle; FILE as frames/d-%04d.png reads frame k (from 0) of N\n"
            "  tolvane -h | --help      show this help\n"
            "  tolvane --version        show the version\n"
            "\n"

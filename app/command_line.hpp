@@ -5,6 +5,8 @@
 #include <iosfwd>
 #include <string>
 
+#include "depth/png_file.hpp"
+
 namespace tolvane {
 
 enum class RunMode {
@@ -50,6 +52,13 @@ struct RenderOptions {
     int firstFrame = 0;          // the sequence's frame the first file shows
     bool firstFrameGiven = false;
     int jobs = 0;                // frames drawn at once; 0: one per core
+    // A depth picture instead of a world (see app/depth_render.hpp): its
+    // name, or a numbered pattern such as "d-%04d.png" for a sequence.
+    std::string depthFile;
+    int depthLevels = kDefaultDepthLevels;  // --depth-levels L
+    std::string textureFile;    // --texture: the pattern is this picture
+    bool guideDots = false;
+    bool patternWidthGiven = false;
 };
 
 struct CommandLine {
@@ -72,7 +81,9 @@ struct CommandLine {
 //
 // "--render" as the first argument reads the renderer's: OUT and its
 // options. An error for a missing or second OUT, an OUT that is neither
-// ".png" nor ".bmp", an unknown option, or a missing or bad value.
+// ".png" nor ".bmp", an unknown option, a missing or bad value, or options
+// that do not go together (a world's options with --depth, a depth
+// picture's without it).
 CommandLine parseCommandLine(int argc, const char* const* argv);
 
 // Modes, options and keys, for -h and for a bad command line.

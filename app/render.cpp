@@ -12,6 +12,7 @@
 #include <ostream>
 #include <thread>
 
+#include "app/depth_render.hpp"
 #include "app/engine.hpp"
 #include "depth/file_io.hpp"
 #include "display/display.hpp"
@@ -41,6 +42,9 @@ DepthOutcome writePictureFile(const char* fileName, const std::vector<std::uint8
     return writeFileSafely(fileName, bytes);
 }
 
+// The options of a depth picture (--depth and what goes with it): true
+// when argv[i] is one of them, `i` then on its last value; `failed` is set
+// with `error` when its value is missing or bad.
 }  // namespace
 
 std::string renderFileName(const std::string& output, int index, bool numbered) {
@@ -210,6 +214,7 @@ void runRenderJob(const RenderOptions& options, std::uint32_t seed, RenderJob& j
 }  // namespace
 
 int runRenderer(const RenderOptions& options, std::ostream& err) {
+    if (!options.depthFile.empty()) return runDepthRenderer(options, err);
     const std::uint32_t seed = options.seeded ? options.seed : static_cast<std::uint32_t>(std::time(nullptr));
     int jobs = options.jobs > 0 ? options.jobs : static_cast<int>(std::thread::hardware_concurrency());
     jobs = std::clamp(jobs, 1, options.frames);

@@ -75,8 +75,12 @@ void SceneElement::draw(DepthMap& target, std::int32_t ox, std::int32_t oy) cons
     const std::int64_t dx = std::int64_t{ox} + x;
     const std::int64_t dy = std::int64_t{oy} + y;
     if (!mayTouch(target, dx, dy, source.area.w, source.area.h)) return;
-    blitScene(source, source.area, target, static_cast<std::int32_t>(dx),
-              static_cast<std::int32_t>(dy), computeRowPhase(oy));
+    if (image->keepsDepths) {
+        blitSceneFlat(source, source.area, target, static_cast<std::int32_t>(dx), static_cast<std::int32_t>(dy));
+    } else {
+        blitScene(source, source.area, target, static_cast<std::int32_t>(dx), static_cast<std::int32_t>(dy),
+                  computeRowPhase(oy));
+    }
 }
 
 void SceneElement::bounds(Rect& out, std::int32_t ox, std::int32_t oy) const {
