@@ -69,14 +69,14 @@ void composeFrame(DisplayState& display, DepthMap& map);
 // picture (skipStereogram), so that a later frame comes out as it would.
 void skipFrame(DisplayState& display);
 
-// A copy of the picture presentFrame showed: palette indexes, 640 x 480 in
+// A copy of the picture a frame showed: palette indexes, 640 x 480 in
 // the demo; `picture` stays null when memory could not be had.
 struct PresentedPicture {
     DepthMapPtr picture;
     bool stereogram = false;  // the stereogram view, not the depth view
 };
 
-// A copy of `picture` into `*copy`, `stereogram` telling the view.
+// A copy of `picture` into `copy`, `stereogram` telling the view.
 void copyPicture(const DepthMap& picture, bool stereogram, PresentedPicture& copy);
 
 // Unlocks the screen and shows the whole surface, as the step left it.
