@@ -225,7 +225,7 @@ bool readOutput(std::string_view argument, RenderOptions& options, bool& given, 
 }
 
 // The renderer's arguments, argv[first..argc-1].
-CommandLine parseRenderArguments(int argc, const char* const* argv, int first) {
+CommandLine readRenderArguments(int argc, const char* const* argv, int first) {
     CommandLine command;
     command.mode = RunMode::Render;
     RenderOptions& options = command.render;
@@ -267,7 +267,7 @@ CommandLine parseRenderArguments(int argc, const char* const* argv, int first) {
 
 CommandLine parseCommandLine(int argc, const char* const* argv) {
     if (argc >= 2 && std::string_view(argv[1]) == "--render") {
-        return parseRenderArguments(argc, argv, 2);
+        return readRenderArguments(argc, argv, 2);
     }
     CommandLine command;
     struct NumberOption {
@@ -336,6 +336,16 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
         command.convertFile.clear();
     }
     return command;
+}
+
+bool parseRenderArguments(int argc, const char* const* argv, RenderOptions& options, std::string& error) {
+    CommandLine command = readRenderArguments(argc, argv, 0);
+    if (command.mode == RunMode::Error) {
+        error = std::move(command.error);
+        return false;
+    }
+    options = std::move(command.render);
+    return true;
 }
 
 void printUsage(std::ostream& out) {

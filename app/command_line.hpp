@@ -86,6 +86,11 @@ struct CommandLine {
 // picture's without it).
 CommandLine parseCommandLine(int argc, const char* const* argv);
 
+// The renderer's arguments alone (those after "--render"), read as
+// parseCommandLine reads them, for front ends that take render options from
+// elsewhere (a page's address): false with the one-line reason in `error`.
+bool parseRenderArguments(int argc, const char* const* argv, RenderOptions& options, std::string& error);
+
 // Modes, options and keys, for -h and for a bad command line.
 void printUsage(std::ostream& out);
 

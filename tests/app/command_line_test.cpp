@@ -101,6 +101,17 @@ TEST(CommandLine, RenderArgumentsAreTheRenderersOwn) {
     EXPECT_EQ(world.mode, RunMode::Render);
     EXPECT_EQ(world.render.worldFile, "w.xml");
     EXPECT_EQ(world.worldFile, "world.xml") << "the demo's world is not the renderer's";
+
+    // The same reading for the renderer's arguments alone.
+    const char* alone[] = {"x.png", "--jobs", "2"};
+    RenderOptions options;
+    std::string error;
+    ASSERT_TRUE(parseRenderArguments(3, alone, options, error));
+    EXPECT_EQ(options.jobs, 2);
+    EXPECT_EQ(options.output, "x.png");
+    const char* bad[] = {"x.png", "--jobs"};
+    EXPECT_FALSE(parseRenderArguments(2, bad, options, error));
+    EXPECT_EQ(error, "--jobs needs a value");
 }
 
 TEST(CommandLine, UsageNamesEveryModeOptionAndKey) {
