@@ -10,6 +10,7 @@
 #include <cstring>
 #include <ctime>
 #include <ostream>
+#include <system_error>
 #include <thread>
 
 #include "app/depth_render.hpp"
@@ -231,12 +232,18 @@ int runRenderer(const RenderOptions& options, std::ostream& err) {
     std::atomic<int> stopAfter{INT_MAX};
     {
         std::vector<std::jthread> threads;
+        // A job whose thread cannot be had runs here after the first: the
+        // files are the same, only later.
+        std::vector<RenderJob*> here{&plan[0]};
         for (int j = 1; j < jobs; ++j) {
-            threads.emplace_back([&options, seed, &job = plan[static_cast<std::size_t>(j)], &stopAfter] {
-                runRenderJob(options, seed, job, stopAfter);
-            });
+            RenderJob& job = plan[static_cast<std::size_t>(j)];
+            try {
+                threads.emplace_back([&options, seed, &job, &stopAfter] { runRenderJob(options, seed, job, stopAfter); });
+            } catch (const std::system_error&) {
+                here.push_back(&job);
+            }
         }
-        runRenderJob(options, seed, plan[0], stopAfter);
+        for (RenderJob* job : here) runRenderJob(options, seed, *job, stopAfter);
     }
     // The earliest failure is the one told, as a render on one core would.
     for (const RenderJob& job : plan) {
