@@ -80,7 +80,7 @@ void writeWorldFiles() {
 
 void preOrder(const XmlNode& node, std::vector<const XmlNode*>& out) {
     out.push_back(&node);
-    for (const auto& child : node.children) preOrder(*child, out);
+    for (const XmlNode& child : node.children) preOrder(child, out);
 }
 
 void checkTree(const XmlNode& node, std::size_t depth) {
@@ -88,15 +88,11 @@ void checkTree(const XmlNode& node, std::size_t depth) {
     FUZZ_CHECK(node.attributeCount() == node.attributes.count());
     FUZZ_CHECK(node.childCount() == node.children.count());
     std::int32_t attributes = 0;
-    for (const auto& attribute : node.attributes) {
-        FUZZ_CHECK(attribute != nullptr);
-        ++attributes;
-    }
+    for ([[maybe_unused]] const XmlAttribute& attribute : node.attributes) ++attributes;
     FUZZ_CHECK(attributes == node.attributeCount());
     std::int32_t children = 0;
-    for (const auto& child : node.children) {
-        FUZZ_CHECK(child != nullptr);
-        checkTree(*child, depth + 1);
+    for (const XmlNode& child : node.children) {
+        checkTree(child, depth + 1);
         ++children;
     }
     FUZZ_CHECK(children == node.childCount());
@@ -105,16 +101,16 @@ void checkTree(const XmlNode& node, std::size_t depth) {
     FUZZ_CHECK(text.empty() || (!isSpace(text.front()) && !isSpace(text.back())));
     FUZZ_CHECK(text.find("  ") == std::string_view::npos);
     // The first attribute of a name is the one every lookup gives.
-    for (const auto& attribute : node.attributes) {
-        const XmlAttribute* found = node.findAttribute(attribute->name.data());
-        FUZZ_CHECK(found != nullptr && found->name.equals(attribute->name.data()));
-        for (const auto& earlier : node.attributes) {
-            if (earlier->name.equals(attribute->name.data())) {
-                FUZZ_CHECK(found == earlier.get());
+    for (const XmlAttribute& attribute : node.attributes) {
+        const XmlAttribute* found = node.findAttribute(attribute.name.data());
+        FUZZ_CHECK(found != nullptr && found->name.equals(attribute.name.data()));
+        for (const XmlAttribute& earlier : node.attributes) {
+            if (earlier.name.equals(attribute.name.data())) {
+                FUZZ_CHECK(found == &earlier);
                 break;
             }
         }
-        FUZZ_CHECK(node.attributeValue(attribute->name.data()) == found->value.data());
+        FUZZ_CHECK(node.attributeValue(attribute.name.data()) == found->value.data());
     }
 }
 

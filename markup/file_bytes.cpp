@@ -120,4 +120,53 @@ FileBytes readFileBytes(const InputFile& fd, std::uint64_t maxBytes) {
     return result;
 }
 
+FileBytes readUsableBytes(const char* fileName, std::uint64_t maxBytes, UsableBytes usable) {
+    InputFile fd;
+    std::string detail;
+    if (const FileReadStatus opened = fd.open(fileName, detail); opened != FileReadStatus::Ok) {
+        return failure(opened, std::move(detail));
+    }
+    if (!fd.regular()) {
+        FileBytes whole = readFileBytes(fd, maxBytes);
+        whole.fileSize = whole.bytes.size();
+        return whole;
+    }
+    const std::uint64_t size = fd.size();
+    if (size > maxBytes) return failure(FileReadStatus::TooLarge, tooLarge(maxBytes));
+    // The head grows until it tells how much is wanted; most headers are
+    // told by the first chunk.
+    constexpr std::uint64_t kFirstChunk = 64 * 1024;
+    FileBytes result;
+    std::vector<std::uint8_t>& bytes = result.bytes;
+    try {
+        std::uint64_t want = std::min(size, kFirstChunk);
+        std::uint64_t needed = 0;
+        std::size_t filled = 0;
+        for (;;) {
+            bytes.resize(static_cast<std::size_t>(want));
+            while (filled < bytes.size()) {
+                const ssize_t got = ::read(fd.descriptor(), bytes.data() + filled, bytes.size() - filled);
+                if (got < 0) {
+                    if (errno == EINTR) continue;
+                    return failure(FileReadStatus::CannotRead, std::string("cannot read: ") + std::strerror(errno));
+                }
+                if (got == 0) break;
+                filled += static_cast<std::size_t>(got);
+            }
+            // A file that shrank while read ends here, as readFileBytes ends.
+            const bool atEnd = filled < bytes.size() || filled >= size;
+            bytes.resize(filled);
+            result.fileSize = filled < want ? filled : std::max<std::uint64_t>(size, filled);
+            if (needed != 0 || atEnd) break;
+            needed = usable(bytes, size);
+            if (needed != 0 && needed <= filled) break;
+            want = needed != 0 ? std::min(needed, size) : std::min(size, 2 * std::uint64_t(filled));
+        }
+        if (needed != 0 && needed < bytes.size()) bytes.resize(static_cast<std::size_t>(needed));
+    } catch (const std::bad_alloc&) {
+        return failure(FileReadStatus::OutOfMemory, "not enough memory to read the file");
+    }
+    return result;
+}
+
 }  // namespace tolvane

@@ -53,6 +53,7 @@ void BaseElement::draw(DepthMap&, std::int32_t, std::int32_t) const {}
 void BaseElement::load(const XmlNode&, WorldProblems&) {}
 void BaseElement::bounds(Rect&, std::int32_t, std::int32_t) const {}
 void BaseElement::update(float) {}
+void BaseElement::setElapsed(double) {}
 
 // ---- SceneElement
 
@@ -144,6 +145,8 @@ void AniElement::load(const XmlNode& node, WorldProblems& problems) {
 
 void AniElement::update(float dt) { time += dt; }
 
+void AniElement::setElapsed(double seconds) { elapsed = seconds; }
+
 void AniElement::drawFrame(DepthMap& target, std::int64_t dx, std::int64_t dy,
                            std::int32_t sheetRow) const {
     if (!mayTouch(target, dx, dy, image->sizeX, image->sizeY)) return;
@@ -190,7 +193,7 @@ std::int32_t currentFrame(const AniElement& element) {
     const SpriteImage* image = element.image;
     if (image == nullptr || image->framesAcross <= 0) return 0;
     const std::int32_t across = image->framesAcross;
-    const double count = static_cast<double>(element.time) * static_cast<double>(element.fps);
+    const double count = (static_cast<double>(element.time) + element.elapsed) * static_cast<double>(element.fps);
     if (!std::isfinite(count)) return 0;
     // Floor, not truncation: frame n is shown for the count in [n, n + 1) on
     // both sides of 0, so a backward animation shows frame 0 for one frame

@@ -6,6 +6,7 @@
 #include "depth/depth_file.hpp"
 #include "markup/text.hpp"
 #include "markup/xml.hpp"
+#include "world/image_files.hpp"
 
 namespace tolvane {
 
@@ -57,7 +58,7 @@ void BaseImage::load(const XmlNode& node, WorldProblems& problems) {
         problems.push_back("missing \"file\"; nothing is drawn");
         return;
     }
-    DepthResult loaded = loadDepthMap(file);
+    DepthResult loaded = files != nullptr ? files->load(file) : loadDepthMap(file);
     if (!loaded) {
         problems.push_back("cannot read " + quoted(file) + ": " + loaded.detail + "; nothing is drawn");
     }

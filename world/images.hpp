@@ -10,11 +10,14 @@
 
 namespace tolvane {
 
+class ImageFiles;
+
 class BaseImage {
 public:
     TextBuffer name;
     DepthMapPtr map;  // null when the file could not be read
     std::int32_t useCount = 0;
+    ImageFiles* files = nullptr;  // set for load by a world build: its files are read through it
 
     BaseImage() = default;
     BaseImage(const BaseImage&) = delete;

@@ -46,6 +46,10 @@ private:
 // one line per problem, each naming the image or element concerned.
 using WorldProblems = std::vector<std::string>;
 
+// Most lines World::build adds for the problems of images and elements; a
+// last line counts the rest.
+inline constexpr std::size_t kMaxWorldProblemLines = 100;
+
 // Most depth-image pixels the catalogue holds at once: every file may hold a
 // map of the largest size, and a description may name such files again and
 // again, so the total is bounded too. Images past it are not loaded.
@@ -76,6 +80,10 @@ public:
     BaseImage* findImage(const char* name) const;  // first exact match, or null
 
     void update(float dt);
+    // Every animation `seconds` after the world was built, beyond what update
+    // added: a renderer computes each frame's time afresh, so that no error
+    // builds up over a long sequence or a late start.
+    void setElapsed(double seconds);
     // Sets the row phase from cameraY, then draws every "scene" element in
     // list order, then every other element.
     void draw(DepthMap& target) const;

@@ -15,8 +15,10 @@ namespace tolvane {
 // file's name: first what the markup reader does not read as meant (a byte
 // order mark or blank space before the first "<", a declaration or a
 // comment), named by its cause, then the problems of the images and
-// elements.
-void loadWorld(World& world, const char* worldFile, WorldProblems& problems);
+// elements. False, with one line saying why and an empty world, when the
+// description cannot be read at all: it is missing, not a file, larger than
+// kMaxMarkupFileBytes or unreadable, or it does not fit in memory.
+bool loadWorld(World& world, const char* worldFile, WorldProblems& problems);
 
 // Where an image file named `file` in the description `worldFile` is opened:
 // a relative name joined to the description's folder; an absolute or empty

@@ -11,10 +11,14 @@
 #include <cstdio>
 
 #include <cctype>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "world/elements.hpp"
+#include "world/image_files.hpp"
 #include "world/images.hpp"
+#include "world/world_file.hpp"
 #include "world/world.hpp"
 #include "world_fixture.hpp"
 
@@ -222,6 +226,106 @@ TEST(ProblemsWithFiles, BudgetsComeBeforeAllocationAndMemoryRunsOutGracefully) {
             ::_exit(14);
         }
         ::_exit(world.images.count() == 2 && !world.images[0].map && world.images[1].map ? 0 : 15);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "see the numbered exits above";
+#endif
+}
+
+// A description naming thousands of missing files prints a screenful of
+// lines and a count of the rest.
+TEST(ProblemsWithFiles, LinesStopAtTheLimitAndCountTheRest) {
+    ScratchFolder folder;
+    std::string many = "<World>";
+    for (std::size_t i = 0; i < kMaxWorldProblemLines + 50; ++i) {
+        many += "<image type=\"scene\" name=\"i" + std::to_string(i) + "\" file=\"gone.txt\" />";
+    }
+    World world;
+    const WorldProblems lines = buildFrom(world, many + "</World>");
+    ASSERT_EQ(lines.size(), kMaxWorldProblemLines + 1);
+    EXPECT_EQ(lines[kMaxWorldProblemLines - 1].rfind("image 100 \"i99\": cannot read \"gone.txt\"", 0), 0u);
+    EXPECT_EQ(lines.back(), "50 more problems with images and elements are not shown");
+}
+
+// A file is read once per build however often it is named: a later use gets
+// the map read first, even when the file has changed since.
+TEST(ProblemsWithFiles, EachFileIsReadOnceAndEachUseHasItsOwnMap) {
+    ScratchFolder folder;
+    writeDepthText("a.txt", {"12", "34"});
+    ImageFiles files;
+    for (int i = 0; i < 3; ++i) files.expect("a.txt");
+    DepthResult first = files.load("a.txt");
+    ASSERT_TRUE(first);
+    writeDepthText("a.txt", {"99", "99"});  // the same file, rewritten in place
+    std::int64_t width = 0;
+    std::int64_t height = 0;
+    EXPECT_TRUE(files.peekSize("a.txt", width, height));
+    EXPECT_EQ(width * height, 4);
+    DepthResult second = files.load("a.txt");
+    DepthResult third = files.load("a.txt");
+    ASSERT_TRUE(second && third);
+    EXPECT_NE(second.map->pixels, third.map->pixels);
+    for (const DepthResult* r : {&first, &second, &third}) {
+        EXPECT_EQ(std::vector<std::uint8_t>(r->map->pixels, r->map->pixels + 4), (std::vector<std::uint8_t>{1, 2, 3, 4}));
+    }
+    // Past its last counted use the file is read afresh.
+    DepthResult again = files.load("a.txt");
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again.map->pixels[0], 9);
+}
+
+// Run in a child with little address space to spare: padded image files
+// are read only as far as their declared size needs, and a description
+// whose tree does not fit in memory is refused as a whole, never aborting.
+TEST(ProblemsWithFiles, PaddedFilesCostTheirSizeAndHugeTreesRunOutGracefully) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit allows";
+#else
+    ScratchFolder folder;
+    constexpr std::uintmax_t kPadded = 200u << 20;
+    writeFile("pad.schm", std::string("\x01\0\0\0\x01\0\0\0\x01\0\0\0\x05", 13));
+    std::filesystem::resize_file("pad.schm", kPadded);
+    writeFile("pad.txt", std::string(5000, ' ') + "1 1\n7\n");
+    std::filesystem::resize_file("pad.txt", kPadded);
+    std::string padded = "<World>";
+    for (int i = 0; i < 3; ++i) {
+        padded += "<image type=\"scene\" name=\"s" + std::to_string(i) + "\" file=\"pad.schm\" />"
+                  "<image type=\"scene\" name=\"t" + std::to_string(i) + "\" file=\"pad.txt\" />";
+    }
+    padded += "</World>";
+    {
+        std::ofstream huge("huge.xml", std::ios::binary);
+        huge << "<World>";
+        for (int i = 0; i < 3'000'000; ++i) huge << "<a />";
+        huge << "</World>";
+    }
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        long pages = 0;
+        std::FILE* statm = std::fopen("/proc/self/statm", "r");
+        if (statm == nullptr || std::fscanf(statm, "%ld", &pages) != 1) ::_exit(10);
+        std::fclose(statm);
+        const rlim_t bytes = rlim_t(pages) * rlim_t(::sysconf(_SC_PAGESIZE)) + (48u << 20);
+        const rlimit limit{bytes, bytes};
+        if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(11);
+        {
+            World world;
+            const WorldProblems lines = buildFrom(world, padded);
+            if (!lines.empty() || world.images.count() != 6) ::_exit(12);
+            for (const auto& image : world.images) {
+                if (!image->map || image->map->area.w != 1 || image->map->area.h != 1) ::_exit(13);
+            }
+        }
+        World world;
+        WorldProblems lines;
+        if (loadWorld(world, "huge.xml", lines)) ::_exit(14);
+        ::_exit(lines == WorldProblems{"there is not enough memory to read it; the world is empty"} &&
+                        world.images.empty() && world.elements.empty()
+                    ? 0
+                    : 15);
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
