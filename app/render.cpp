@@ -314,10 +314,12 @@ int runRenderer(int argc, const char* const* argv, std::ostream& err) {
     if (!worldRead) {
         // Nothing to draw: a picture of an empty world would only hide the
         // mistake in a script. The last line says why.
-        err << escapeForDisplay(options.worldFile) << ": " << problems.back() << '\n';
+        err << escapeForDisplay(options.worldFile) << ": " << problemLine(problems.back()) << '\n';
         return kRenderFailed;
     }
-    for (const std::string& line : problems) err << escapeForDisplay(options.worldFile) << ": " << line << '\n';
+    for (const WorldProblem& problem : problems) {
+        err << escapeForDisplay(options.worldFile) << ": " << problemLine(problem) << '\n';
+    }
     theWorld.cameraX = moveBy(theWorld.cameraX, options.cameraX);
     theWorld.cameraY = moveBy(theWorld.cameraY, options.cameraY);
 

@@ -48,8 +48,8 @@ public:
     ~InputFile();
 
     // Ok, or the failure readFileBytes would give (CannotOpen, NotAFile,
-    // CannotRead) with its detail in `detail`.
-    FileReadStatus open(const char* fileName, std::string& detail);
+    // CannotRead) with its detail; the bytes are left empty.
+    FileBytes open(const char* fileName);
     int descriptor() const { return fd_; }
     // Hands the descriptor over; the caller closes it.
     int release();

@@ -141,10 +141,10 @@ const XmlNode* findInPreOrder(const XmlNode& root, const char* name, const XmlNo
 
 }  // namespace
 
-bool XmlNode::loadFile(const char* fileName) {
+FileReadStatus XmlNode::loadFile(const char* fileName) {
     const FileBytes file = readFileBytes(fileName, kMaxMarkupFileBytes);
     if (!file) {
-        return false;
+        return file.status;
     }
     // A tree that does not fit in memory is given up whole, like a file
     // that does not.
@@ -153,9 +153,9 @@ bool XmlNode::loadFile(const char* fileName) {
         read.parse(std::string_view(reinterpret_cast<const char*>(file.bytes.data()), file.bytes.size()), 0);
         *this = std::move(read);
     } catch (const std::bad_alloc&) {
-        return false;
+        return FileReadStatus::OutOfMemory;
     }
-    return true;
+    return FileReadStatus::Ok;
 }
 
 namespace {

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "markup/file_bytes.hpp"
 #include "markup/text.hpp"
 
 namespace tolvane {
@@ -62,12 +63,13 @@ public:
     std::int32_t childCount() const { return children.count(); }
 
     // Reads the whole file and parses its first element into this (fresh)
-    // node. False when the file cannot be opened or read, is neither a
-    // regular file nor a pipe, is larger than kMaxMarkupFileBytes or does not
-    // fit in memory (markup/file_bytes.hpp), or its tree does not; the node
-    // is then unchanged. Any text read gives
-    // true, even when it yields an empty or partial tree.
-    bool loadFile(const char* fileName);
+    // node. Ok, or why not (markup/file_bytes.hpp): the file cannot be
+    // opened or read, is neither a regular file nor a pipe, is larger than
+    // kMaxMarkupFileBytes or does not
+    // fit in memory, or its tree does not (OutOfMemory); the node is then
+    // unchanged. Any text read gives Ok, even when it yields an empty or
+    // partial tree.
+    FileReadStatus loadFile(const char* fileName);
 
     // Parses one element starting at `start` into this node. Returns the
     // index just after the element, or `start` when no element begins there.

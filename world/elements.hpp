@@ -24,7 +24,7 @@ public:
     // (ox, oy) is the camera offset.
     virtual void draw(DepthMap& target, std::int32_t ox, std::int32_t oy) const;
     // Reads the attributes and binds the image. What cannot be shown as
-    // written is described in `problems`, one line each, without a label.
+    // written is added to `problems`, one each, its `element` left empty.
     virtual void load(const XmlNode& node, WorldProblems& problems);
     // Where draw would put the image, saturated to 32 bits; the base leaves
     // `out` alone.

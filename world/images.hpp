@@ -29,7 +29,7 @@ public:
     // `out` alone.
     virtual void placedRect(Rect& out, std::int32_t x, std::int32_t y) const;
     // Takes "name" and loads "file" by its extension. What cannot be used
-    // is described in `problems`, one line each, without the image's label.
+    // is added to `problems`, one each, its `element` left empty.
     virtual void load(const XmlNode& node, WorldProblems& problems);
 };
 

@@ -30,22 +30,19 @@ std::unique_ptr<BaseElement> createElement(const char* type) {
     return nullptr;
 }
 
-// Hands `found` on as lines that start with `label`. Names and values are
-// escaped where they go in; escaping the whole line again changes nothing
-// there and keeps every line one line, whatever a detail held.
-//
+// Hands `found` on, each problem labelled with the image or element.
 // Only the first kMaxWorldProblemLines lines are kept; the rest are counted
 // in `unshown`, so a description naming thousands of missing files costs a
 // screenful of lines, not megabytes of them.
 void report(WorldProblems* problems, const std::string& label, const WorldProblems& found, std::size_t& shown,
             std::size_t& unshown) {
     if (problems == nullptr) return;
-    for (const std::string& line : found) {
+    for (const WorldProblem& problem : found) {
         if (shown == kMaxWorldProblemLines) {
             ++unshown;
             continue;
         }
-        problems->push_back(escapeForDisplay(label + ": " + line));
+        problems->push_back({problem.kind, label, problem.detail});
         ++shown;
     }
 }
@@ -80,6 +77,12 @@ std::int64_t pixelsOf(const BaseImage& image) {
 
 }  // namespace
 
+std::string problemLine(const WorldProblem& problem) {
+    // Names and values are escaped where they go in; escaping the whole line
+    // again changes nothing there and keeps it one line, whatever it held.
+    return escapeForDisplay(problem.element.empty() ? problem.detail : problem.element + ": " + problem.detail);
+}
+
 World::World(std::int64_t imagePixelBudget) : imagePixelBudget_(imagePixelBudget) {}
 
 World::~World() { clear(); }
@@ -112,7 +115,7 @@ void World::build(const XmlNode* node, WorldProblems* problems) {
         found.clear();
         const char* type = n->attributeValue("type");
         std::unique_ptr<BaseImage> image = type != nullptr ? createImage(type) : nullptr;
-        if (type == nullptr) found.push_back("missing \"type\"; skipped");
+        if (type == nullptr) found.push_back({WorldProblemKind::MissingAttribute, {}, "missing \"type\"; skipped"});
         if (image) {
             // The header's size is checked before the pixels are read, so a
             // description naming a huge file again and again costs no more
@@ -131,8 +134,9 @@ void World::build(const XmlNode* node, WorldProblems* problems) {
                 files.skip(file);
             }
             if (pixels + size > imagePixelBudget_) {
-                found.push_back("its " + std::to_string(size) + " pixels would take the images past " +
-                                std::to_string(imagePixelBudget_) + " pixels in all; not loaded");
+                found.push_back({WorldProblemKind::PastPixelBudget, {},
+                                 "its " + std::to_string(size) + " pixels would take the images past " +
+                                     std::to_string(imagePixelBudget_) + " pixels in all; not loaded"});
                 image.reset();
             } else {
                 pixels += size;
@@ -140,7 +144,8 @@ void World::build(const XmlNode* node, WorldProblems* problems) {
         }
         if (image) {
             if (findImage(image->name.data()) != nullptr) {
-                found.push_back("an earlier image has the same name; elements show that one");
+                found.push_back({WorldProblemKind::DuplicateImageName, {},
+                                 "an earlier image has the same name; elements show that one"});
             }
         }
         std::string label = "image " + std::to_string(number);
@@ -155,7 +160,7 @@ void World::build(const XmlNode* node, WorldProblems* problems) {
         found.clear();
         const char* type = n->attributeValue("type");
         std::unique_ptr<BaseElement> element = type != nullptr ? createElement(type) : nullptr;
-        if (type == nullptr) found.push_back("missing \"type\"; skipped");
+        if (type == nullptr) found.push_back({WorldProblemKind::MissingAttribute, {}, "missing \"type\"; skipped"});
         if (element) {
             element->world = this;
             element->load(*n, found);
@@ -173,7 +178,8 @@ void World::build(const XmlNode* node, WorldProblems* problems) {
     }
 
     if (problems != nullptr && unshown > 0) {
-        problems->push_back(std::to_string(unshown) + " more problems with images and elements are not shown");
+        problems->push_back({WorldProblemKind::MoreProblemsNotShown, {},
+                             std::to_string(unshown) + " more problems with images and elements are not shown"});
     }
     cameraX = 0;
     cameraY = 0;

@@ -62,7 +62,7 @@ void reportUnknownMarkup(std::string_view read, bool worldLost, WorldProblems& p
                            "what follows up to the next \"=\"; delete it";
         if (kind->count > 1) line += " (and " + std::to_string(kind->count - 1) + " more)";
         if (worldLost && kind == first) line += "; the world is empty";
-        problems.push_back(std::move(line));
+        problems.push_back({WorldProblemKind::UnknownMarkup, {}, std::move(line)});
     }
 }
 
@@ -81,20 +81,25 @@ bool reportMarkupTraps(std::string_view text, std::size_t readEnd, const XmlNode
         return worldSwallowed;
     }
     // Nothing was read: the text does not start with "<" and a name.
-    const char* cause = nullptr;
+    WorldProblem problem{WorldProblemKind::EmptyDescription, {}, "is empty"};
     if (text.empty()) {
-        cause = "is empty";
+        // as it stands
     } else if (text.starts_with("\xEF\xBB\xBF")) {
-        cause = "starts with a byte order mark, which this reader does not skip; save the file without it";
+        problem = {WorldProblemKind::ByteOrderMark, {},
+                   "starts with a byte order mark, which this reader does not skip; save the file without it"};
     } else if (text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF")) {
-        cause = "starts with a UTF-16 byte order mark; this reader reads single bytes: save the file as UTF-8 "
-                "without a byte order mark";
+        problem = {WorldProblemKind::ByteOrderMark, {},
+                   "starts with a UTF-16 byte order mark; this reader reads single bytes: save the file as UTF-8 "
+                   "without a byte order mark"};
     } else if (isSpace(text[0])) {
-        cause = "starts with blank space, which this reader does not skip: \"<\" must be the very first byte; "
-                "delete what stands before it";
+        problem = {WorldProblemKind::SpaceBeforeFirstTag, {},
+                   "starts with blank space, which this reader does not skip: \"<\" must be the very first byte; "
+                   "delete what stands before it"};
+    } else {
+        return false;
     }
-    if (cause == nullptr) return false;
-    problems.push_back(std::string(cause) + "; the world is empty");
+    problem.detail += "; the world is empty";
+    problems.push_back(std::move(problem));
     return true;
 }
 
@@ -166,9 +171,10 @@ bool readWorld(World& world, const char* worldFile, WorldProblems& problems) {
     if (!file) {
         // A bare name is looked for in the working folder: say so, since
         // that is where an author forgets to start the program.
-        problems.push_back((std::strchr(worldFile, '/') == nullptr ? "cannot be read from the working folder: "
-                                                                   : "cannot be read: ") +
-                           unreadableReason(file) + "; the world is empty");
+        problems.push_back({WorldProblemKind::CannotReadDescription, {},
+                            (std::strchr(worldFile, '/') == nullptr ? "cannot be read from the working folder: "
+                                                                    : "cannot be read: ") +
+                                unreadableReason(file) + "; the world is empty"});
         return false;
     }
     const std::string_view text(reinterpret_cast<const char*>(file.bytes.data()), file.bytes.size());
@@ -176,9 +182,11 @@ bool readWorld(World& world, const char* worldFile, WorldProblems& problems) {
     anchorImageFiles(root, worldFile);
     const XmlNode* w = root.findFirst("World");
     if (!reportMarkupTraps(text, parsed.end, root, w != nullptr, problems) && w == nullptr) {
-        problems.push_back("has no \"World\" element; the world is empty");
+        problems.push_back({WorldProblemKind::NoWorldElement, {}, "has no \"World\" element; the world is empty"});
     }
-    if (parsed.droppedElements > 0) problems.push_back(droppedLine(text, parsed));
+    if (parsed.droppedElements > 0) {
+        problems.push_back({WorldProblemKind::NestedTooDeep, {}, droppedLine(text, parsed)});
+    }
     world.build(w, &problems);
     return true;
 }
@@ -192,7 +200,7 @@ bool loadWorld(World& world, const char* worldFile, WorldProblems& problems) {
         // The tree and the text are gone by now; what was built of the world
         // goes too, so that a half-built world is never drawn.
         world.clear();
-        problems.push_back("there is not enough memory to read it; the world is empty");
+        problems.push_back({WorldProblemKind::OutOfMemory, {}, "there is not enough memory to read it; the world is empty"});
         return false;
     }
 }

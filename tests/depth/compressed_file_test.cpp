@@ -265,7 +265,9 @@ TEST(CompressedFileTest, LoadingAnyFileAgreesWithDecodingItWhole) {
                                          " + " + std::to_string(padding);
                 ASSERT_EQ(loaded.status, decoded.status) << what << ": " << decoded.detail;
                 EXPECT_EQ(loaded.detail, decoded.detail) << what;
-                if (decoded.map) EXPECT_EQ(pixelsOf(*loaded.map), pixelsOf(*decoded.map)) << what;
+                if (decoded.map) {
+                    EXPECT_EQ(pixelsOf(*loaded.map), pixelsOf(*decoded.map)) << what;
+                }
             }
         }
     }

@@ -130,7 +130,9 @@ TEST(TextFileTest, LoadingAnyFileAgreesWithDecodingItWhole) {
             ASSERT_EQ(loaded.status, decoded.status) << what;
             EXPECT_EQ(loaded.detail, decoded.detail) << what;
             EXPECT_EQ(loaded.warnings, decoded.warnings) << what;
-            if (decoded.map) EXPECT_EQ(pixelsOf(*loaded.map), pixelsOf(*decoded.map)) << what;
+            if (decoded.map) {
+                EXPECT_EQ(pixelsOf(*loaded.map), pixelsOf(*decoded.map)) << what;
+            }
         }
     }
 }

@@ -29,7 +29,7 @@ namespace {
 struct BadInput {
     const char* what;
     std::string markup;  // inside <World>, beside the good images below
-    WorldProblems lines;
+    std::vector<WorldProblemKind> kinds;
     bool drawsSomething;  // frame 0 of the good sprite
 };
 
@@ -42,54 +42,53 @@ std::string ani(const std::string& attributes) { return "<element type=\"ani\" "
 
 const BadInput kBadInputs[] = {
     {"unknown image name", ani("imagename=\"nothing\" x=\"5\" y=\"9\" fps=\"1\" startframe=\"0\""),
-     {"element 1 (ani \"nothing\"): no image named \"nothing\"; nothing is drawn"}, false},
+     {WorldProblemKind::NoSuchImage}, false},
     {"scene named by char", "<element type=\"char\" imagename=\"sky\" x=\"5\" y=\"9\" fps=\"1\" startframe=\"0\" />",
-     {"element 1 (char \"sky\"): \"sky\" is a scene image, not a sprite; nothing is drawn"}, false},
+     {WorldProblemKind::NotASprite}, false},
     {"scene named by ani", ani("imagename=\"sky\" x=\"5\" y=\"9\" fps=\"1\" startframe=\"0\""),
-     {"element 1 (ani \"sky\"): \"sky\" is a scene image, not a sprite; nothing is drawn"}, false},
+     {WorldProblemKind::NotASprite}, false},
     {"missing imagename", ani("x=\"5\" y=\"9\" fps=\"1\" startframe=\"0\""),
-     {"element 1 (ani): missing \"imagename\"; nothing is drawn"}, false},
+     {WorldProblemKind::MissingAttribute}, false},
     {"missing element type", "<element imagename=\"ball\" x=\"5\" y=\"9\" />",
-     {"element 1: missing \"type\"; skipped"}, false},
+     {WorldProblemKind::MissingAttribute}, false},
     {"missing x and y", ani("imagename=\"ball\" fps=\"1\" startframe=\"0\""),
-     {"element 1 (ani \"ball\"): missing \"x\"; using 0", "element 1 (ani \"ball\"): missing \"y\"; using 0"}, false},
+     {WorldProblemKind::MissingAttribute, WorldProblemKind::MissingAttribute}, false},
     {"missing fps", ani("imagename=\"ball\" x=\"5\" y=\"9\" startframe=\"1\""),
-     {"element 1 (ani \"ball\"): missing \"fps\"; showing frame 0"}, true},
+     {WorldProblemKind::MissingAttribute}, true},
     {"fps 0", ani("imagename=\"ball\" x=\"5\" y=\"9\" fps=\"0\" startframe=\"1\""),
-     {"element 1 (ani \"ball\"): \"fps\" 0 is zero; showing frame 0"}, true},
+     {WorldProblemKind::ZeroFps}, true},
     {"fps below the smallest float", ani("imagename=\"ball\" x=\"5\" y=\"9\" fps=\"0.0000000000000000000000000000000000000000000000001\" startframe=\"1\""),
-     {"element 1 (ani \"ball\"): \"fps\" 0.0000000000000000000000000000000000000000000000001 is zero; showing frame 0"}, true},
+     {WorldProblemKind::ZeroFps}, true},
     {"negative fps", ani("imagename=\"ball\" x=\"5\" y=\"9\" fps=\"-3\" startframe=\"0\""),
-     {"element 1 (ani \"ball\"): \"fps\" -3 is negative; the frames run backwards"}, true},
+     {WorldProblemKind::NegativeFps}, true},
     {"missing startframe", ani("imagename=\"ball\" x=\"5\" y=\"9\" fps=\"2\""),
-     {"element 1 (ani \"ball\"): missing \"startframe\"; starting at frame 0"}, true},
+     {WorldProblemKind::MissingAttribute}, true},
     {"negative startframe", ani("imagename=\"ball\" x=\"5\" y=\"9\" fps=\"2\" startframe=\"-2\""),
-     {"element 1 (ani \"ball\"): \"startframe\" -2 is negative; counting back from the last frame"}, true},
+     {WorldProblemKind::NegativeStartFrame}, true},
     {"infinite frame number", ani("imagename=\"ball\" x=\"5\" y=\"9\" fps=\"0.0000000000000000000000000000000000000001\" startframe=\"1\""),
-     {"element 1 (ani \"ball\"): \"startframe\" 1 gives no finite frame number; showing frame 0"}, true},
+     {WorldProblemKind::NoFiniteFrame}, true},
     {"control characters in names", ani("imagename=\"no\\nthing\\there\" x=\"5\" y=\"9\" fps=\"1\" startframe=\"0\""),
-     {"element 1 (ani \"no\\nthing\\there\"): no image named \"no\\nthing\\there\"; nothing is drawn"}, false},
+     {WorldProblemKind::NoSuchImage}, false},
     {"control characters in values", ani("imagename=\"ball\" x=\"5\" y=\"9\" fps=\"-5\x1b\" startframe=\"0\""),
-     {"element 1 (ani \"ball\"): \"fps\" -5\\x1b is negative; the frames run backwards"}, true},
+     {WorldProblemKind::NegativeFps}, true},
     {"characters outside the depth table", "<image type=\"scene\" name=\"odd\" file=\"odd.txt\" />",
-     {"image 3 \"odd\": \"odd.txt\": 3 characters outside the depth table, the first \"a\" at row 2, column 1 (line 3 of the file); "
-      "only space, 1-9, 0 (for 10) and A-U give the depths 0-31"}, false},
+     {WorldProblemKind::ImageFileWarning}, false},
     {"missing image name", "<image type=\"scene\" file=\"sky.txt\" />",
-     {"image 3: missing \"name\"; it is named \"\" (imagename=\"\" shows it)"}, false},
+     {WorldProblemKind::MissingAttribute}, false},
     {"missing file", "<image type=\"scene\" name=\"hill\" />",
-     {"image 3 \"hill\": missing \"file\"; nothing is drawn"}, false},
+     {WorldProblemKind::MissingAttribute}, false},
     {"missing image type", "<image name=\"hill\" file=\"sky.txt\" />",
-     {"image 3 \"hill\": missing \"type\"; skipped"}, false},
+     {WorldProblemKind::MissingAttribute}, false},
     {"sizex 0", "<image type=\"sprite\" name=\"s\" file=\"ball.txt\" sizex=\"0\" sizey=\"2\" />",
-     {"image 3 \"s\": \"sizex\" 0 is not a positive width; nothing is drawn"}, false},
+     {WorldProblemKind::BadFrameSize}, false},
     {"negative sizey", "<image type=\"sprite\" name=\"s\" file=\"ball.txt\" sizex=\"2\" sizey=\"-2\" />",
-     {"image 3 \"s\": \"sizey\" -2 is not a positive height; nothing is drawn"}, false},
+     {WorldProblemKind::BadFrameSize}, false},
     {"sizex wider than the sheet", "<image type=\"sprite\" name=\"s\" file=\"ball.txt\" sizex=\"5\" sizey=\"2\" />",
-     {"image 3 \"s\": \"sizex\" 5 is larger than the sheet's 4 px width; nothing is drawn"}, false},
+     {WorldProblemKind::FrameLargerThanSheet}, false},
     {"sizey taller than the sheet", "<image type=\"sprite\" name=\"s\" file=\"ball.txt\" sizex=\"2\" sizey=\"3\" />",
-     {"image 3 \"s\": \"sizey\" 3 is larger than the sheet's 2 px height; nothing is drawn"}, false},
+     {WorldProblemKind::FrameLargerThanSheet}, false},
     {"missing sizex", "<image type=\"sprite\" name=\"s\" file=\"ball.txt\" sizey=\"2\" />",
-     {"image 3 \"s\": missing \"sizex\"; nothing is drawn"}, false},
+     {WorldProblemKind::MissingAttribute}, false},
 };
 
 class Problems : public ::testing::TestWithParam<BadInput> {
@@ -107,8 +106,8 @@ TEST_P(Problems, ReportedOnceAndDrawnSafely) {
     World world;
     // Each bad element names the sprite or scene, possibly drawn from one
     // bad image; the image itself is only catalogued, never drawn.
-    WorldProblems lines = buildFrom(world, std::string("<World>") + kGoodImages + bad.markup + "</World>");
-    EXPECT_EQ(lines, bad.lines);
+    const WorldProblems problems = buildFrom(world, std::string("<World>") + kGoodImages + bad.markup + "</World>");
+    EXPECT_EQ(kindsOf(problems), bad.kinds);
 
     DepthMapPtr target = blankMap(32, 32);
     for (int frame = 0; frame < 5; ++frame) {
@@ -135,6 +134,32 @@ INSTANTIATE_TEST_SUITE_P(World, Problems, ::testing::ValuesIn(kBadInputs),
                              return name;
                          });
 
+// The lines as printed: the image or element, then what is wrong, with
+// names and values escaped so that each problem stays one line.
+TEST(ProblemLines, NameTheImageOrElementAndStayOneLine) {
+    ScratchFolder folder;
+    writeDepthText("ball.txt", {"AAKK", "AAKK"});
+    writeDepthText("odd.txt", {"11", "ab", "c1"});
+    World world;
+    const WorldProblems problems = buildFrom(world,
+        "<World><image type=\"sprite\" name=\"ball\" file=\"ball.txt\" sizex=\"2\" sizey=\"2\" />"
+        "<image type=\"scene\" name=\"odd\" file=\"odd.txt\" /><image type=\"scene\" file=\"odd.txt\" />" +
+        ani("imagename=\"no\\nthing\\there\" x=\"5\" y=\"9\" fps=\"1\" startframe=\"0\"") +
+        ani("imagename=\"ball\" fps=\"-5\x1b\" startframe=\"0\"") + "</World>");
+    EXPECT_EQ(linesOf(problems),
+              (std::vector<std::string>{
+                  "image 2 \"odd\": \"odd.txt\": 3 characters outside the depth table, the first \"a\" at row 2, "
+                  "column 1 (line 3 of the file); only space, 1-9, 0 (for 10) and A-U give the depths 0-31",
+                  "image 3: missing \"name\"; it is named \"\" (imagename=\"\" shows it)",
+                  "image 3: \"odd.txt\": 3 characters outside the depth table, the first \"a\" at row 2, column 1 "
+                  "(line 3 of the file); only space, 1-9, 0 (for 10) and A-U give the depths 0-31",
+                  "element 1 (ani \"no\\nthing\\there\"): no image named \"no\\nthing\\there\"; nothing is drawn",
+                  "element 2 (ani \"ball\"): missing \"x\"; using 0",
+                  "element 2 (ani \"ball\"): missing \"y\"; using 0",
+                  "element 2 (ani \"ball\"): \"fps\" -5\\x1b is negative; the frames run backwards",
+              }));
+}
+
 TEST(ProblemsWithFrames, StoppedAnimationShowsFrameZero) {
     ScratchFolder folder;
     writeDepthText("ball.txt", {"AAKK", "AAKK"});
@@ -149,11 +174,11 @@ TEST(ProblemsWithFrames, StoppedAnimationShowsFrameZero) {
 TEST(ProblemsWithFiles, UnreadableFileNamesTheFile) {
     ScratchFolder folder;
     World world;
-    WorldProblems lines = buildFrom(world,
+    const std::vector<std::string> lines = linesOf(buildFrom(world,
         "<World><image type=\"scene\" name=\"gone\" file=\"gone.txt\" />"
         "<image type=\"sprite\" name=\"odd\" file=\"odd.png\" sizex=\"2\" sizey=\"2\" />"
         "<element type=\"scene\" imagename=\"gone\" x=\"0\" y=\"0\" />"
-        "<element type=\"ani\" imagename=\"odd\" x=\"0\" y=\"0\" fps=\"1\" startframe=\"0\" /></World>");
+        "<element type=\"ani\" imagename=\"odd\" x=\"0\" y=\"0\" fps=\"1\" startframe=\"0\" /></World>"));
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0].rfind("image 1 \"gone\": cannot read \"gone.txt\"", 0), 0u) << lines[0];
     EXPECT_EQ(lines[1].rfind("image 2 \"odd\": cannot read \"odd.png\"", 0), 0u) << lines[1];
@@ -175,13 +200,14 @@ TEST(ProblemsWithFiles, ImagesPastThePixelBudgetAreNotLoaded) {
     ScratchFolder folder;
     writeDepthText("four.txt", {"1111", "1111"});
     World world(20);
-    WorldProblems lines = buildFrom(world,
+    const WorldProblems problems = buildFrom(world,
         "<World><image type=\"scene\" name=\"a\" file=\"four.txt\" />"
         "<image type=\"scene\" name=\"b\" file=\"four.txt\" />"
         "<image type=\"scene\" name=\"c\" file=\"four.txt\" /></World>");
     ASSERT_EQ(world.images.count(), 2);
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0], "image 3 \"c\": its 8 pixels would take the images past 20 pixels in all; not loaded");
+    ASSERT_EQ(kindsOf(problems), std::vector<WorldProblemKind>{WorldProblemKind::PastPixelBudget});
+    EXPECT_EQ(problemLine(problems[0]),
+              "image 3 \"c\": its 8 pixels would take the images past 20 pixels in all; not loaded");
 }
 
 // Run in a child whose address space has room for far less than one
@@ -210,7 +236,7 @@ TEST(ProblemsWithFiles, BudgetsComeBeforeAllocationAndMemoryRunsOutGracefully) {
         if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(11);
         {
             World world(std::int64_t{1} << 20);
-            const WorldProblems lines = buildFrom(world, many);
+            const std::vector<std::string> lines = linesOf(buildFrom(world, many));
             if (lines.size() != 40 || world.images.count() != 0) ::_exit(12);
             if (lines[39] != "image 40 \"h\": its 268435456 pixels would take the images past 1048576 pixels "
                              "in all; not loaded") {
@@ -218,10 +244,10 @@ TEST(ProblemsWithFiles, BudgetsComeBeforeAllocationAndMemoryRunsOutGracefully) {
             }
         }
         World world;
-        const WorldProblems lines = buildFrom(world,
+        const std::vector<std::string> lines = linesOf(buildFrom(world,
             "<World><image type=\"scene\" name=\"h\" file=\"huge.txt\" />"
-            "<image type=\"scene\" name=\"s\" file=\"small.txt\" /></World>");
-        if (lines != WorldProblems{"image 1 \"h\": cannot read \"huge.txt\": not enough memory for a 16384 x 16384 "
+            "<image type=\"scene\" name=\"s\" file=\"small.txt\" /></World>"));
+        if (lines != std::vector<std::string>{"image 1 \"h\": cannot read \"huge.txt\": not enough memory for a 16384 x 16384 "
                                    "map; nothing is drawn"}) {
             ::_exit(14);
         }
@@ -243,7 +269,7 @@ TEST(ProblemsWithFiles, LinesStopAtTheLimitAndCountTheRest) {
         many += "<image type=\"scene\" name=\"i" + std::to_string(i) + "\" file=\"gone.txt\" />";
     }
     World world;
-    const WorldProblems lines = buildFrom(world, many + "</World>");
+    const std::vector<std::string> lines = linesOf(buildFrom(world, many + "</World>"));
     ASSERT_EQ(lines.size(), kMaxWorldProblemLines + 1);
     EXPECT_EQ(lines[kMaxWorldProblemLines - 1].rfind("image 100 \"i99\": cannot read \"gone.txt\"", 0), 0u);
     EXPECT_EQ(lines.back(), "50 more problems with images and elements are not shown");
@@ -320,9 +346,10 @@ TEST(ProblemsWithFiles, PaddedFilesCostTheirSizeAndHugeTreesRunOutGracefully) {
             }
         }
         World world;
-        WorldProblems lines;
-        if (loadWorld(world, "huge.xml", lines)) ::_exit(14);
-        ::_exit(lines == WorldProblems{"there is not enough memory to read it; the world is empty"} &&
+        WorldProblems problems;
+        if (loadWorld(world, "huge.xml", problems)) ::_exit(14);
+        ::_exit(kindsOf(problems) == std::vector<WorldProblemKind>{WorldProblemKind::OutOfMemory} &&
+                        problemLine(problems[0]) == "there is not enough memory to read it; the world is empty" &&
                         world.images.empty() && world.elements.empty()
                     ? 0
                     : 15);
@@ -349,8 +376,8 @@ TEST(ProblemsWithMarkup, EveryTruncatedDescriptionBuildsAndDrawsSafely) {
     DepthMapPtr target = blankMap(24, 24);
     for (std::size_t n = 0; n <= full.size(); ++n) {
         World world;
-        const WorldProblems lines = buildFrom(world, std::string_view(full).substr(0, n));
-        for (const std::string& line : lines) EXPECT_EQ(line.find('\n'), std::string::npos) << n;
+        const WorldProblems problems = buildFrom(world, std::string_view(full).substr(0, n));
+        for (const std::string& line : linesOf(problems)) EXPECT_EQ(line.find('\n'), std::string::npos) << n;
         world.cameraY = static_cast<std::int32_t>(n % 40);
         world.update(0.1f);
         world.draw(*target);

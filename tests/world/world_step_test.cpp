@@ -74,7 +74,7 @@ TEST(WorldMarkup, TrapsAreNamedByTheirCause) {
     const struct {
         const char* what;
         std::string text;
-        WorldProblems lines;
+        std::vector<std::string> lines;
         int elements;
     } cases[] = {
         {"clean", kWorld, {}, 1},
@@ -122,9 +122,9 @@ TEST(WorldMarkup, TrapsAreNamedByTheirCause) {
         writeFlatDepthText("s.txt", 2, 2, '5');
         writeFile("world.xml", c.text);
         World world;
-        WorldProblems lines;
-        EXPECT_TRUE(loadWorld(world, "world.xml", lines));
-        EXPECT_EQ(lines, c.lines);
+        WorldProblems problems;
+        EXPECT_TRUE(loadWorld(world, "world.xml", problems));
+        EXPECT_EQ(linesOf(problems), c.lines);
         EXPECT_EQ(world.elements.count(), c.elements);
     }
 }
@@ -275,9 +275,10 @@ TEST(WorldFile, UnreadableDescriptionsGiveTheTrueReason) {
     };
     for (const auto& c : cases) {
         World world;
-        WorldProblems lines;
-        EXPECT_FALSE(loadWorld(world, c.file, lines)) << c.file;
-        EXPECT_EQ(lines, WorldProblems{c.line}) << c.file;
+        WorldProblems problems;
+        EXPECT_FALSE(loadWorld(world, c.file, problems)) << c.file;
+        EXPECT_EQ(kindsOf(problems), std::vector<WorldProblemKind>{WorldProblemKind::CannotReadDescription}) << c.file;
+        EXPECT_EQ(linesOf(problems), std::vector<std::string>{c.line}) << c.file;
         EXPECT_TRUE(world.images.empty());
     }
 }
