@@ -161,33 +161,42 @@ FileReadStatus XmlNode::loadFile(const char* fileName) {
 namespace {
 
 // The two passes of a parse walk the same grammar with one of these. The
-// first only counts each stored element's children, so that the second can
-// give every child list its exact size at once: a list grown by doubling
-// would cost up to twice its nodes, and more while it moves them.
+// first only counts each stored element's children and attributes, so that
+// the second can make every list at its exact size at once: a list grown by
+// doubling would cost up to twice its items, and more while it moves them.
 //
 // A Node names an element of the walk; a null Node is one beyond the depth
 // limit, read past and not stored.
-class ChildCounter {
+struct ListSizes {
+    std::uint32_t children = 0;
+    std::uint32_t attributes = 0;
+};
+
+class ListCounter {
 public:
     using Node = std::size_t;  // 1 + the element's number in document order; 0 for none
     static constexpr Node kNone = 0;
 
     Node root() { return add(); }
     Node child(Node parent) {
-        ++counts_[parent - 1];
+        ++sizes_[parent - 1].children;
         return add();
     }
-    StartTag startTag(const Cursor& cursor, std::size_t i, Node) { return readStartTag(cursor, i, nullptr); }
+    StartTag startTag(const Cursor& cursor, std::size_t i, Node node) {
+        const StartTag tag = readStartTag(cursor, i, nullptr);
+        if (node != kNone) sizes_[node - 1].attributes = static_cast<std::uint32_t>(tag.attributes);
+        return tag;
+    }
     void words(Node, std::string_view) {}
 
-    std::vector<std::uint32_t> takeCounts() { return std::move(counts_); }
+    std::vector<ListSizes> takeSizes() { return std::move(sizes_); }
 
 private:
     Node add() {
-        counts_.push_back(0);
-        return counts_.size();
+        sizes_.emplace_back();
+        return sizes_.size();
     }
-    std::vector<std::uint32_t> counts_;
+    std::vector<ListSizes> sizes_;
 };
 
 class TreeBuilder {
@@ -195,16 +204,11 @@ public:
     using Node = XmlNode*;
     static constexpr Node kNone = nullptr;
 
-    TreeBuilder(XmlNode& root, std::vector<std::uint32_t> childCounts)
-        : root_(root), counts_(std::move(childCounts)) {}
+    TreeBuilder(XmlNode& root, std::vector<ListSizes> sizes) : root_(root), sizes_(std::move(sizes)) {}
 
     Node root() { return sized(root_); }
     Node child(Node parent) { return sized(parent->children.add()); }
-    // Read twice, so that the attribute list too is made at its size.
-    StartTag startTag(const Cursor& cursor, std::size_t i, Node node) {
-        if (node != nullptr) node->attributes.reserve(readStartTag(cursor, i, nullptr).attributes);
-        return readStartTag(cursor, i, node);
-    }
+    StartTag startTag(const Cursor& cursor, std::size_t i, Node node) { return readStartTag(cursor, i, node); }
     void words(Node node, std::string_view words) {
         TextBuffer& text = node->text;
         if (text.length() > 0) {
@@ -215,12 +219,15 @@ public:
 
 private:
     Node sized(XmlNode& node) {
-        if (next_ < counts_.size()) node.children.reserve(counts_[next_]);
+        if (next_ < sizes_.size()) {
+            node.children.reserve(sizes_[next_].children);
+            node.attributes.reserve(sizes_[next_].attributes);
+        }
         ++next_;
         return &node;
     }
     XmlNode& root_;
-    std::vector<std::uint32_t> counts_;
+    std::vector<ListSizes> sizes_;
     std::size_t next_ = 0;
 };
 
@@ -306,9 +313,9 @@ std::size_t XmlNode::parse(std::string_view text, std::size_t start) { return pa
 
 XmlNode::Parsed XmlNode::parseReporting(std::string_view text, std::size_t start) {
     const Cursor cursor(text);
-    ChildCounter counter;
+    ListCounter counter;
     walkElement(cursor, start, counter);
-    TreeBuilder builder(*this, counter.takeCounts());
+    TreeBuilder builder(*this, counter.takeSizes());
     return walkElement(cursor, start, builder);
 }
 
