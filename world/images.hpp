@@ -18,6 +18,9 @@ public:
     DepthMapPtr map;  // null when the file could not be read
     std::int32_t useCount = 0;
     ImageFiles* files = nullptr;  // set for load by a world build: its files are read through it
+    // A scene image with slope="none": its depths are shown as stored,
+    // wherever it is drawn, with no ground slope taken out or put back.
+    bool keepsDepths = false;
 
     BaseImage() = default;
     BaseImage(const BaseImage&) = delete;
@@ -39,7 +42,8 @@ public:
     // (x, y) is the top-left corner.
     void placedRect(Rect& out, std::int32_t x, std::int32_t y) const override;
     // The file holds the depths shown unscrolled; the slope is taken out
-    // here and put back by the scene blit.
+    // here and put back by the scene blit, unless slope="none" asks for the
+    // depths as they are.
     void load(const XmlNode& node, WorldProblems& problems) override;
 };
 

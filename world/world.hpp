@@ -63,6 +63,7 @@ enum class WorldProblemKind {
     DuplicateImageName,
     BadFrameSize,           // "sizex" or "sizey" not a positive number
     FrameLargerThanSheet,
+    UnknownSlope,           // a "slope" other than "none": the ground slope applies
     NoSuchImage,
     NotASprite,
     ZeroFps,
