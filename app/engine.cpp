@@ -112,10 +112,13 @@ FrameOutcome stepEngine(Engine& engine, const FrameCommand& command, DepthMap* t
     // Building the world puts the camera back to (0, 0), so it comes first.
     loadWorldOnce(engine.world, engine.worldFile.c_str());
     applyCommand(engine, command);
-    float dt = time.seconds;
-    if (time.measured) {
+    float dt = time.step;
+    if (time.kind == FrameTime::Kind::Measured) {
         updateFrameTimeAt(engine.clock, time.nowNanoseconds);
         dt = engine.clock.frameDt;
+    } else if (time.kind == FrameTime::Kind::Since) {
+        engine.world.world.setElapsed(time.since);
+        dt = 0.0f;
     }
     FrameOutcome outcome;
     outcome.stereogram = getOption(engine.display, OptionSlot::DepthView) == 0;

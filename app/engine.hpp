@@ -55,15 +55,20 @@ struct FrameCommand {
     void clear();
 };
 
-// How far a frame moves the world: the clock's reading now (the demo, whose
-// pause key scales it) or a given number of seconds (the renderer).
+// How far a frame moves the world: by the clock's reading now (the demo,
+// whose pause key scales it), by a given step, or to a given time since
+// the world was built (the renderer, so that frame k's time never depends
+// on the frames before it).
 struct FrameTime {
-    bool measured = false;
-    std::int64_t nowNanoseconds = 0;
-    float seconds = 0.0f;
+    enum class Kind { Measured, Step, Since };
+    Kind kind = Kind::Step;
+    std::int64_t nowNanoseconds = 0;  // Measured
+    float step = 0.0f;                // Step: seconds
+    double since = 0.0;               // Since: seconds
 
-    static FrameTime at(std::int64_t nowNanoseconds) { return FrameTime{true, nowNanoseconds, 0.0f}; }
-    static FrameTime after(float seconds) { return FrameTime{false, 0, seconds}; }
+    static FrameTime at(std::int64_t nowNanoseconds) { return FrameTime{Kind::Measured, nowNanoseconds, 0.0f, 0.0}; }
+    static FrameTime after(float seconds) { return FrameTime{Kind::Step, 0, seconds, 0.0}; }
+    static FrameTime sinceStart(double seconds) { return FrameTime{Kind::Since, 0, 0.0f, seconds}; }
 };
 
 struct Engine {

@@ -18,6 +18,7 @@
 #include "depth/file_io.hpp"
 #include "display/display.hpp"
 #include "markup/text.hpp"
+#include "world/world.hpp"
 
 namespace tolvane {
 
@@ -160,21 +161,38 @@ struct RenderJob {
     std::string failure;  // the line for it, without its end
 };
 
-// The time frame `index` of the sequence moves the world by: frame 0 the
-// start time, every later one 1 / F.
+// The time of frame `index` of the sequence, from its number each time: a
+// sum of float steps drifts off the frames of the animations and, late in
+// a long run, stops moving.
 FrameTime renderFrameTime(const RenderOptions& options, int index) {
-    return FrameTime::after(index == 0 ? static_cast<float>(options.startTime)
-                                       : 1.0f / static_cast<float>(options.fps));
+    return FrameTime::sinceStart(options.startTime + static_cast<double>(index) / options.fps);
 }
 
 // One job on an engine of its own: passes over the frames before its
 // first as the step does, then draws and writes its own, stopping at the
 // first failure or once an earlier frame of another job has failed.
-void runRenderJob(const RenderOptions& options, std::uint32_t seed, RenderJob& job, std::atomic<int>& stopAfter) {
+void runRenderJob(const RenderOptions& options, std::uint32_t seed, RenderJob& job, std::atomic<int>& stopAfter,
+                  std::ostream& err) {
     Engine engine;
     engine.worldFile = options.worldFile;
-    engine.world.reportProblems = job.reportWorld;
+    engine.world.reportProblems = false;
     startEngine(engine, seed);
+    // Read before any file is written: a picture of an empty world would
+    // only hide the mistake in a script. Every job finds the same.
+    loadWorldOnce(engine.world, options.worldFile.c_str());
+    const std::string label = escapeForDisplay(options.worldFile) + ": ";
+    if (!engine.world.readable) {
+        // The last line says why.
+        job.failedFrame = -1;
+        job.failure = label + problemLine(engine.world.problems.back());
+        int stop = stopAfter.load();
+        while (job.failedFrame < stop && !stopAfter.compare_exchange_weak(stop, job.failedFrame)) {
+        }
+        return;
+    }
+    if (job.reportWorld) {
+        for (const WorldProblem& problem : engine.world.problems) err << label << problemLine(problem) << '\n';
+    }
     const FrameCommand setup = renderCommand(options);
     const FrameCommand none;
     DepthMapPtr frame = createDepthMap(kFrameWidth, kFrameHeight);
@@ -238,16 +256,17 @@ int runRenderer(const RenderOptions& options, std::ostream& err) {
         for (int j = 1; j < jobs; ++j) {
             RenderJob& job = plan[static_cast<std::size_t>(j)];
             try {
-                threads.emplace_back([&options, seed, &job, &stopAfter] { runRenderJob(options, seed, job, stopAfter); });
+                threads.emplace_back(
+                    [&options, seed, &job, &stopAfter, &err] { runRenderJob(options, seed, job, stopAfter, err); });
             } catch (const std::system_error&) {
                 here.push_back(&job);
             }
         }
-        for (RenderJob* job : here) runRenderJob(options, seed, *job, stopAfter);
+        for (RenderJob* job : here) runRenderJob(options, seed, *job, stopAfter, err);
     }
     // The earliest failure is the one told, as a render on one core would.
     for (const RenderJob& job : plan) {
-        if (job.failedFrame >= 0 && job.failedFrame == stopAfter.load()) {
+        if (!job.failure.empty() && job.failedFrame == stopAfter.load()) {
             err << job.failure << '\n';
             return kRenderFailed;
         }

@@ -14,12 +14,11 @@ void loadWorldOnce(WorldRun& run, const char* worldFile) {
     if (run.loaded) return;
     // Read once, whatever comes of it. An author who gets a blank or
     // half-drawn screen learns why from these lines.
-    WorldProblems problems;
-    loadWorld(run.world, worldFile, problems);
+    run.readable = loadWorld(run.world, worldFile, run.problems);
     run.loaded = true;
     if (!run.reportProblems) return;
-    for (const std::string& line : problems) {
-        std::fprintf(stderr, "%s: %s\n", escapeForDisplay(worldFile).c_str(), escapeForDisplay(line).c_str());
+    for (const WorldProblem& problem : run.problems) {
+        std::fprintf(stderr, "%s: %s\n", escapeForDisplay(worldFile).c_str(), problemLine(problem).c_str());
     }
 }
 

@@ -10,13 +10,16 @@ namespace tolvane {
 // first step, whatever comes of it, and never read again.
 struct WorldRun {
     World world;
-    bool loaded = false;  // the first step has tried to build the world
-    bool reportProblems = true;  // else the problems go unsaid, told by another run
+    bool loaded = false;    // the first step has tried to build the world
+    bool readable = false;  // ... and the description could be read (loadWorld)
+    WorldProblems problems;  // what that found
+    bool reportProblems = true;  // else the problems go unsaid, told by the caller
 };
 
 // On the first call only: reads the description `worldFile` (images
-// relative to its folder), builds run.world from it and prints to standard
-// error one line per problem found, each starting with `worldFile`.
+// relative to its folder), builds run.world from it, keeps the problems
+// found and prints them to standard error, one line each, starting with
+// `worldFile`.
 void loadWorldOnce(WorldRun& run, const char* worldFile = "world.xml");
 
 // One frame of the world, with what the frame loop measured and was asked:
