@@ -5,7 +5,7 @@
 #include <bit>
 #include <cstring>
 
-#include "markup/byte_cursor.hpp"
+#include "io/byte_cursor.hpp"
 
 namespace tolvane {
 

@@ -44,7 +44,7 @@ public:
     // Reads the whole file and parses its first element into this (fresh)
     // node. False when the file cannot be opened or read, is neither a
     // regular file nor a pipe, is larger than kMaxMarkupFileBytes or does not
-    // fit in memory (markup/file_bytes.hpp); the node is then unchanged. Any text read gives
+    // fit in memory (io/file_bytes.hpp); the node is then unchanged. Any text read gives
     // true, even when it yields an empty or partial tree.
     bool loadFile(const char* fileName);
 
