@@ -176,7 +176,7 @@ struct Sse2::Half : Sse2 {
     static void store(std::uint8_t* p, const Reg& r) { _mm_storel_epi64(reinterpret_cast<__m128i*>(p), r); }
 };
 
-#define TOLVANE_AVX2 __attribute__((target("avx2")))
+#define TOLVANE_AVX2 TOLVANE_TARGET_AVX2
 struct Avx2 {
     using Reg = __m256i;
     using Narrower = Sse2;
@@ -202,7 +202,7 @@ struct Avx2 {
 
 // AVX-512 ends a row with one masked block, whose loads and stores leave the
 // bytes past the row alone.
-#define TOLVANE_AVX512 __attribute__((target("avx512f,avx512bw")))
+#define TOLVANE_AVX512 TOLVANE_TARGET_AVX512
 struct Avx512 {
     using Reg = __m512i;
     using Part = __mmask64;
@@ -396,13 +396,13 @@ void blitRowsScalar(const BlitPlan& plan, BlitJob job) { blitRows<Bytes>(plan, j
 #if defined(TOLVANE_X86_KERNELS)
 void blitRowsSse2(const BlitPlan& plan, BlitJob job) { blitRows<Sse2>(plan, job); }
 
-__attribute__((target("avx2"), flatten)) void blitRowsAvx2(const BlitPlan& plan, BlitJob job) {
+TOLVANE_TARGET_AVX2 __attribute__((flatten)) void blitRowsAvx2(const BlitPlan& plan, BlitJob job) {
     blitRows<Avx2>(plan, job);
     // Plain SSE code follows; leave the upper halves clean for it.
     _mm256_zeroupper();
 }
 
-__attribute__((target("avx512f,avx512bw"), flatten)) void blitRowsAvx512(const BlitPlan& plan, BlitJob job) {
+TOLVANE_TARGET_AVX512 __attribute__((flatten)) void blitRowsAvx512(const BlitPlan& plan, BlitJob job) {
     blitRows<Avx512>(plan, job);
     _mm256_zeroupper();
 }
