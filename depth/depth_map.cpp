@@ -301,44 +301,44 @@ template <class V, bool kLowered>
     pixels = moved;
 }
 
-// One row of each blit: whole registers, then the end of the row. A row that
-// ends on a whole block skips the partial one: even an empty masked store
-// costs as much as the rest of a 64-pixel row.
-template <class V>
-[[gnu::always_inline]] inline void sceneRow(std::uint8_t* to, const std::uint8_t* from, std::int32_t width,
-                                            std::uint8_t band) {
-    const Splats<V> k(static_cast<std::uint8_t>(band + 128));
-    typename V::Reg pixels;
-    std::int32_t j = 0;
-    for (; j + V::kWidth <= width; j += V::kWidth) {
-        V::load(pixels, from + j);
+// The two kinds of blit, as the row driver below applies them to one
+// register of pixels: the scene replaces the target, a sprite is laid over
+// it and so reads it first.
+struct SceneKind {
+    static constexpr bool kReadsTarget = false;
+    template <class V>
+    [[gnu::always_inline]] static void apply(typename V::Reg& pixels, const typename V::Reg&, const Splats<V>& k) {
         scenePixels<V>(pixels, k);
-        V::store(to + j, pixels);
     }
-    if (j == width) {
-        return;
-    }
-    if constexpr (V::kPartial) {
-        const auto part = V::part(width - j);
-        V::loadPart(pixels, from + j, part);
-        scenePixels<V>(pixels, k);
-        V::storePart(to + j, part, pixels);
-    } else if constexpr (V::kWidth > 1) {
-        sceneRow<typename V::Narrower>(to + j, from + j, width - j, band);
-    }
-}
+};
 
-template <class V, bool kLowered>
-[[gnu::always_inline]] inline void spriteRow(std::uint8_t* to, const std::uint8_t* from, std::int32_t width,
-                                             SpriteOffset offset) {
-    const Splats<V> k(kLowered ? offset.lower : offset.raise);
+template <bool kLowered>
+struct SpriteKind {
+    static constexpr bool kReadsTarget = true;
+    template <class V>
+    [[gnu::always_inline]] static void apply(typename V::Reg& pixels, const typename V::Reg& target,
+                                             const Splats<V>& k) {
+        spritePixels<V, kLowered>(pixels, target, k);
+    }
+};
+
+// One row of a blit: whole registers, then the end of the row. A row that
+// ends on a whole block skips the partial one: even an empty masked store
+// costs as much as the rest of a 64-pixel row. `splat` is the value the
+// kind's formula adds: the scene's band + 128, or the sprite's offset.
+template <class V, class Kind>
+[[gnu::always_inline]] inline void blitRow(std::uint8_t* to, const std::uint8_t* from, std::int32_t width,
+                                           std::uint8_t splat) {
+    const Splats<V> k(splat);
     typename V::Reg pixels;
-    typename V::Reg target;
+    typename V::Reg target{};
     std::int32_t j = 0;
     for (; j + V::kWidth <= width; j += V::kWidth) {
         V::load(pixels, from + j);
-        V::load(target, to + j);
-        spritePixels<V, kLowered>(pixels, target, k);
+        if constexpr (Kind::kReadsTarget) {
+            V::load(target, to + j);
+        }
+        Kind::template apply<V>(pixels, target, k);
         V::store(to + j, pixels);
     }
     if (j == width) {
@@ -347,11 +347,13 @@ template <class V, bool kLowered>
     if constexpr (V::kPartial) {
         const auto part = V::part(width - j);
         V::loadPart(pixels, from + j, part);
-        V::loadPart(target, to + j, part);
-        spritePixels<V, kLowered>(pixels, target, k);
+        if constexpr (Kind::kReadsTarget) {
+            V::loadPart(target, to + j, part);
+        }
+        Kind::template apply<V>(pixels, target, k);
         V::storePart(to + j, part, pixels);
     } else if constexpr (V::kWidth > 1) {
-        spriteRow<typename V::Narrower, kLowered>(to + j, from + j, width - j, offset);
+        blitRow<typename V::Narrower, Kind>(to + j, from + j, width - j, splat);
     }
 }
 
@@ -372,9 +374,9 @@ template <class V, bool kSprite, bool kLowered>
     std::uint8_t* to = plan.target;
     for (std::int32_t i = 0; i < plan.height; ++i, from += plan.sourceStride, to += plan.targetStride) {
         if constexpr (kSprite) {
-            spriteRow<V, kLowered>(to, from, plan.width, offset);
+            blitRow<V, SpriteKind<kLowered>>(to, from, plan.width, kLowered ? offset.lower : offset.raise);
         } else {
-            sceneRow<V>(to, from, plan.width, bandOfRow(plan.firstRow + i));
+            blitRow<V, SceneKind>(to, from, plan.width, static_cast<std::uint8_t>(bandOfRow(plan.firstRow + i) + 128));
         }
     }
 }

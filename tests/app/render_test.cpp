@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "bench/stereo_oracle.hpp"
+#include "depth/indexed_bitmap.hpp"
 #include "tests/stereo/echo_free_reference.hpp"
 #include "tests/app/test_picture.hpp"
 
