@@ -113,9 +113,9 @@ bool prepareScratch(std::int32_t width, std::int32_t period) {
     return true;
 }
 
-// The sight-line pass and the pairing use GCC's vector extension, so that
-// one body serves every level: each level's wrapper below compiles it for
-// that level's registers.
+// The sight-line pass uses GCC's vector extension, so that one body serves
+// every level: each level's wrapper below compiles it for that level's
+// registers.
 using Bytes64 = std::uint8_t __attribute__((vector_size(64)));
 
 // The loops of one level, chosen once a frame from the engine's CPU probe,
@@ -150,8 +150,9 @@ Loops loopsFor(CpuLevel level) {
 // out all of `span` that its reads stay inside, padding included; the
 // columns it leaves out at the ends are ones no later pass needs. Its last
 // block is moved back to end there, repeating a few columns.
-[[gnu::always_inline]] inline void markHiddenBody(const std::uint8_t* row, std::size_t width, std::uint8_t cap, std::uint8_t* depths,
-                std::uint8_t* sight, std::uint8_t* span, std::uint8_t* spanNext, std::uint8_t* hidden) {
+[[gnu::always_inline]] inline void markHiddenBody(const std::uint8_t* row, std::size_t width, std::uint8_t cap,
+                                                  std::uint8_t* depths, std::uint8_t* sight, std::uint8_t* span,
+                                                  std::uint8_t* spanNext, std::uint8_t* hidden) {
     std::memcpy(depths + kReach, row, width);
     const std::size_t blocks = (width + kBlock - 1) / kBlock;
     for (std::size_t b = 0; b < blocks; ++b) {
@@ -266,6 +267,13 @@ std::uint32_t pairPointsScalar(const std::uint8_t* depths, const std::uint8_t* h
 
 #if defined(TOLVANE_X86_KERNELS)
 
+// The pairing and the put-off walks keep one copy per instruction set. As
+// one body each in GCC's vector extension, compiled per level as markHidden
+// is, the pairing made the whole transform a quarter slower at AVX2 and
+// three times slower at AVX-512 (this compiler widens the depth bytes to
+// 32-bit lanes one lane at a time), and the walks a sixth slower at both;
+// nor can that extension say the AVX-512 loops' compressing stores.
+
 struct ImagesAvx2 {
     __m256i left, right, skip;
 };
@@ -274,8 +282,8 @@ struct ImagesAvx2 {
 // at `depths` and `hidden` (x0 may be one before the row, which both are
 // padded for; it then wraps, and its mark says hidden).
 TOLVANE_TARGET_AVX2 inline ImagesAvx2 imagesAvx2(const std::uint8_t* depths, const std::uint8_t* hidden,
-                                                            std::uint32_t x0, __m256i nearest, __m256i p,
-                                                            __m256i w) {
+                                                 std::uint32_t x0, __m256i nearest, __m256i p,
+                                                 __m256i w) {
     const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     const __m256i depth = _mm256_min_epu32(
         _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(depths))), nearest);
@@ -297,8 +305,8 @@ TOLVANE_TARGET_AVX2 inline ImagesAvx2 imagesAvx2(const std::uint8_t* depths, con
 // worked out again from one column earlier (the padding before the row
 // counts as hidden).
 TOLVANE_TARGET_AVX2 std::uint32_t pairPointsAvx2(const std::uint8_t* depths, const std::uint8_t* hidden,
-                                                    std::uint32_t width, std::uint32_t period,
-                                                    std::uint32_t* pairFrom, std::uint32_t* pairTo) {
+                                                 std::uint32_t width, std::uint32_t period,
+                                                 std::uint32_t* pairFrom, std::uint32_t* pairTo) {
     const __m256i nearest = _mm256_set1_epi32(static_cast<std::int32_t>(period - 1));
     const __m256i p = _mm256_set1_epi32(static_cast<std::int32_t>(period));
     const __m256i w = _mm256_set1_epi32(static_cast<std::int32_t>(width));
@@ -325,10 +333,10 @@ TOLVANE_TARGET_AVX2 std::uint32_t pairPointsAvx2(const std::uint8_t* depths, con
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 TOLVANE_TARGET_AVX512 std::uint32_t pairPointsAvx512(const std::uint8_t* depths,
-                                                                          const std::uint8_t* hidden,
-                                                                          std::uint32_t width, std::uint32_t period,
-                                                                          std::uint32_t* pairFrom,
-                                                                          std::uint32_t* pairTo) {
+                                                     const std::uint8_t* hidden,
+                                                     std::uint32_t width, std::uint32_t period,
+                                                     std::uint32_t* pairFrom,
+                                                     std::uint32_t* pairTo) {
     const __m512i lanes = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
     // The cap taken on the bytes: P - 1, or 255, which caps nothing.
     const __m128i nearest = _mm_set1_epi8(static_cast<char>(std::min<std::uint32_t>(period - 1, 255)));
@@ -440,8 +448,8 @@ void finishWalksScalar(const std::uint32_t* before, const std::uint32_t* pairTo,
 // The same, 8 points a time: `before` and `pairTo` are padded to whole
 // blocks of 8, and the lanes past the row are dropped from the mask.
 TOLVANE_TARGET_AVX2 void finishWalksAvx2(const std::uint32_t* before, const std::uint32_t* pairTo,
-                                                     std::uint32_t pairs, std::uint32_t width,
-                                                     std::uint32_t* links) {
+                                         std::uint32_t pairs, std::uint32_t width,
+                                         std::uint32_t* links) {
     const __m256i w = _mm256_set1_epi32(static_cast<std::int32_t>(width));
     const __m256i all = _mm256_set1_epi32(-1);
     for (std::uint32_t x0 = 0; x0 < pairs; x0 += 32) {
@@ -472,9 +480,9 @@ TOLVANE_TARGET_AVX2 void finishWalksAvx2(const std::uint32_t* before, const std:
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 TOLVANE_TARGET_AVX512 void finishWalksAvx512(const std::uint32_t* before, const std::uint32_t* pairTo,
-                                                          std::uint32_t pairs, std::uint32_t width,
-                                                          std::uint32_t* links,
-                                                          std::uint32_t* walkLeft, std::uint32_t* walkRight) {
+                                             std::uint32_t pairs, std::uint32_t width,
+                                             std::uint32_t* links,
+                                             std::uint32_t* walkLeft, std::uint32_t* walkRight) {
     const __m512i w = _mm512_set1_epi32(static_cast<std::int32_t>(width));
     std::uint32_t count = 0;
     for (std::uint32_t x0 = 0; x0 < pairs; x0 += 16) {

@@ -88,7 +88,9 @@ struct Lanes<16> {
         return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     }
     TOLVANE_TARGET_SSSE3 static Reg loadMiddle(const std::uint8_t* p) { return load(p); }
-    TOLVANE_TARGET_SSSE3 static void store(std::uint8_t* p, Reg r) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), r); }
+    TOLVANE_TARGET_SSSE3 static void store(std::uint8_t* p, Reg r) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p), r);
+    }
     TOLVANE_TARGET_SSSE3 static Reg splat(std::int32_t v) { return _mm_set1_epi8(static_cast<char>(v)); }
     TOLVANE_TARGET_SSSE3 static Reg window() {
         return _mm_setr_epi8(32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43, 44, 45, 46, 47);
