@@ -121,7 +121,8 @@ struct Lanes<32> {
     }
     TOLVANE_TARGET_AVX2 static Reg splat(std::int32_t v) { return _mm256_set1_epi8(static_cast<char>(v)); }
     TOLVANE_TARGET_AVX2 static Reg window() {
-        return _mm256_broadcastsi128_si256(Lanes<16>::window());
+        return _mm256_setr_epi8(32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43, 44, 45, 46, 47, 32, 33, 34, 35, 36, 37,
+                                38, 39, 40, 41, 42, 43, 44, 45, 46, 47);
     }
     TOLVANE_TARGET_AVX2 static bool noneAbove(Reg depth, std::int32_t limit) {
         const __m256i over = _mm256_subs_epu8(depth, splat(limit));
