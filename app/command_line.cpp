@@ -20,40 +20,11 @@ namespace tolvane {
 
 namespace {
 
-bool endsWith(std::string_view text, std::string_view end) {
-    return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
-}
-
-// A plain decimal from `low` to `high`: no sign, no spaces, no fraction, so
-// a typo is told rather than half-read.
-bool readWholeNumber(std::string_view text, int low, int high, int& value) {
-    if (text.empty() || text.size() > 9) return false;
-    int result = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') return false;
-        result = result * 10 + (c - '0');
-    }
-    if (result < low || result > high) return false;
-    value = result;
-    return true;
-}
-
 CommandLine failure(std::string why) {
     CommandLine command;
     command.mode = RunMode::Error;
     command.error = std::move(why);
     return command;
-}
-
-// Whole numbers as from_chars reads them (an optional minus, digits, nothing
-// else), within [low, high].
-template <typename T>
-bool readWhole(std::string_view text, T low, T high, T& value) {
-    T result{};
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), result);
-    if (error != std::errc() || end != text.data() + text.size() || result < low || result > high) return false;
-    value = result;
-    return true;
 }
 
 // Plain decimals such as 2.5: no exponent, no sign, no infinity.
@@ -80,7 +51,7 @@ constexpr int kValuesRead = -1;
 
 template <int RenderOptions::*field, int low, int high>
 int readNumber(RenderOptions& options, const char* const* values, std::string& wanted) {
-    if (readWhole(std::string_view(values[0]), low, high, options.*field)) return kValuesRead;
+    if (readWholeNumber(std::string_view(values[0]), low, high, options.*field)) return kValuesRead;
     wanted = wholeRange(low, high);
     return 0;
 }
@@ -102,7 +73,7 @@ int readView(RenderOptions& options, const char* const* values, std::string& wan
 int readCamera(RenderOptions& options, const char* const* values, std::string& wanted) {
     std::int64_t offsets[2] = {};
     for (int i = 0; i < 2; ++i) {
-        if (!readWhole<std::int64_t>(values[i], -kMaxCameraOffset, kMaxCameraOffset, offsets[i])) {
+        if (!readWholeNumber<std::int64_t>(values[i], -kMaxCameraOffset, kMaxCameraOffset, offsets[i])) {
             wanted = "two whole numbers from -" + std::to_string(kMaxCameraOffset) + " to " +
                      std::to_string(kMaxCameraOffset);
             return i;
@@ -121,7 +92,7 @@ int readTime(RenderOptions& options, const char* const* values, std::string& wan
 
 int readSeed(RenderOptions& options, const char* const* values, std::string& wanted) {
     options.seeded = true;
-    if (readWhole<std::uint32_t>(values[0], 0, UINT32_MAX, options.seed)) return kValuesRead;
+    if (readWholeNumber<std::uint32_t>(values[0], 0, UINT32_MAX, options.seed)) return kValuesRead;
     wanted = wholeRange(0, UINT32_MAX);
     return 0;
 }
@@ -264,6 +235,10 @@ CommandLine readRenderArguments(int argc, const char* const* argv, int first) {
 }
 
 }  // namespace
+
+bool endsWith(std::string_view text, std::string_view end) {
+    return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
+}
 
 CommandLine parseCommandLine(int argc, const char* const* argv) {
     if (argc >= 2 && std::string_view(argv[1]) == "--render") {

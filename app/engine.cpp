@@ -9,12 +9,6 @@ namespace tolvane {
 
 namespace {
 
-// The camera wraps rather than overflowing after absurdly long drags; the
-// addition is done unsigned because signed overflow is undefined.
-std::int32_t moveBy(std::int32_t position, std::int32_t delta) {
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(position) + static_cast<std::uint32_t>(delta));
-}
-
 void toggleOption(DisplayState& display, OptionSlot slot) {
     setOption(display, slot, getOption(display, slot) == 0 ? 1 : 0);
 }

@@ -16,6 +16,7 @@
 #include "app/depth_render.hpp"
 #include "app/engine.hpp"
 #include "depth/file_io.hpp"
+#include "depth/indexed_bitmap.hpp"
 #include "display/display.hpp"
 #include "markup/text.hpp"
 #include "world/world.hpp"
@@ -29,10 +30,6 @@ constexpr std::int32_t kFrameHeight = 480;
 constexpr int kRenderFailed = 2;
 constexpr int kMaxPictureNumber = 9999;
 
-void putLittle(std::vector<std::uint8_t>& bytes, std::uint32_t value, int size) {
-    for (int i = 0; i < size; ++i) bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-}
-
 DepthOutcome encodePicture(const DepthMap& image, const RgbPalette& palette, PictureFormat format,
                            std::vector<std::uint8_t>& bytes) {
     return format == PictureFormat::Bmp ? encodeIndexedBitmap(image, palette, bytes)
@@ -44,9 +41,6 @@ DepthOutcome writePictureFile(const char* fileName, const std::vector<std::uint8
     return writeFileSafely(fileName, bytes);
 }
 
-// The options of a depth picture (--depth and what goes with it): true
-// when argv[i] is one of them, `i` then on its last value; `failed` is set
-// with `error` when its value is missing or bad.
 }  // namespace
 
 std::string renderFileName(const std::string& output, int index, bool numbered) {
@@ -66,48 +60,6 @@ RgbPalette currentPalette(const DisplayState& display) {
         palette[i] = RgbColor{table[i].r, table[i].g, table[i].b};
     }
     return palette;
-}
-
-DepthOutcome encodeIndexedBitmap(const DepthMap& image, const RgbPalette& palette,
-                                 std::vector<std::uint8_t>& bytes) {
-    bytes.clear();
-    if (image.pixels == nullptr || image.area.w < 1 || image.area.h < 1) {
-        return failedOutcome(DepthStatus::BadSize, "the picture is empty");
-    }
-    const auto width = static_cast<std::uint32_t>(image.area.w);
-    const auto height = static_cast<std::uint32_t>(image.area.h);
-    const std::uint32_t rowBytes = (width + 3) & ~3u;
-    constexpr std::uint32_t kHeaders = 14 + 40 + 256 * 4;
-    const std::uint64_t fileSize = kHeaders + std::uint64_t{rowBytes} * height;
-    if (fileSize > UINT32_MAX) {
-        return failedOutcome(DepthStatus::TooLargeToWrite, "the picture is beyond the 4 GiB a bitmap can hold");
-    }
-    bytes.reserve(static_cast<std::size_t>(fileSize));
-    bytes.push_back('B');
-    bytes.push_back('M');
-    putLittle(bytes, static_cast<std::uint32_t>(fileSize), 4);
-    putLittle(bytes, 0, 4);         // reserved
-    putLittle(bytes, kHeaders, 4);  // where the pixels start
-    putLittle(bytes, 40, 4);        // BITMAPINFOHEADER
-    putLittle(bytes, width, 4);
-    putLittle(bytes, height, 4);    // positive: bottom row first
-    putLittle(bytes, 1, 2);         // planes
-    putLittle(bytes, 8, 2);         // bits per pixel
-    putLittle(bytes, 0, 4);         // no compression
-    putLittle(bytes, static_cast<std::uint32_t>(fileSize - kHeaders), 4);
-    putLittle(bytes, 2835, 4);      // 72 dots per inch, both ways
-    putLittle(bytes, 2835, 4);
-    putLittle(bytes, 256, 4);       // colours used
-    putLittle(bytes, 0, 4);         // all of them important
-    for (const RgbColor& color : palette) {
-        bytes.insert(bytes.end(), {color.blue, color.green, color.red, 0});
-    }
-    for (std::int32_t y = image.area.h - 1; y >= 0; --y) {
-        const std::uint8_t* row = pixelAddress(image, 0, y);
-        bytes.insert(bytes.end(), row, row + width);
-        bytes.insert(bytes.end(), rowBytes - width, 0);
-    }
-    return {};
 }
 
 DepthOutcome savePicture(const DepthMap& image, const RgbPalette& palette, PictureFormat format,
