@@ -276,8 +276,10 @@ private:
         std::array<DepthMapPtr, 3> planes = copiesOf(*map);
         planes[0] = std::move(map);
         for (int c = 0; c < 3; ++c) {
-            const bool made = options_.echoFree ? transformStereogramEchoFree(*planes[c], *texture_[c])
-                                                : transformStereogram(*planes[c], *texture_[c]);
+            StereogramState& kept = display_.stereogram;
+            const bool made = options_.echoFree
+                                  ? transformStereogramEchoFree(*planes[c], *texture_[c], kept.echoFree)
+                                  : transformStereogram(*planes[c], *texture_[c], kept.doubledRows);
             if (!made) return failedOutcome(DepthStatus::OutOfMemory, "not enough memory for the stereogram");
         }
         if (options_.guideDots) {

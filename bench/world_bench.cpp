@@ -102,7 +102,10 @@ BENCHMARK(BM_SampleWorldOracleTransform)->Unit(benchmark::kMicrosecond);
 // The echo-free transform over the same depths, to hold within twice
 // BM_StereoOracle.
 void BM_SampleWorldEchoFree(benchmark::State& state) {
-    runOnSampleWorld(state, [](DepthMap& map, const DepthMap& pattern) { transformStereogramEchoFree(map, pattern); });
+    EchoFreeScratch scratch;
+    runOnSampleWorld(state, [&scratch](DepthMap& map, const DepthMap& pattern) {
+        transformStereogramEchoFree(map, pattern, scratch);
+    });
 }
 BENCHMARK(BM_SampleWorldEchoFree)->Unit(benchmark::kMicrosecond);
 
