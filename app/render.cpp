@@ -8,6 +8,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <ostream>
@@ -49,15 +50,26 @@ bool readWhole(std::string_view text, T low, T high, T& value) {
     return true;
 }
 
-// Plain decimals such as 2.5: no exponent, no sign, no infinity.
+// Plain decimals such as 2.5, .5 or 2.: digits with at most one point, no
+// sign, no exponent, no infinity. Checked by hand and then read by strtod,
+// correctly rounded in every C library we build with (WebAssembly's has no
+// floating-point from_chars).
 bool readSeconds(std::string_view text, double& value) {
-    double result = 0.0;
-    const auto [end, error] =
-        std::from_chars(text.data(), text.data() + text.size(), result, std::chars_format::fixed);
-    if (text.empty() || text[0] == '-' || error != std::errc() || end != text.data() + text.size() ||
-        !std::isfinite(result) || result > kMaxRenderTime) {
-        return false;
+    bool digits = false;
+    bool point = false;
+    for (const char c : text) {
+        if (c >= '0' && c <= '9') {
+            digits = true;
+        } else if (c == '.' && !point) {
+            point = true;
+        } else {
+            return false;
+        }
     }
+    if (!digits) return false;
+    const std::string copy(text);
+    const double result = std::strtod(copy.c_str(), nullptr);
+    if (!std::isfinite(result) || result > kMaxRenderTime) return false;
     value = result;
     return true;
 }
@@ -282,16 +294,7 @@ DepthOutcome saveNumberedPicture(const DepthMap& image, const RgbPalette& palett
     return failedOutcome(DepthStatus::CannotWrite, "stereogram-0001.png to stereogram-9999.png all exist");
 }
 
-int runRenderer(int argc, const char* const* argv, std::ostream& err) {
-    RenderOptions options;
-    std::string error;
-    if (!parseRenderArguments(argc, argv, options, error)) {
-        err << "tolvane: " << escapeForDisplay(error) << "\n\n";
-        printUsage(err);
-        return kRenderFailed;
-    }
-    floatMaxFractionDigits = 4;
-
+void prepareRender(const RenderOptions& options, std::ostream& err) {
     // The demo's draws in the demo's order: the start-up palette with the
     // default flags, then the one the demo selects, then the pattern on the
     // first stereogram frame. A seeded render is thus the demo's picture.
@@ -304,7 +307,6 @@ int runRenderer(int argc, const char* const* argv, std::ostream& err) {
     setOption(OptionSlot::CrossEyed, options.crossEyed ? 1 : 0);
     setOption(OptionSlot::EchoFree, options.echoFree ? 1 : 0);
     setOption(OptionSlot::PatternWidth, options.patternWidth);
-    const RgbPalette palette = currentPalette();
 
     // Loaded here rather than by the first step, because building the world
     // puts the camera back to (0, 0).
@@ -314,6 +316,19 @@ int runRenderer(int argc, const char* const* argv, std::ostream& err) {
     for (const std::string& line : problems) err << escapeForDisplay(options.worldFile) << ": " << line << '\n';
     theWorld.cameraX = moveBy(theWorld.cameraX, options.cameraX);
     theWorld.cameraY = moveBy(theWorld.cameraY, options.cameraY);
+}
+
+int runRenderer(int argc, const char* const* argv, std::ostream& err) {
+    RenderOptions options;
+    std::string error;
+    if (!parseRenderArguments(argc, argv, options, error)) {
+        err << "tolvane: " << escapeForDisplay(error) << "\n\n";
+        printUsage(err);
+        return kRenderFailed;
+    }
+    floatMaxFractionDigits = 4;
+    prepareRender(options, err);
+    const RgbPalette palette = currentPalette();
 
     DepthMapPtr frame = createDepthMap(kFrameWidth, kFrameHeight);
     int status = frame ? 0 : kRenderFailed;

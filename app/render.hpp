@@ -51,6 +51,14 @@ bool parseRenderArguments(int argc, const char* const* argv, RenderOptions& opti
 // its extension ("out.png" gives "out-0000.png", "out-0001.png", ...).
 std::string renderFileName(const std::string& output, int index, int frames);
 
+// Puts the engine where frame 0 of a render starts, with the demo's random
+// draws in the demo's order: the generator seeded (options.seed, else the
+// clock), the start-up palette and then the grey one, the view and the
+// viewing aids set, and theWorld built from options.worldFile with the
+// camera moved. Problems in the world go to `err`, one line each. Frame 0
+// is then a step by options.startTime and composeFrame.
+void prepareRender(const RenderOptions& options, std::ostream& err);
+
 // Renders as the arguments ask. 0 when every file was written; 2 after the
 // usage (bad arguments) or one line naming the file and the reason (a
 // failed write) on `err`.

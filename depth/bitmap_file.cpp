@@ -54,6 +54,18 @@ private:
 
 std::string sdlReason(const char* what) { return std::string(what) + ": " + SDL_GetError(); }
 
+// Emscripten's SDL has no bitmap codec of its own (it hands pictures to the
+// browser to decode) and no streams over stdio files: the browser build
+// reads and writes no bitmap files, and says so.
+constexpr char kNoBitmapCodec[] = "bitmap files are not supported in the browser build";
+#if defined(__EMSCRIPTEN__)
+constexpr bool kHaveBitmapCodec = false;
+SDL_RWops* streamOverFile(std::FILE*) { return nullptr; }
+#else
+constexpr bool kHaveBitmapCodec = true;
+SDL_RWops* streamOverFile(std::FILE* file) { return SDL_RWFromFP(file, 1); }
+#endif
+
 DepthResult truncatedHeader() { return depthFailure(DepthStatus::BadHeader, "bitmap header is truncated"); }
 
 struct BitmapHeader {
@@ -238,6 +250,7 @@ DepthResult decodeStream(SDL_RWops* stream) {
 }  // namespace
 
 DepthResult decodeBitmapDepthMap(std::span<const std::uint8_t> bytes) {
+    if (!kHaveBitmapCodec) return depthFailure(DepthStatus::CannotRead, kNoBitmapCodec);
     if (bytes.empty()) return depthFailure(DepthStatus::Undecodable, "cannot decode bitmap: the file is empty");
     if (DepthResult header = checkHeader(bytes, bytes.size()); !header) return header;
     if (bytes.size() > std::size_t(INT_MAX)) return depthFailure(DepthStatus::TooLarge, "bitmap is too large");
@@ -247,6 +260,7 @@ DepthResult decodeBitmapDepthMap(std::span<const std::uint8_t> bytes) {
 }
 
 DepthResult loadBitmapDepthMap(const char* fileName) {
+    if (!kHaveBitmapCodec) return depthFailure(DepthStatus::CannotRead, kNoBitmapCodec);
     InputFile input;
     std::string detail;
     if (const FileReadStatus opened = input.open(fileName, detail); opened != FileReadStatus::Ok) {
@@ -281,7 +295,7 @@ DepthResult loadBitmapDepthMap(const char* fileName) {
     std::FILE* file = ::fdopen(input.descriptor(), "rb");
     if (file == nullptr) return cannotRead();
     input.release();  // the stdio stream owns it now
-    SDL_RWops* stream = SDL_RWFromFP(file, 1);
+    SDL_RWops* stream = streamOverFile(file);
     if (stream == nullptr) {
         std::fclose(file);
         return depthFailure(DepthStatus::CannotRead, sdlReason("cannot read bitmap"));
@@ -291,6 +305,7 @@ DepthResult loadBitmapDepthMap(const char* fileName) {
 
 DepthOutcome encodeDepthMapBitmap(const DepthMap& map, std::vector<std::uint8_t>& bytes) {
     bytes.clear();
+    if (!kHaveBitmapCodec) return failedOutcome(DepthStatus::CannotWrite, kNoBitmapCodec);
     SurfacePtr surface;
     if (DepthOutcome made = makeGreySurface(map, surface); !made) return made;
     // SDL writes into a fixed block: room for four bytes a pixel, row
@@ -317,6 +332,7 @@ DepthOutcome encodeDepthMapBitmap(const DepthMap& map, std::vector<std::uint8_t>
 }
 
 DepthOutcome writeDepthMapBitmap(const DepthMap& map, StagedFile& file) {
+    if (!kHaveBitmapCodec) return failedOutcome(DepthStatus::CannotWrite, kNoBitmapCodec);
     SurfacePtr surface;
     if (DepthOutcome made = makeGreySurface(map, surface); !made) return made;
     // SDL writes through its own stdio stream on a second descriptor of the
@@ -328,7 +344,7 @@ DepthOutcome writeDepthMapBitmap(const DepthMap& map, StagedFile& file) {
         if (fd >= 0) ::close(fd);
         return failedOutcome(DepthStatus::CannotWrite, std::string("cannot write: ") + std::strerror(error));
     }
-    const StreamPtr stream(SDL_RWFromFP(stdioFile, 1));
+    const StreamPtr stream(streamOverFile(stdioFile));
     if (!stream) {
         std::fclose(stdioFile);
         return failedOutcome(DepthStatus::CannotWrite, sdlReason("cannot write bitmap"));

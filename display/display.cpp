@@ -29,7 +29,8 @@ constexpr int kGreyRampStep = 8;
 
 std::uint8_t randomByte() { return nextRandomByte(); }
 
-bool mustLock(const SDL_Surface* surface) { return SDL_MUSTLOCK(surface); }
+// Emscripten's SDL locks every surface, whatever its flags.
+bool mustLock([[maybe_unused]] const SDL_Surface* surface) { return SDL_MUSTLOCK(surface); }
 
 // SDL falls back to a driver that shows nothing when it finds no display.
 // A user who asked for one by SDL_VIDEODRIVER gets it; anyone else would
@@ -130,7 +131,11 @@ void initDisplay(int width, int height, int scale) {
     // SDL hands out the surface uninitialised, and handing it a palette
     // already shows it: start from depth 0 rather than from whatever bytes
     // the heap held.
+    // (Emscripten's SDL shows nothing before the first unlock, and cannot
+    // fill a palettised surface that has no palette yet.)
+#if !defined(__EMSCRIPTEN__)
     SDL_FillRect(screen, nullptr, 0);
+#endif
     buildPalette(getOption(OptionSlot::PaletteFlags));
 }
 

@@ -1,0 +1,141 @@
+// The browser's entry: the demo's frame as a callback of the page's
+// animation frames, on the same engine as the desktop. Everything the
+// browser needs and the desktop does not lives here: the start from the
+// URL's parameters, K as a download, and the frame timings the page shows.
+
+#include <SDL.h>
+#include <emscripten.h>
+
+#include <cstdint>
+#include <iostream>
+#include <string>
+
+#include "app/events.hpp"
+#include "app/frame_clock.hpp"
+#include "app/frame_loop.hpp"
+#include "app/render.hpp"
+#include "display/display.hpp"
+#include "display/options.hpp"
+#include "markup/text.hpp"
+#include "web/page_options.hpp"
+#include "world/world_step.hpp"
+
+namespace tolvane {
+
+namespace {
+
+constexpr int kScreenWidth = 640;
+constexpr int kScreenHeight = 480;
+
+struct Page {
+    PageOptions options;
+    InputState input;
+    TextBuffer caption;
+    FrameRate rate;
+    // The seconds the first step adds: the world starts at time=T.
+    float startTime = 0.0f;
+    // frozen=1 waits for the first stereogram frame.
+    bool freezePending = false;
+    bool pictureRequested = false;
+    std::string status;
+};
+
+Page page;
+
+void pressKey(SDLKey sym) {
+    SDL_Event event{};
+    event.type = SDL_KEYDOWN;
+    event.key.keysym.sym = sym;
+    dispatchEvent(event, page.input);
+}
+
+// The demo's keys, except that K saves the picture as a download rather
+// than as files in a folder nobody sees, and that there is nowhere to quit
+// to.
+void drainPageEvents() {
+    SDL_Event event;
+    while (SDL_PollEvent(&event) != 0) {
+        if (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_k) {
+            page.pictureRequested = true;
+        } else if (event.type == SDL_QUIT || (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_ESCAPE)) {
+            continue;
+        } else {
+            dispatchEvent(event, page.input);
+        }
+    }
+}
+
+void showStatus() {
+    std::string status = pageStatus(timeScale == 0.0f);
+    if (status == page.status) return;
+    page.status = std::move(status);
+    EM_ASM({ Module.showStatus(UTF8ToString($0)); }, page.status.c_str());
+}
+
+void stepPage() {
+    const double begin = emscripten_get_now();
+    const bool locked = lockDisplay() == 0;
+    const std::int64_t now = steadyNanoseconds();
+    if (page.rate.windowStart == kNoPreviousFrame) page.rate.windowStart = lastFrameNanoseconds;
+    updateFrameTimeAt(now);
+    countFrame(page.rate, now);
+    if (rebuildCaption(page.caption, timeScale == 0.0f ? 0.0 : page.rate.perSecond)) {
+        SDL_WM_SetCaption(page.caption.data(), "");
+    }
+    double worldMs = 0.0;
+    if (locked) {
+        const float dt = page.startTime + frameDt;
+        page.startTime = 0.0f;
+        stepWorld(screenDepthMap(), dt, false, page.options.render.worldFile.c_str());
+        worldMs = emscripten_get_now() - begin;
+        presentFrame();
+        if (page.freezePending && getOption(OptionSlot::DepthView) == 0) {
+            pressKey(SDLK_r);
+            page.freezePending = false;
+        }
+        if (page.pictureRequested) {
+            EM_ASM({ Module.savePicture($0); }, getOption(OptionSlot::DepthView) == 0 ? 1 : 0);
+        }
+    }
+    page.pictureRequested = false;
+    drainPageEvents();
+    showStatus();
+    EM_ASM({ Module.frameDone($0, $1); }, worldMs, emscripten_get_now() - begin);
+}
+
+int startPage() {
+    // Emscripten's SDL would otherwise read the canvas back into the
+    // surface at every lock and make every pixel opaque again: the engine
+    // redraws the whole surface each frame, and its palette is opaque.
+    EM_ASM({
+        SDL.defaults.copyOnLock = false;
+        SDL.defaults.discardOnLock = true;
+        SDL.defaults.opaqueFrontBuffer = false;
+    });
+    char* query = emscripten_run_script_string("location.search");
+    page.options = parsePageQuery(query != nullptr ? query : "");
+    for (const std::string& problem : page.options.problems) {
+        EM_ASM({ Module.showProblem(UTF8ToString($0)); }, problem.c_str());
+    }
+    EM_ASM({ Module.setScale($0); }, page.options.scale);
+
+    floatMaxFractionDigits = 4;
+    initDisplay(kScreenWidth, kScreenHeight, 1);
+    // The renderer's start, so that a seeded page draws what --render
+    // writes; the world lies in the packaged files' folder.
+    prepareRender(page.options.render, std::cerr);
+    if (!page.options.viewGiven) setOption(OptionSlot::DepthView, 1);
+    page.startTime = static_cast<float>(page.options.render.startTime);
+    page.freezePending = page.options.frozen;
+    if (page.options.paused) pressKey(SDLK_p);
+    updateFrameTime();
+    emscripten_set_main_loop(stepPage, 0, 0);
+    return 0;
+}
+
+}  // namespace
+
+}  // namespace tolvane
+
+// SDL.h may rename main for its own entry wrapper, which needs this signature.
+int main(int, char*[]) { return tolvane::startPage(); }
