@@ -234,9 +234,10 @@ class Browser:
         assert (width, height) == (WIDTH, HEIGHT), (width, height)
         return rgb
 
-    def key(self, char, code, key_code):
-        for kind in ("keyDown", "keyUp"):
-            self.call("Input.dispatchKeyEvent", type=kind, key=char, code=code,
+    def key(self, char, code, key_code, repeats=0):
+        """Presses and releases a key; `repeats` auto-repeated presses while it is held."""
+        for kind, repeat in [("keyDown", False)] + [("keyDown", True)] * repeats + [("keyUp", False)]:
+            self.call("Input.dispatchKeyEvent", type=kind, key=char, code=code, autoRepeat=repeat,
                       windowsVirtualKeyCode=key_code, nativeVirtualKeyCode=key_code)
 
     def drag(self, start, end, steps=4):
@@ -371,6 +372,13 @@ class Run:
         self.check("S again returns to the depth view", b.evaluate(
             "document.getElementById('status').textContent.startsWith('Depth view')") and back != running)
 
+        # Held down, S acts once, as on the desktop.
+        self.browser.key("s", *KEYS["s"], repeats=1)
+        b.frames_after(3)
+        self.check("a held key acts once", b.evaluate(
+            "document.getElementById('status').textContent.startsWith('Stereogram')"))
+        self.press("s")
+
         # K downloads what the canvas shows, exactly.
         self.press("p")
         b.frames_after(3)
@@ -403,18 +411,29 @@ class Run:
                    "unexpected: %s, failed: %s" % (outside, failed))
         self.check("no errors in the console", not self.browser.errors, "\n  ".join(self.browser.errors))
 
-    def measure(self):
+    def measure(self, seconds=10):
+        """Frame rate and per-frame timings of the running demo, in both views:
+        means, and medians, which shrug off frames delayed by other programs."""
         b = self.browser
-        b.open(self.site.url + "?seed=1&view=stereo&scale=1", frames=30)
-        b.evaluate("Module.frames.count = 0, Module.frames.worldMs = 0, Module.frames.stepMs = 0,"
-                   " window.measureStart = performance.now(), 0")
-        time.sleep(10)
-        count, world, step, seconds = b.evaluate(
-            "[Module.frames.count, Module.frames.worldMs, Module.frames.stepMs,"
-            " (performance.now() - window.measureStart) / 1000]")
-        print("frames per second: %.1f (%d frames in %.1f s)" % (count / seconds, count, seconds))
-        print("per frame: world step %.2f ms, whole frame step %.2f ms (world, stereogram, canvas)"
-              % (world / count, step / count))
+        for view in ("stereo", "depth"):
+            b.open(self.site.url + "?seed=1&scale=1&view=" + view, frames=30)
+            b.evaluate("Object.assign(Module.frames, {count: 0, worldMs: 0, presentMs: 0, stepMs: 0, samples: []}),"
+                       " window.measureStart = performance.now(), 0")
+            time.sleep(seconds)
+            samples, elapsed = b.evaluate("[Module.frames.samples, (performance.now() - window.measureStart) / 1000]")
+            count = len(samples)
+            columns = list(zip(*samples))
+            mean = [sum(c) / count for c in columns]
+            median = [sorted(c)[count // 2] for c in columns]
+            print("%s view: %.1f frames per second (%d in %.1f s)" % (view, count / elapsed, count, elapsed))
+            for name, figures in (("mean", mean), ("median", median)):
+                print("  %s per frame: world step %.3f ms, present %.3f ms, whole frame step %.3f ms"
+                      % ((name,) + tuple(figures)))
+        print("(present: the stereogram transform, if any, and the copy into the canvas)")
+        # The engine's work alone, as the native BM_SampleWorldFrame times it.
+        runs = sorted(b.evaluate("Module._tolvaneMeasureFrames(200)") for _ in range(9))
+        print("engine work per stereogram frame (clear, update, draw, renew the dots, transform), 9 runs of"
+              " 200 frames: best %.3f ms, median %.3f ms" % (runs[0], runs[4]))
 
 
 def main():
