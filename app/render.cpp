@@ -1,10 +1,7 @@
 #include "app/render.hpp"
 
 #include <SDL.h>
-#include <fcntl.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -273,22 +270,24 @@ DepthOutcome saveNumberedPicture(const DepthMap& image, const RgbPalette& palett
     name.clear();
     std::vector<std::uint8_t> bytes;
     if (DepthOutcome encoded = encodePicture(image, palette, PictureFormat::Png, bytes); !encoded) return encoded;
+    // The complete picture waits under a temporary name and then takes the
+    // first free number in one step, never replacing a file: an interrupted
+    // save leaves no empty picture behind to hold a number for good.
+    StagedFile file;
+    DepthOutcome staged = file.openNew("stereogram-0001.png");
+    if (staged) staged = file.write(bytes);
+    if (staged) staged = file.finish();
+    if (!staged) {
+        name = "stereogram-0001.png";
+        return staged;
+    }
     for (int number = 1; number <= kMaxPictureNumber; ++number) {
         char candidate[32];
         std::snprintf(candidate, sizeof candidate, "stereogram-%04d.png", number);
         name = candidate;
-        // Claiming the name with an empty file first means two savers, or a
-        // file made meanwhile, are never replaced; the safe writer then
-        // puts the whole picture in its place at once.
-        const int claim = ::open(candidate, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (claim < 0) {
-            if (errno == EEXIST) continue;
-            return failedOutcome(DepthStatus::CannotWrite, std::string("cannot create: ") + std::strerror(errno));
-        }
-        ::close(claim);
-        DepthOutcome written = writePictureFile(candidate, bytes);
-        if (!written) ::unlink(candidate);
-        return written;
+        bool taken = false;
+        DepthOutcome written = file.commitNew(candidate, taken);
+        if (!taken) return written;
     }
     name.clear();
     return failedOutcome(DepthStatus::CannotWrite, "stereogram-0001.png to stereogram-9999.png all exist");
@@ -343,7 +342,10 @@ int runRenderer(int argc, const char* const* argv, std::ostream& err) {
         composeFrame(*frame);
         const std::string name = renderFileName(options.output, index, options.frames);
         if (const DepthOutcome saved = savePicture(*frame, palette, options.format, name.c_str(), bytes); !saved) {
-            err << escapeForDisplay(name) << ": cannot write: " << escapeForDisplay(saved.detail) << '\n';
+            // The writer's own details already say what failed.
+            const bool said = saved.detail.starts_with("cannot ");
+            err << escapeForDisplay(name) << (said ? ": " : ": cannot write: ") << escapeForDisplay(saved.detail)
+                << '\n';
             status = kRenderFailed;
             break;
         }

@@ -83,8 +83,9 @@ DepthOutcome savePicture(const DepthMap& image, const RgbPalette& palette, Pictu
 
 // Saves `image` as PNG under `name`, "stereogram-NNNN.png" in the working
 // folder with the first number from 0001 whose name is free, never
-// replacing a file: the name is claimed exclusively first. On failure
-// `name` is the name tried, or empty when every number is taken.
+// replacing a file: the complete picture takes the name in one step, so no
+// empty file ever holds it. On failure `name` is the name tried, or empty
+// when every number is taken.
 DepthOutcome saveNumberedPicture(const DepthMap& image, const RgbPalette& palette, std::string& name);
 
 }  // namespace tolvane

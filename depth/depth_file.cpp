@@ -112,9 +112,24 @@ DepthOutcome writeOutputs(const char* fileName, const char* extension, const Dep
     // Every output is opened before any is written and written before any
     // is renamed into place: a bitmap's ".scmhm" that cannot be written must
     // not leave a fresh ".schm" beside an old ".scmhm".
-    for (Output& output : outputs) {
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+        Output& output = outputs[i];
         if (DepthOutcome opened = output.file.open(output.name.c_str()); !opened) {
             return named(output.name, std::move(opened));
+        }
+        // Through a link an output can be the input itself or the other
+        // output: the rename would destroy the one or cross the two.
+        if (output.file.replaces(fileName)) {
+            return named(output.name, failedOutcome(DepthStatus::CannotReplace,
+                                                    "cannot replace: it is the input file " +
+                                                        escapeForDisplay(fileName)));
+        }
+        for (std::size_t earlier = 0; earlier < i; ++earlier) {
+            if (output.file.sameTarget(outputs[earlier].file)) {
+                return named(output.name, failedOutcome(DepthStatus::CannotReplace,
+                                                        "cannot replace: it is the same file as the output " +
+                                                            escapeForDisplay(outputs[earlier].name)));
+            }
         }
     }
     for (Output& output : outputs) {
@@ -122,6 +137,9 @@ DepthOutcome writeOutputs(const char* fileName, const char* extension, const Dep
         if (written) written = output.file.finish();
         if (!written) return named(output.name, std::move(written));
     }
+    // A signal between two renames would leave a half pair: it waits until
+    // the last is done.
+    const InterruptsHeld held;
     for (std::size_t i = 0; i < outputs.size(); ++i) {
         if (DepthOutcome committed = outputs[i].file.commit(); !committed) {
             // Only a rename can fail here, and only for the rarest causes;

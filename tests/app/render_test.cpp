@@ -5,8 +5,12 @@
 #include "app/render.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <cstdlib>
@@ -432,7 +436,7 @@ TEST_F(RenderTest, FailuresSayWhatAndLeaveNothing) {
         const char* errStart;
     };
     const Case cases[] = {
-        {"missing/out.png --world w/world.xml", "missing/out.png: cannot write: "},
+        {"missing/out.png --world w/world.xml", "missing/out.png: cannot create: No such file or directory\n"},
         {"w/out.png --world w/world.xml --frames 2 --view depth --fps 0", "tolvane: --fps needs a whole number"},
         {"out.jpg", "tolvane: --render needs an output file ending in .png or .bmp, not \"out.jpg\"\n\nUsage:\n"},
     };
@@ -456,6 +460,71 @@ TEST_F(RenderTest, FailuresSayWhatAndLeaveNothing) {
     const RgbPicture got = picture("flat.png");
     ASSERT_TRUE(got.read);
     EXPECT_TRUE(std::all_of(got.rgb.begin(), got.rgb.end(), [](std::uint8_t v) { return v == 0; }));
+}
+
+// A write that fails says so once, with the system's reason, and leaves
+// nothing; another user's link in a sticky folder anyone may write to is
+// not followed, as the kernel would not follow it.
+TEST_F(RenderTest, WriteFailuresKeepTheSystemsReasonAndFollowNoOtherUsersLink) {
+    const auto run = [this](const std::string& prefix, const std::string& arguments) {
+        const std::string command = "cd '" + dir_.string() + "' && " + prefix + " env -u DISPLAY '" + TOLVANE_BINARY +
+                                    "' --render " + arguments + " </dev/null 2>'" + (dir_ / "w" / "err").string() + "'";
+        const int raw = std::system(command.c_str());
+        const std::vector<std::uint8_t> err = fileBytes(dir_ / "w" / "err");
+        fs::remove(dir_ / "w" / "err");
+        return std::make_pair(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, std::string(err.begin(), err.end()));
+    };
+    const auto before = std::distance(fs::directory_iterator(dir_), fs::directory_iterator());
+    const auto [status, err] = run("ulimit -f 1 &&", "big.png --world w/world.xml");
+    EXPECT_EQ(status, 2);
+    EXPECT_EQ(err, "big.png: cannot write: File too large\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), before);
+
+    if (::geteuid() != 0) GTEST_SKIP() << "a link of another user is made with lchown, which needs root";
+    std::ofstream(dir_ / "w" / "victim") << "kept";
+    fs::create_symlink(dir_ / "w" / "victim", dir_ / "out.png");
+    ASSERT_EQ(::lchown((dir_ / "out.png").c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::chmod(dir_.c_str(), 01777), 0);
+    const auto [linkStatus, linkErr] = run("", "out.png --world w/world.xml");
+    EXPECT_EQ(linkStatus, 2);
+    EXPECT_EQ(linkErr, "out.png: cannot replace: it leads through another user's link in a sticky folder anyone "
+                       "may write to, which is not followed\n");
+    EXPECT_EQ(fileBytes(dir_ / "w" / "victim"), (std::vector<std::uint8_t>{'k', 'e', 'p', 't'}));
+}
+
+// The numbered picture of K takes its name complete or not at all: a save
+// stopped part way (here by the file size limit, whose signal kills by
+// default) leaves no empty file to hold stereogram-0001.png for good.
+TEST(Pictures, InterruptedNumberedSaveLeavesNoEmptyPicture) {
+    char pattern[] = "/tmp/tolvane_numbered_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const fs::path dir = pattern;
+    DepthMapPtr image = createDepthMap(64, 64);
+    ASSERT_TRUE(image);
+    for (int i = 0; i < 64 * 64; ++i) image->pixels[i] = static_cast<std::uint8_t>(i * 7);
+    const auto save = [&](rlim_t sizeLimit) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            std::signal(SIGXFSZ, SIG_DFL);
+            rlimit limit{};
+            ::getrlimit(RLIMIT_FSIZE, &limit);
+            limit.rlim_cur = sizeLimit;
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            if (::chdir(dir.c_str()) != 0) ::_exit(3);
+            std::string name;
+            const DepthOutcome saved = saveNumberedPicture(*image, RgbPalette{}, name);
+            ::_exit(saved ? 0 : saved.detail == "cannot write: File too large" ? 1 : 2);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    EXPECT_EQ(save(100), 1);
+    EXPECT_TRUE(fs::is_empty(dir));
+    EXPECT_EQ(save(RLIM_INFINITY), 0);
+    EXPECT_TRUE(readPng(fileBytes(dir / "stereogram-0001.png")).read);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+    fs::remove_all(dir);
 }
 
 }  // namespace
