@@ -24,7 +24,7 @@ enum class DepthStatus {
     BadSize,           // a negative size, more pixels than a depth file may hold, or none
                        // where the output format needs some
     BadData,           // run data or pixel data that cannot describe the map
-    Undecodable,       // SDL cannot decode the bitmap
+    Undecodable,       // SDL cannot decode the bitmap, or libpng the PNG
     TooLargeToWrite,   // the map is beyond what the output format can hold
     CannotReplace,     // the output may not be replaced: not a regular file, read-only, the input
                        // or the other output, another user's in a sticky folder, or reached

@@ -13,6 +13,7 @@
 #include <functional>
 
 #include "depth_file_fixtures.hpp"
+#include "png_fixtures.hpp"
 
 using namespace tolvane;
 
@@ -25,7 +26,7 @@ const Bytes kBitmapSchm = {3, 0, 0, 0, 2, 0, 0, 0, 5, 0, 0, 0, 0x02, 0x03, 0x3F,
 const Bytes kBitmapScmhm = {3, 0, 0, 0, 2, 0, 0, 0, 0x02, 0x03, 0x3F, 0x00, 0x00,
                             0x01, 0x00, 0x00, 0x00, 0x00};
 const std::string kNothing =
-    ": nothing converted: the file's own name (after any folder) contains none of \".bmp\", \".schm\", \".scmhm\", \".txt\"\n";
+    ": nothing converted: the file's own name (after any folder) contains none of \".bmp\", \".png\", \".schm\", \".scmhm\", \".txt\"\n";
 
 struct ProgramRun {
     int status = -1;
@@ -126,6 +127,9 @@ TEST(ConvertCliTest, StatusStreamsAndFiles) {
     const Bytes kText = {'3', ' ', '2', '\n', '1', ' ', '0', '\n', 'A', 'U', '9', '\n'};
     const Bytes kTextSchm = {3, 0, 0, 0, 2, 0, 0, 0, 6, 0, 0, 0, 0x01, 0x00, 0x0A, 0x0B, 0x1F, 0x09};
     const Bytes kOld = {'o', 'l', 'd'};
+    // The fixture bitmap's depths as an 8-bit grey PNG: the same outputs.
+    const Bytes kPng = png_fixture::greyAs({"grey", PNG_COLOR_TYPE_GRAY, 8}, 3, 2, {16, 24, 255, 248, 0, 8});
+    const Bytes kCutPng(kPng.begin(), kPng.end() - 16);
     // 100 x 100 at depth 0: its bitmap is 30054 bytes.
     const Bytes kLargeSchm = [] {
         Bytes bytes = {100, 0, 0, 0, 100, 0, 0, 0, 0xE2, 0x04, 0, 0};
@@ -134,6 +138,10 @@ TEST(ConvertCliTest, StatusStreamsAndFiles) {
     }();
     const Bytes kEmptySchm = {0, 0, 0, 0, 5, 0, 0, 0, 0, 0, 0, 0};
     checkCases({
+        {"PNG to both compressed forms", put("hill.png", kPng), "hill.png", 0, "", "",
+         {{"hill.png", kPng}, {"hill.schm", kBitmapSchm}, {"hill.scmhm", kBitmapScmhm}}},
+        {"PNG cut short", put("cut.png", kCutPng), "cut.png", 2, "", "cut.png: cannot decode PNG: the file ends early\n",
+         {{"cut.png", kCutPng}}},
         {"bitmap to both compressed forms", put("hill.bmp", kBitmap24), "hill.bmp", 0, "", "",
          {{"hill.bmp", kBitmap24}, {"hill.schm", kBitmapSchm}, {"hill.scmhm", kBitmapScmhm}}},
         {"text to schm only", put("hill.txt", kText), "hill.txt", 0, "", "",
