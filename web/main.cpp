@@ -2,6 +2,8 @@
 // animation frames, on the same engine as the desktop. Everything the
 // browser needs and the desktop does not lives here: the start from the
 // URL's parameters, K as a download, and the frame timings the page shows.
+// stepPage is the desktop's runFrame (app/frame_loop.cpp) with those
+// changes; the page calls it once per animation frame instead of looping.
 
 #include <SDL.h>
 #include <emscripten.h>
