@@ -366,7 +366,7 @@ DepthOutcome saveNumberedPicture(const DepthMap& image, const RgbPalette& palett
     return failedOutcome(DepthStatus::CannotWrite, "stereogram-0001.png to stereogram-9999.png all exist");
 }
 
-void prepareRender(const RenderOptions& options, std::ostream& err) {
+bool prepareRender(const RenderOptions& options, std::ostream& err) {
     // The demo's draws in the demo's order: the start-up palette with the
     // default flags, then the one the demo selects, then the pattern on the
     // first stereogram frame. A seeded render is thus the demo's picture.
@@ -389,13 +389,14 @@ void prepareRender(const RenderOptions& options, std::ostream& err) {
         // Nothing to draw: a picture of an empty world would only hide the
         // mistake in a script. The last line says why.
         err << escapeForDisplay(options.worldFile) << ": " << problemLine(problems.back()) << '\n';
-        return kRenderFailed;
+        return false;
     }
     for (const WorldProblem& problem : problems) {
         err << escapeForDisplay(options.worldFile) << ": " << problemLine(problem) << '\n';
     }
     theWorld.cameraX = moveBy(theWorld.cameraX, options.cameraX);
     theWorld.cameraY = moveBy(theWorld.cameraY, options.cameraY);
+    return true;
 }
 
 int runRenderer(int argc, const char* const* argv, std::ostream& err) {
@@ -408,7 +409,7 @@ int runRenderer(int argc, const char* const* argv, std::ostream& err) {
     }
     if (!options.depthFile.empty()) return runDepthRenderer(options, err);
     floatMaxFractionDigits = 4;
-    prepareRender(options, err);
+    if (!prepareRender(options, err)) return kRenderFailed;
     const RgbPalette palette = currentPalette();
 
     DepthMapPtr frame = createDepthMap(kFrameWidth, kFrameHeight);

@@ -63,9 +63,11 @@ std::string renderFileName(const std::string& output, int index, int frames);
 // draws in the demo's order: the generator seeded (options.seed, else the
 // clock), the start-up palette and then the grey one, the view and the
 // viewing aids set, and theWorld built from options.worldFile with the
-// camera moved. Problems in the world go to `err`, one line each. Frame 0
-// is then a step by options.startTime and composeFrame.
-void prepareRender(const RenderOptions& options, std::ostream& err);
+// camera moved. Problems in the world go to `err`, one line each; false
+// (after the line saying why) when the world could not be read at all.
+// Frame k is then theWorld.setElapsed(startTime + k / fps), a step by 0 and
+// composeFrame.
+bool prepareRender(const RenderOptions& options, std::ostream& err);
 
 // Renders as the arguments ask. 0 when every file was written; 2 after the
 // usage (bad arguments) or one line naming the file and the reason (a

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <iostream>
+#include <sstream>
 #include <string>
 
 #include "app/events.hpp"
@@ -37,8 +38,6 @@ struct Page {
     InputState input;
     TextBuffer caption;
     FrameRate rate;
-    // The seconds the first step adds: the world starts at time=T.
-    float startTime = 0.0f;
     // frozen=1 waits for the first stereogram frame.
     bool freezePending = false;
     bool pictureRequested = false;
@@ -90,10 +89,8 @@ void stepPage() {
     double worldMs = 0.0;
     double presentMs = 0.0;
     if (locked) {
-        const float dt = page.startTime + frameDt;
-        page.startTime = 0.0f;
         const double worldBegin = emscripten_get_now();
-        stepWorld(screenDepthMap(), dt, false, page.options.render.worldFile.c_str());
+        stepWorld(screenDepthMap(), frameDt, false, page.options.render.worldFile.c_str());
         const double presentBegin = emscripten_get_now();
         presentFrame();
         presentMs = emscripten_get_now() - presentBegin;
@@ -133,10 +130,17 @@ int startPage() {
     floatMaxFractionDigits = 4;
     initDisplay(kScreenWidth, kScreenHeight, 1);
     // The renderer's start, so that a seeded page draws what --render
-    // writes; the world lies in the packaged files' folder.
-    prepareRender(page.options.render, std::cerr);
+    // writes; the world lies in the packaged files' folder. Its problems are
+    // told on the page as well as on the console.
+    std::ostringstream problems;
+    prepareRender(page.options.render, problems);
+    std::istringstream lines(problems.str());
+    for (std::string line; std::getline(lines, line);) {
+        std::cerr << line << '\n';
+        EM_ASM({ Module.showProblem(UTF8ToString($0)); }, line.c_str());
+    }
     if (!page.options.viewGiven) setOption(OptionSlot::DepthView, 1);
-    page.startTime = static_cast<float>(page.options.render.startTime);
+    theWorld.setElapsed(page.options.render.startTime);
     page.freezePending = page.options.frozen;
     if (page.options.paused) pressKey(SDLK_p);
     updateFrameTime();
