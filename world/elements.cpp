@@ -201,8 +201,14 @@ std::int32_t currentFrame(const AniElement& element) {
     const SpriteImage* image = element.image;
     if (image == nullptr || image->framesAcross <= 0) return 0;
     const std::int32_t across = image->framesAcross;
-    const double count = (static_cast<double>(element.time) + element.elapsed) * static_cast<double>(element.fps);
+    double count = (static_cast<double>(element.time) + element.elapsed) * static_cast<double>(element.fps);
     if (!std::isfinite(count)) return 0;
+    // A render puts frame k at T + k/F; with a sprite rate equal to F the
+    // product lands an ulp or two below k for some k (123/30 x 30), which
+    // the floor would turn into a repeated column. Counts that close to a
+    // whole number are that whole number.
+    const double nearest = std::round(count);
+    if (std::abs(count - nearest) <= 1e-12 * std::max(1.0, std::abs(count))) count = nearest;
     // Floor, not truncation: frame n is shown for the count in [n, n + 1) on
     // both sides of 0, so a backward animation shows frame 0 for one frame
     // period like every other frame, not for two.

@@ -56,6 +56,16 @@ TEST_F(Frames, FractionalStartFrame) {
     EXPECT_EQ(currentFrame(b), 3);
 }
 
+// A render sets T + k/F in double; at a sprite rate equal to F that must
+// give column k, though 123/30 x 30 is an ulp short of 123.
+TEST_F(Frames, RenderTimesLandOnTheirFrame) {
+    AniElement& a = ani("30", "0");
+    for (int k = 0; k < 1000; ++k) {
+        world.setElapsed(static_cast<double>(k) / 30.0);
+        ASSERT_EQ(currentFrame(a), k % 4) << "frame " << k;
+    }
+}
+
 TEST_F(Frames, PausedClockKeepsTheFrame) {
     AniElement& a = ani("10", "1");
     for (int i = 0; i < 100; ++i) world.update(0.0f);
