@@ -67,12 +67,6 @@ void dispatchKey(SDLKey sym, InputState& input) {
     }
 }
 
-// The camera wraps rather than overflowing after absurdly long drags; the
-// addition is done unsigned because signed overflow is undefined.
-std::int32_t moveBy(std::int32_t position, int delta) {
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(position) + static_cast<std::uint32_t>(delta));
-}
-
 }  // namespace
 
 void dispatchEvent(const SDL_Event& event, InputState& input) {
