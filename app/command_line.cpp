@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <ostream>
 #include <system_error>
 #include <vector>
@@ -27,15 +28,26 @@ CommandLine failure(std::string why) {
     return command;
 }
 
-// Plain decimals such as 2.5: no exponent, no sign, no infinity.
+// Plain decimals such as 2.5, .5 or 2.: digits with at most one point, no
+// sign, no exponent, no infinity. Checked by hand and then read by strtod,
+// correctly rounded in every C library we build with (WebAssembly's has no
+// floating-point from_chars).
 bool readSeconds(std::string_view text, double& value) {
-    double result = 0.0;
-    const auto [end, error] =
-        std::from_chars(text.data(), text.data() + text.size(), result, std::chars_format::fixed);
-    if (text.empty() || text[0] == '-' || error != std::errc() || end != text.data() + text.size() ||
-        !std::isfinite(result) || result > kMaxRenderTime) {
-        return false;
+    bool digits = false;
+    bool point = false;
+    for (const char c : text) {
+        if (c >= '0' && c <= '9') {
+            digits = true;
+        } else if (c == '.' && !point) {
+            point = true;
+        } else {
+            return false;
+        }
     }
+    if (!digits) return false;
+    const std::string copy(text);
+    const double result = std::strtod(copy.c_str(), nullptr);
+    if (!std::isfinite(result) || result > kMaxRenderTime) return false;
     value = result;
     return true;
 }

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "bench/stereo_oracle.hpp"
+#include "depth/cpu_level.hpp"
+#include "depth/cpu_level_testing.hpp"
 #include "markup/xml.hpp"
 #include "stereo/echo_free.hpp"
 #include "stereo/stereogram.hpp"
@@ -41,7 +43,7 @@ std::unique_ptr<World> sampleWorld() {
 
 // Clear, update, draw, renew the dots and transform: everything a stereogram
 // frame of the demo does to its depth map.
-void BM_SampleWorldFrame(benchmark::State& state) {
+void runSampleWorldFrame(benchmark::State& state) {
     auto world = sampleWorld();
     if (world->elements.empty()) state.SkipWithError("sample world did not load");
     DepthMapPtr screen = createDepthMap(kScreenW, kScreenH);
@@ -56,7 +58,17 @@ void BM_SampleWorldFrame(benchmark::State& state) {
         benchmark::ClobberMemory();
     }
 }
+
+void BM_SampleWorldFrame(benchmark::State& state) { runSampleWorldFrame(state); }
 BENCHMARK(BM_SampleWorldFrame)->Unit(benchmark::kMicrosecond);
+
+// The same frame on the plain path, which is what the WebAssembly build
+// runs: the figure its frame step in the browser compares with.
+void BM_SampleWorldFrameScalar(benchmark::State& state) {
+    const ForcedCpuLevel scalar(CpuLevel::Scalar);
+    runSampleWorldFrame(state);
+}
+BENCHMARK(BM_SampleWorldFrameScalar)->Unit(benchmark::kMicrosecond);
 
 // The world's share of that frame: clear, update, draw.
 void BM_SampleWorldDraw(benchmark::State& state) {

@@ -498,7 +498,13 @@ DepthOutcome StagedFile::commitNew(const char* fileName, bool& taken) {
     const InterruptsHeld held;
     // The complete file takes the name at once, or not at all when any
     // entry holds it: no empty file ever stands under the name.
+#if defined(__EMSCRIPTEN__)
+    // The browser's in-memory file system has no exclusive rename.
+    errno = ENOSYS;
+    int result = -1;
+#else
     int result = ::renameat2(AT_FDCWD, temporary_.c_str(), AT_FDCWD, fileName, RENAME_NOREPLACE);
+#endif
     if (result != 0 && (errno == EINVAL || errno == ENOSYS)) {
         // A file system without the exclusive rename: a second link is
         // just as exclusive, then the temporary's name goes.

@@ -31,7 +31,8 @@ Window window;
 constexpr int kGreyRampEntries = 32;
 constexpr int kGreyRampStep = 8;
 
-bool mustLock(const SDL_Surface* surface) { return SDL_MUSTLOCK(surface); }
+// Emscripten's SDL locks every surface, whatever its flags.
+bool mustLock([[maybe_unused]] const SDL_Surface* surface) { return SDL_MUSTLOCK(surface); }
 
 // SDL falls back to a driver that shows nothing when it finds no display.
 // A user who asked for one by SDL_VIDEODRIVER gets it; anyone else would
@@ -138,7 +139,11 @@ void initDisplay(DisplayState& display, int width, int height, int scale) {
     // SDL hands out the surface uninitialised, and handing it a palette
     // already shows it: start from depth 0 rather than from whatever bytes
     // the heap held.
+    // (Emscripten's SDL shows nothing before the first unlock, and cannot
+    // fill a palettised surface that has no palette yet.)
+#if !defined(__EMSCRIPTEN__)
     SDL_FillRect(window.screen, nullptr, 0);
+#endif
     window.shown = &display;
     buildPalette(display, getOption(display, OptionSlot::PaletteFlags));
 }

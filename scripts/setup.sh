@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs whatever the build, the demo and the tests need and is missing.
 # Debian 12, as root (or with sudo). Safe to run again: it installs nothing
-# that is already there.
+# that is already there. `--runtime`: only what the demo needs; `--web`:
+# only what the browser build needs.
 set -euo pipefail
 
 packages=(
@@ -11,9 +12,13 @@ packages=(
   xvfb xdotool imagemagick x11-utils
   # sanitizer build, fuzzing and the leak check
   clang libclang-rt-14-dev valgrind
+  # the browser build and its test in headless Chromium
+  emscripten chromium python3-websocket
 )
 if [ "${1:-}" = "--runtime" ]; then
   packages=(cmake g++ make pkg-config libsdl1.2-compat-dev libpng-dev libgtest-dev libbenchmark-dev)
+elif [ "${1:-}" = "--web" ]; then
+  packages=(cmake make emscripten)
 fi
 
 missing=()

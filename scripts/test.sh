@@ -1,17 +1,35 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the unit and end-to-end tests of the
 # normal build, the same suite under AddressSanitizer and
-# UndefinedBehaviorSanitizer, a bounded run of every fuzz target, and a
-# leak-checked run of the demo. `--quick` runs the normal build's tests only.
+# UndefinedBehaviorSanitizer, a bounded run of every fuzz target, a
+# leak-checked run of the demo and the browser build tested in headless
+# Chromium. `--quick` runs the normal build's tests only; `--web` only the
+# browser build and its test (the native program draws the reference
+# pictures).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
 quick=0
+web_only=0
 [ "${1:-}" = "--quick" ] && quick=1
+[ "${1:-}" = "--web" ] && web_only=1
 
 "$root/scripts/setup.sh"
 
 stage() { printf '\n=== %s ===\n' "$*"; }
+
+web_stage() {
+  stage "Browser build and tests in headless Chromium"
+  "$root/scripts/web.sh" --build-only
+  /usr/bin/python3 "$root/tests/browser/browser_test.py" "$root/build-web/site" "$root/build/tolvane"
+}
+
+if [ $web_only -eq 1 ]; then
+  cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build "$root/build" --target tolvane -j"$jobs"
+  web_stage
+  exit 0
+fi
 
 stage "Release build and tests"
 cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Release >/dev/null
@@ -19,6 +37,8 @@ cmake --build "$root/build" -j"$jobs"
 ctest --test-dir "$root/build" --output-on-failure -j"$jobs"
 
 [ $quick -eq 1 ] && exit 0
+
+web_stage
 
 stage "Sanitizer build and tests"
 cmake -S "$root" -B "$root/build-sanitize" -DCMAKE_BUILD_TYPE=RelWithDebInfo \

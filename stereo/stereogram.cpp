@@ -13,6 +13,9 @@
 #if defined(TOLVANE_X86_KERNELS)
 #include <immintrin.h>
 #endif
+#if defined(__wasm_simd128__)
+#include <wasm_simd128.h>
+#endif
 #include "stereo/random.hpp"
 #include "stereo/echo_free.hpp"
 
@@ -275,6 +278,50 @@ TOLVANE_TARGET_AVX512 __attribute__((flatten)) void gatherRunsAvx512(const Run* 
 
 #endif  // TOLVANE_X86_KERNELS
 
+#if defined(__wasm_simd128__)
+
+// The 16-pixel block for WebAssembly's SIMD128, with the window and depth
+// limits of the SSSE3 one. Its swizzle gives 0 for every index outside
+// 0..15 (negative ones read as large), so each 16-byte table adds only its
+// own bytes and an OR joins them.
+bool gatherSimd128(Run run, std::int32_t k0, std::int32_t p, std::int32_t limit) {
+    const v128_t depth = wasm_v128_load(run.dst + k0);
+    if (wasm_v128_any_true(wasm_u8x16_sub_sat(depth, wasm_u8x16_splat(static_cast<std::uint8_t>(limit))))) {
+        return false;
+    }
+    const std::uint8_t* w = run.src + k0 + p - 32;
+    // Where in the 48-byte window each pixel's source lies, then the same
+    // seen from the second and third 16 bytes.
+    const v128_t sixteen = wasm_u8x16_splat(16);
+    const v128_t in0 = wasm_i8x16_sub(
+        wasm_u8x16_make(32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43, 44, 45, 46, 47), depth);
+    const v128_t in1 = wasm_i8x16_sub(in0, sixteen);
+    const v128_t in2 = wasm_i8x16_sub(in1, sixteen);
+    const v128_t out = wasm_v128_or(wasm_v128_or(wasm_i8x16_swizzle(wasm_v128_load(w), in0),
+                                                 wasm_i8x16_swizzle(wasm_v128_load(w + 16), in1)),
+                                    wasm_i8x16_swizzle(wasm_v128_load(w + 32), in2));
+    wasm_v128_store(run.dst + k0, out);
+    return true;
+}
+
+// Right to left in 16-pixel blocks, the runs side by side, then what is left
+// at the front of each run one pixel at a time.
+void gatherRunsSimd128(const Run* runs, std::int32_t runCount, std::int32_t count, std::int32_t p,
+                       const BlockLimits& limits) {
+    const std::int32_t limit = limits.narrow;
+    std::int32_t k = count;
+    for (; k >= 16; k -= 16) {
+        for (std::int32_t i = 0; i < runCount; ++i) {
+            if (limit < 0 || !gatherSimd128(runs[i], k - 16, p, limit)) {
+                gatherScalar(Run{runs[i].dst + k - 16, runs[i].src + k - 16}, 16, p);
+            }
+        }
+    }
+    gatherRunsScalar(runs, runCount, k, p, limits);
+}
+
+#endif  // __wasm_simd128__
+
 using GatherFn = void (*)(const Run*, std::int32_t, std::int32_t, std::int32_t, const BlockLimits&);
 
 GatherFn gatherFor(CpuLevel level) {
@@ -288,7 +335,12 @@ GatherFn gatherFor(CpuLevel level) {
             return gatherRunsSsse3;
 #endif
         default:
+#if defined(__wasm_simd128__)
+            // A WebAssembly build with SIMD128 runs only where it is there.
+            return gatherRunsSimd128;
+#else
             return gatherRunsScalar;
+#endif
     }
 }
 
