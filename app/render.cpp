@@ -34,8 +34,16 @@ constexpr std::int32_t kFrameHeight = 480;
 constexpr int kRenderFailed = 2;
 constexpr int kMaxPictureNumber = 9999;
 
-bool endsWith(std::string_view text, std::string_view end) {
-    return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
+// "out.PNG" is as much a PNG as "out.png": cameras and other programs
+// write extensions in capitals.
+bool endsWithAnyCase(std::string_view text, std::string_view end) {
+    if (text.size() < end.size()) return false;
+    text.remove_prefix(text.size() - end.size());
+    for (std::size_t i = 0; i < end.size(); ++i) {
+        const char c = text[i] >= 'A' && text[i] <= 'Z' ? static_cast<char>(text[i] - 'A' + 'a') : text[i];
+        if (c != end[i]) return false;
+    }
+    return true;
 }
 
 // Whole numbers as from_chars reads them (an optional minus, digits, nothing
@@ -165,9 +173,9 @@ bool parseRenderArguments(int argc, const char* const* argv, RenderOptions& opti
             error = "two output files given: " + options.output + " and " + std::string(argument);
             return false;
         } else {
-            if (endsWith(argument, ".png") && argument.size() > 4) {
+            if (endsWithAnyCase(argument, ".png") && argument.size() > 4) {
                 options.format = PictureFormat::Png;
-            } else if (endsWith(argument, ".bmp") && argument.size() > 4) {
+            } else if (endsWithAnyCase(argument, ".bmp") && argument.size() > 4) {
                 options.format = PictureFormat::Bmp;
             } else {
                 error = "--render needs an output file ending in .png or .bmp, not \"" + std::string(argument) + "\"";
@@ -286,8 +294,7 @@ int runRenderer(int argc, const char* const* argv, std::ostream& err) {
     RenderOptions options;
     std::string error;
     if (!parseRenderArguments(argc, argv, options, error)) {
-        err << "tolvane: " << escapeForDisplay(error) << "\n\n";
-        printUsage(err);
+        printCommandLineError(err, error);
         return kRenderFailed;
     }
     floatMaxFractionDigits = 4;
@@ -309,7 +316,7 @@ int runRenderer(int argc, const char* const* argv, std::ostream& err) {
     // Loaded here rather than by the first step, because building the world
     // puts the camera back to (0, 0).
     WorldProblems problems;
-    loadWorld(theWorld, options.worldFile.c_str(), problems);
+    loadWorld(theWorld, options.worldFile.c_str(), problems, installedSampleWorld().c_str());
     worldLoaded = true;
     for (const std::string& line : problems) err << escapeForDisplay(options.worldFile) << ": " << line << '\n';
     theWorld.cameraX = moveBy(theWorld.cameraX, options.cameraX);

@@ -121,7 +121,7 @@ std::string worldRelativePath(const char* worldFile, const char* file) {
     return std::string(worldFile, static_cast<std::size_t>(slash - worldFile) + 1) + file;
 }
 
-void loadWorld(World& world, const char* worldFile, WorldProblems& problems) {
+void loadWorld(World& world, const char* worldFile, WorldProblems& problems, const char* sampleWorld) {
     XmlNode root;
     // What XmlNode::loadFile does, keeping the text: the lines below name
     // what in it the reader did not take as its author meant.
@@ -133,9 +133,15 @@ void loadWorld(World& world, const char* worldFile, WorldProblems& problems) {
     if (!file) {
         // A bare name is looked for in the working folder: say so, since
         // that is where an author forgets to start the program.
-        problems.push_back(std::strchr(worldFile, '/') == nullptr
-                               ? "cannot be read from the working folder; the world is empty"
-                               : "cannot be read; the world is empty");
+        if (std::strchr(worldFile, '/') != nullptr) {
+            problems.push_back("cannot be read; the world is empty");
+        } else if (sampleWorld == nullptr || *sampleWorld == '\0') {
+            problems.push_back("cannot be read from the working folder; the world is empty");
+        } else {
+            problems.push_back(std::string("cannot be read from the working folder; the world is empty; the sample "
+                                           "world is ") +
+                               sampleWorld);
+        }
     } else if (!reportMarkupTraps(text, readEnd, root, w != nullptr, problems) && w == nullptr) {
         problems.push_back("has no \"World\" element; the world is empty");
     }

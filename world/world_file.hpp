@@ -15,8 +15,10 @@ namespace tolvane {
 // file's name: first what the markup reader does not read as meant (a byte
 // order mark or blank space before the first "<", a declaration or a
 // comment), named by its cause, then the problems of the images and
-// elements.
-void loadWorld(World& world, const char* worldFile, WorldProblems& problems);
+// elements. When a bare name cannot be read and `sampleWorld` is given,
+// the line also says where that world lies, for a user who started the
+// program in a folder without a world of its own.
+void loadWorld(World& world, const char* worldFile, WorldProblems& problems, const char* sampleWorld = nullptr);
 
 // Where an image file named `file` in the description `worldFile` is opened:
 // a relative name joined to the description's folder; an absolute or empty

@@ -79,6 +79,9 @@ TEST(CommandLine, ArgumentsToModeAndOptions) {
         {{"a.xml", "b.xml"}, RunMode::Error, "world.xml", "", 0, 0, "two worlds given: a.xml and b.xml"},
         {{"--scale", "2", "--render", "out.png"}, RunMode::Error, "world.xml", "", 0, 0,
          "--render must be the first argument"},
+        {{"--world", "w.xml", "--render", "x.png"}, RunMode::Error, "world.xml", "", 0, 0,
+         "--render must be the first argument, before --world"},
+        {{"--bogus", "--", "--render"}, RunMode::Error, "world.xml", "", 0, 0, "unknown option --bogus"},
     };
     for (const Case& c : cases) {
         const CommandLine got = parse(c.arguments);
