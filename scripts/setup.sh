@@ -1,20 +1,49 @@
 #!/usr/bin/env bash
-# Installs whatever the build, the demo and the tests need and is missing.
-# Debian 12, as root (or with sudo). Safe to run again: it installs nothing
-# that is already there.
+# Installs the Debian packages a task needs and that are missing. Debian 12,
+# as root (or with sudo). Safe to run again: it installs nothing that is
+# already there.
+#
+#   scripts/setup.sh              everything scripts/test.sh needs
+#   scripts/setup.sh --runtime    building and running the demo
+#   scripts/setup.sh --package    building and checking the .deb (package.sh)
+#   scripts/setup.sh --cross arm64  cross-building and testing (cross-test.sh)
+#   scripts/setup.sh --extras     the tools the README's recipes use
 set -euo pipefail
 
-packages=(
-  cmake g++ make pkg-config
-  libsdl1.2-compat-dev libpng-dev libgtest-dev libbenchmark-dev
-  # end-to-end tests in a real window
-  xvfb xdotool imagemagick x11-utils
-  # sanitizer build, fuzzing and the leak check
-  clang libclang-rt-14-dev valgrind
-)
-if [ "${1:-}" = "--runtime" ]; then
-  packages=(cmake g++ make pkg-config libsdl1.2-compat-dev libpng-dev libgtest-dev libbenchmark-dev)
-fi
+build=(cmake g++ make pkg-config libsdl1.2-compat-dev libpng-dev libgtest-dev libbenchmark-dev)
+# end-to-end tests in a real window
+e2e=(xvfb xdotool imagemagick x11-utils)
+# sanitizer build, fuzzing and the leak check
+checks=(clang libclang-rt-14-dev valgrind)
+# CPack's dependency lookup (dpkg-shlibdeps, which needs file) and lintian
+package=(dpkg-dev file lintian)
+# ImageMagick (convert: pictures to depth images, frames to a GIF), ffmpeg
+# (frames to a video), GNU parallel (many conversions at once) and netpbm
+# (pamstereogram, the peer the stereogram benchmark measures against)
+extras=(imagemagick ffmpeg parallel netpbm)
+
+foreign=""
+case "${1:-}" in
+  "") packages=("${build[@]}" "${e2e[@]}" "${checks[@]}" "${package[@]}") ;;
+  --runtime) packages=("${build[@]}") ;;
+  --package) packages=("${build[@]}" "${package[@]}") ;;
+  --extras) packages=("${extras[@]}") ;;
+  --cross)
+    if [ "${2:-}" != arm64 ]; then
+      echo "usage: $0 --cross arm64" >&2
+      exit 2
+    fi
+    # The :arm64 development packages sit beside the native ones
+    # (multiarch); qemu-user runs what is built.
+    foreign=arm64
+    packages=("${build[@]}" crossbuild-essential-arm64 qemu-user
+              libsdl1.2-compat-dev:arm64 libpng-dev:arm64 libgtest-dev:arm64)
+    ;;
+  *)
+    echo "usage: $0 [--runtime | --package | --extras | --cross arm64]" >&2
+    exit 2
+    ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
@@ -26,6 +55,10 @@ done
 
 sudo=""
 if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+if [ -n "$foreign" ] && ! dpkg --print-foreign-architectures | grep -qx "$foreign"; then
+  echo "Adding the $foreign architecture to dpkg"
+  $sudo dpkg --add-architecture "$foreign"
+fi
 echo "Installing: ${missing[*]}"
 $sudo apt-get update -qq
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the unit and end-to-end tests of the
 # normal build, the same suite under AddressSanitizer and
-# UndefinedBehaviorSanitizer, a bounded run of every fuzz target, and a
-# leak-checked run of the demo. `--quick` runs the normal build's tests only.
+# UndefinedBehaviorSanitizer, a bounded run of every fuzz target, a
+# leak-checked run of the demo, the Debian package (built, checked by
+# lintian, installed, its program checked, purged) and the arm64 cross-build
+# with its unit tests under qemu. `--quick` runs the normal build's tests
+# only.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
@@ -37,4 +40,15 @@ fi
 if [ -x "$root/scripts/leak_check.sh" ]; then
   stage "Leak-checked demo run"
   "$root/scripts/leak_check.sh"
+fi
+
+if [ -x "$root/scripts/package.sh" ]; then
+  stage "Debian package: build, lintian, install, check, purge"
+  "$root/scripts/package.sh"
+  "$root/scripts/check_package.sh"
+fi
+
+if [ -x "$root/scripts/cross-test.sh" ]; then
+  stage "arm64: cross-build, unit tests under qemu"
+  "$root/scripts/cross-test.sh" arm64
 fi
