@@ -54,6 +54,11 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION games)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# dpkg-shlibdeps names libsdl1.2debian, which the classic SDL 1.2 would
+# satisfy as well; the window scaling and the display checks need SDL 1.2
+# as Debian's compatibility layer over SDL 2 gives it, which also provides
+# libsdl1.2debian. Named first, so that apt picks it.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS libsdl1.2-compat-shim)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "real-time random-dot stereogram demo")
 # CPack puts the summary first and indents the rest as Debian wants.

@@ -45,18 +45,22 @@ dpkg-query -L tolvane | sort >"$work/files"
 echo "Files of the package:"
 while read -r path; do [ -d "$path" ] || echo "  $path"; done <"$work/files"
 
-got=$(/usr/bin/tolvane --version)
+# /usr/games/tolvane, as Debian places games
+program=$(grep -E '/(bin|games)/tolvane$' "$work/files" | head -n 1)
+[ -x "$program" ] || fail "the package holds no program"
+echo "program: $program"
+got=$("$program" --version)
 [ "$got" = "Tolvane $version" ] || fail "--version says \"$got\", the package is $version"
 echo "tolvane --version: $got"
 
-(cd "$work" && /usr/bin/tolvane --render stereo.png --world /usr/share/tolvane/world.xml --seed 1 --time 1.05)
+(cd "$work" && "$program" --render stereo.png --world /usr/share/tolvane/world.xml --seed 1 --time 1.05)
 cmp "$work/stereo.png" "$root/docs/demo-stereogram.png" ||
   fail "the installed world's picture differs from docs/demo-stereogram.png"
 echo "tolvane --render of /usr/share/tolvane/world.xml equals docs/demo-stereogram.png"
 
 mkdir "$work/empty"
 (cd "$work/empty" && SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy TOLVANE_EXIT_AFTER_FRAMES=2 \
-  /usr/bin/tolvane >/dev/null 2>"$work/demo.err") || fail "the demo without a world failed: $(cat "$work/demo.err")"
+  "$program" >/dev/null 2>"$work/demo.err") || fail "the demo without a world failed: $(cat "$work/demo.err")"
 grep -q "the sample world is /usr/share/tolvane/world.xml" "$work/demo.err" ||
   fail "the demo without a world does not name the sample world: $(cat "$work/demo.err")"
 echo "without a world: $(head -n 1 "$work/demo.err")"

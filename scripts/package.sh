@@ -4,10 +4,11 @@
 #
 #   scripts/package.sh
 #
-# The build folder is build-package: installed to /usr, with Debian's
-# hardening and optimisation flags (dpkg-buildflags), without tests and
-# benchmarks. CPack takes the dependencies from dpkg-shlibdeps and strips
-# the program.
+# The build folder is build-package: installed to /usr, the program in
+# /usr/games as Debian wants for section games, with Debian's hardening
+# and optimisation flags (dpkg-buildflags, all hardening on), without tests
+# and benchmarks. CPack takes the dependencies from dpkg-shlibdeps and
+# strips the program.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-package"
@@ -16,9 +17,10 @@ dist="$root/dist"
 "$root/scripts/setup.sh" --package
 
 cd "$root"
+export DEB_BUILD_MAINT_OPTIONS=hardening=+all
 cxxflags="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)"
 ldflags=$(dpkg-buildflags --get LDFLAGS)
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_INSTALL_BINDIR=games \
   -DTOLVANE_BUILD_TESTS=OFF -DTOLVANE_BUILD_BENCH=OFF \
   -DCMAKE_CXX_FLAGS="$cxxflags" -DCMAKE_EXE_LINKER_FLAGS="$ldflags" >/dev/null
 cmake --build "$build" -j"$(nproc)"
@@ -42,5 +44,5 @@ echo "Built $deb"
 dpkg-deb --field "$deb" Package Version Architecture Section Depends Installed-Size
 echo "lintian:"
 # Errors fail the build; warnings and notes are shown.
-lintian --fail-on error --display-info --no-tag-display-limit "$deb"
+lintian --fail-on error --display-info --tag-display-limit 0 "$deb"
 echo "lintian: no errors"
