@@ -21,5 +21,8 @@ set(ENV{PKG_CONFIG_LIBDIR} "/usr/lib/aarch64-linux-gnu/pkgconfig:/usr/share/pkgc
 # path makes that loader take the C library of the same build too, rather
 # than the multiarch libc6:arm64 that the :arm64 packages pull in: a
 # loader and a C library of two builds disagree, and a forked child hangs.
+# GoogleTest's death tests fork rather than start the test program anew,
+# which the host cannot do with a foreign binary.
 set(CMAKE_CROSSCOMPILING_EMULATOR
-    qemu-aarch64 -L /usr/aarch64-linux-gnu -E LD_LIBRARY_PATH=/usr/aarch64-linux-gnu/lib)
+    qemu-aarch64 -L /usr/aarch64-linux-gnu -E LD_LIBRARY_PATH=/usr/aarch64-linux-gnu/lib
+    -E GTEST_DEATH_TEST_STYLE=fast)

@@ -10,9 +10,15 @@
 # :arm64 SDL, libpng and GoogleTest packages). The build folder is
 # build-arm64; the toolchain is cmake/aarch64-linux-gnu.cmake, which also
 # makes ctest run every test program as `qemu-aarch64 -L
-# /usr/aarch64-linux-gnu PROGRAM`. The end-to-end tests are left out: they
-# need a window under Xvfb and time a real frame loop, which an emulator
-# cannot give them. Ends with ctest's summary.
+# /usr/aarch64-linux-gnu ... PROGRAM`. Left out, each for a reason of the
+# emulator rather than of the code (ctest's summary counts only what ran):
+#   - the end-to-end tests: a real window under Xvfb and a frame loop timed
+#     against the wall clock;
+#   - the two tests that run out of memory under an address-space limit
+#     (ulimit -v, RLIMIT_AS): the limit counts qemu's own translation
+#     buffer and mappings, so the emulator fails before the code under test
+#     is reached.
+# Ends with ctest's summary.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -54,4 +60,13 @@ if "$triplet-nm" -C "$build/tolvane" | grep -Eiq 'avx|ssse3|sse4'; then
 fi
 echo "Built $build/tolvane for $arch ($machine); running the unit tests under qemu-$machine"
 
-ctest --test-dir "$build" -j"$(nproc)" --output-on-failure -E '^e2e\.'
+left_out='^e2e\.|^ConvertCliTest\.OutOfMemoryIsOneLineAndStatusTwo$|^ProblemsWithFiles\.BudgetsComeBeforeAllocationAndMemoryRunsOutGracefully$'
+echo "Left out under the emulator: $(ctest --test-dir "$build" -N -R "$left_out" | grep -c 'Test *#') tests ($left_out)"
+status=0
+ctest --test-dir "$build" -j"$(nproc)" --output-on-failure -E "$left_out" 2>&1 | tee "$build/cross-test.log" ||
+  status=$?
+# The x86 kernel levels are reported as skipped after the summary; the
+# summary comes last again.
+echo
+grep -E '^[0-9]+% tests passed' "$build/cross-test.log" | tail -n 1
+exit "$status"
