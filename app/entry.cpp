@@ -2,7 +2,10 @@
 
 #include <SDL.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <string>
 
@@ -25,6 +28,27 @@ constexpr int kScreenHeight = 480;
 constexpr int kConversionFailed = 2;
 constexpr int kBadCommandLine = 2;
 constexpr int kBannerLSize = 15;
+constexpr int kOutputFailed = 2;
+
+// Output that never arrived is a failure like any other: "--help >
+// /dev/full" must not end with status 0. Flushes what is still buffered;
+// 0 when everything printed has arrived, else the system's reason, or -1
+// when it is not known. A write that failed at an earlier flush (std::endl)
+// shows only in the error flags: its reason is the errno it left, so the
+// caller clears errno before printing.
+int standardOutputFailure() {
+    std::cout.flush();
+    if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0 && std::cout.good()) return 0;
+    return errno != 0 ? errno : -1;
+}
+
+int reportStandardOutput(int failure, int status, std::ostream& err) {
+    if (failure == 0) return status;
+    err << "tolvane: cannot write to standard output";
+    if (failure > 0) err << ": " << std::strerror(failure);
+    err << '\n';
+    return status != 0 ? status : kOutputFailed;
+}
 
 }  // namespace
 
@@ -63,6 +87,8 @@ std::string windowScaleWarning(int scale, DesktopSize desktop, int width, int he
 // ..."), then the outcome.
 int convertArgument(const char* fileName, std::ostream& out, std::ostream& err) {
     const DepthOutcome converted = convertDepthFile(fileName);
+    // What follows is the output whose failure standardOutputFailure reports.
+    errno = 0;
     // Escaped again as they are printed: escaping is idempotent, and no line
     // may reach the terminal raw, whatever a reader or SDL put in it.
     for (const std::string& warning : converted.warnings) {
@@ -80,24 +106,31 @@ int convertArgument(const char* fileName, std::ostream& out, std::ostream& err) 
 
 int runEntry(int argc, char** argv) {
     const CommandLine command = parseCommandLine(argc, argv);
+    errno = 0;
     switch (command.mode) {
         case RunMode::Help:
             printUsage(std::cout);
-            return 0;
+            return reportStandardOutput(standardOutputFailure(), 0, std::cerr);
         case RunMode::Version:
             printVersion(std::cout);
-            return 0;
+            return reportStandardOutput(standardOutputFailure(), 0, std::cerr);
         case RunMode::Error:
             printCommandLineError(std::cerr, command.error);
             return kBadCommandLine;
-        case RunMode::Render:
+        case RunMode::Render: {
             // No display is opened: the renderer draws into plain memory.
-            return runRenderer(argc - command.firstRenderArgument, argv + command.firstRenderArgument, std::cerr);
-        case RunMode::Convert:
+            const int status =
+                runRenderer(argc - command.firstRenderArgument, argv + command.firstRenderArgument, std::cerr);
+            errno = 0;
+            return reportStandardOutput(standardOutputFailure(), status, std::cerr);
+        }
+        case RunMode::Convert: {
             // Looked at before the display opens, so converting a file
             // needs no screen and shows no window.
             floatMaxFractionDigits = 4;
-            return convertArgument(command.convertFile.c_str(), std::cout, std::cerr);
+            const int status = convertArgument(command.convertFile.c_str(), std::cout, std::cerr);
+            return reportStandardOutput(standardOutputFailure(), status, std::cerr);
+        }
         case RunMode::Demo:
             break;
     }
@@ -115,7 +148,10 @@ int runEntry(int argc, char** argv) {
         !warning.empty()) {
         std::cerr << warning << '\n';
     }
+    errno = 0;
     printBanner(std::cout);
+    // Said at once, though the demo runs on: its window is its output.
+    const int bannerFailure = reportStandardOutput(standardOutputFailure(), 0, std::cerr);
     setOption(OptionSlot::PaletteFlags, paletteBits(PaletteFlag::GreyRamp));
     setOption(OptionSlot::DepthView, 1);
     updateFrameTime();
@@ -124,7 +160,10 @@ int runEntry(int argc, char** argv) {
 
     releasePattern();
     SDL_Quit();
-    return 0;
+    // A later failure ("Saved ..." after K) is known by its flags alone.
+    if (bannerFailure != 0) return bannerFailure;
+    errno = 0;
+    return reportStandardOutput(standardOutputFailure(), 0, std::cerr);
 }
 
 }  // namespace tolvane

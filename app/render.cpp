@@ -1,10 +1,7 @@
 #include "app/render.hpp"
 
 #include <SDL.h>
-#include <fcntl.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -15,6 +12,7 @@
 #include <system_error>
 
 #include "app/command_line.hpp"
+#include "app/depth_render.hpp"
 #include "depth/file_io.hpp"
 #include "display/display.hpp"
 #include "display/options.hpp"
@@ -91,13 +89,84 @@ DepthOutcome writePictureFile(const char* fileName, const std::vector<std::uint8
     return writeFileSafely(fileName, bytes);
 }
 
+// The options of a depth picture (--depth and what goes with it): true
+// when argv[i] is one of them, `i` then on its last value; `failed` is set
+// with `error` when its value is missing or bad.
+bool readDepthOption(int argc, const char* const* argv, int& i, RenderOptions& options, std::string& error,
+                     bool& failed) {
+    const std::string_view argument = argv[i];
+    const bool takesValue = argument == "--depth" || argument == "--depth-levels" || argument == "--texture";
+    if (!takesValue && argument != "--guide-dots") return false;
+    if (takesValue && i + 1 >= argc) {
+        error = std::string(argument) + " needs a value";
+        failed = true;
+        return true;
+    }
+    if (argument == "--guide-dots") {
+        options.guideDots = true;
+    } else if (argument == "--depth-levels") {
+        if (!readWhole(std::string_view(argv[++i]), kMinDepthLevels, kMaxDepthLevels, options.depthLevels)) {
+            error = "--depth-levels needs a whole number from " + std::to_string(kMinDepthLevels) + " to " +
+                    std::to_string(kMaxDepthLevels) + ", not \"" + argv[i] + "\"";
+            failed = true;
+        }
+    } else {
+        std::string& file = argument == "--depth" ? options.depthFile : options.textureFile;
+        file = argv[++i];
+        if (file.empty()) {
+            error = std::string(argument) + " needs a file name, not \"\"";
+            failed = true;
+        }
+    }
+    return true;
+}
+
+// Which options go together: a world's with a world, a depth picture's with
+// --depth. `given` lists the options met, in order.
+bool checkDepthOptions(const RenderOptions& options, const std::vector<std::string_view>& given,
+                       std::string& error) {
+    const bool depth = !options.depthFile.empty();
+    for (const std::string_view option : given) {
+        const bool worldOnly = option == "--world" || option == "--view" || option == "--camera" ||
+                               option == "--time" || option == "--fps";
+        const bool depthOnly = option == "--depth-levels" || option == "--texture" || option == "--guide-dots";
+        if (depth && worldOnly) {
+            error = std::string(option) + " belongs to a world; --depth draws a picture without one";
+            return false;
+        }
+        if (!depth && depthOnly) {
+            error = std::string(option) + " needs --depth";
+            return false;
+        }
+    }
+    if (!options.textureFile.empty() && options.patternWidthGiven) {
+        error = "--pattern-width cannot go with --texture: the texture's width is the pattern width";
+        return false;
+    }
+    if (!options.textureFile.empty() && options.format != PictureFormat::Png) {
+        error = "--texture makes an RGB picture: the output must end in .png, not \"" + options.output + "\"";
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool parseRenderArguments(int argc, const char* const* argv, RenderOptions& options, std::string& error) {
     options = RenderOptions{};
     bool outputGiven = false;
+    // A depth picture may be narrower or wider than the screen: its pattern
+    // width is checked against the picture once it is read.
+    bool depthPicture = false;
+    for (int i = 0; i < argc; ++i) depthPicture = depthPicture || std::string_view(argv[i]) == "--depth";
+    std::vector<std::string_view> given;
     for (int i = 0; i < argc; ++i) {
         const std::string_view argument = argv[i];
+        if (!argument.empty() && argument[0] == '-') given.push_back(argument);
+        if (bool failed = false; readDepthOption(argc, argv, i, options, error, failed)) {
+            if (failed) return false;
+            continue;
+        }
         // The values an option takes: all must be there.
         auto values = [&](int count) {
             if (i + count < argc) return true;
@@ -147,9 +216,10 @@ bool parseRenderArguments(int argc, const char* const* argv, RenderOptions& opti
                 high = kMaxRenderFps;
                 value = &options.fps;
             } else if (argument == "--pattern-width") {
-                low = kMinPatternWidth;
-                high = kMaxPatternWidth;
+                low = depthPicture ? kMinDepthPatternWidth : kMinPatternWidth;
+                high = depthPicture ? kMaxDepthPatternWidth : kMaxPatternWidth;
                 value = &options.patternWidth;
+                options.patternWidthGiven = true;
             }
             if (!readWhole(std::string_view(argv[++i]), low, high, *value)) {
                 return bad(argv[i], "a whole number from " + std::to_string(low) + " to " + std::to_string(high));
@@ -189,7 +259,7 @@ bool parseRenderArguments(int argc, const char* const* argv, RenderOptions& opti
         error = "--render needs an output file ending in .png or .bmp";
         return false;
     }
-    return true;
+    return checkDepthOptions(options, given, error);
 }
 
 std::string renderFileName(const std::string& output, int index, int frames) {
@@ -269,22 +339,24 @@ DepthOutcome saveNumberedPicture(const DepthMap& image, const RgbPalette& palett
     name.clear();
     std::vector<std::uint8_t> bytes;
     if (DepthOutcome encoded = encodePicture(image, palette, PictureFormat::Png, bytes); !encoded) return encoded;
+    // The complete picture waits under a temporary name and then takes the
+    // first free number in one step, never replacing a file: an interrupted
+    // save leaves no empty picture behind to hold a number for good.
+    StagedFile file;
+    DepthOutcome staged = file.openNew("stereogram-0001.png");
+    if (staged) staged = file.write(bytes);
+    if (staged) staged = file.finish();
+    if (!staged) {
+        name = "stereogram-0001.png";
+        return staged;
+    }
     for (int number = 1; number <= kMaxPictureNumber; ++number) {
         char candidate[32];
         std::snprintf(candidate, sizeof candidate, "stereogram-%04d.png", number);
         name = candidate;
-        // Claiming the name with an empty file first means two savers, or a
-        // file made meanwhile, are never replaced; the safe writer then
-        // puts the whole picture in its place at once.
-        const int claim = ::open(candidate, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (claim < 0) {
-            if (errno == EEXIST) continue;
-            return failedOutcome(DepthStatus::CannotWrite, std::string("cannot create: ") + std::strerror(errno));
-        }
-        ::close(claim);
-        DepthOutcome written = writePictureFile(candidate, bytes);
-        if (!written) ::unlink(candidate);
-        return written;
+        bool taken = false;
+        DepthOutcome written = file.commitNew(candidate, taken);
+        if (!taken) return written;
     }
     name.clear();
     return failedOutcome(DepthStatus::CannotWrite, "stereogram-0001.png to stereogram-9999.png all exist");
@@ -297,6 +369,7 @@ int runRenderer(int argc, const char* const* argv, std::ostream& err) {
         printCommandLineError(err, error);
         return kRenderFailed;
     }
+    if (!options.depthFile.empty()) return runDepthRenderer(options, err);
     floatMaxFractionDigits = 4;
 
     // The demo's draws in the demo's order: the start-up palette with the
@@ -335,7 +408,10 @@ int runRenderer(int argc, const char* const* argv, std::ostream& err) {
         composeFrame(*frame);
         const std::string name = renderFileName(options.output, index, options.frames);
         if (const DepthOutcome saved = savePicture(*frame, palette, options.format, name.c_str(), bytes); !saved) {
-            err << escapeForDisplay(name) << ": cannot write: " << escapeForDisplay(saved.detail) << '\n';
+            // The writer's own details already say what failed.
+            const bool said = saved.detail.starts_with("cannot ");
+            err << escapeForDisplay(name) << (said ? ": " : ": cannot write: ") << escapeForDisplay(saved.detail)
+                << '\n';
             status = kRenderFailed;
             break;
         }

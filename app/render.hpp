@@ -38,12 +38,20 @@ struct RenderOptions {
     std::int32_t patternWidth = 128;
     bool greyDots = false;
     bool echoFree = false;
+    // A depth picture instead of a world (see app/depth_render.hpp): its
+    // name, or a numbered pattern such as "d-%04d.png" for a sequence.
+    std::string depthFile;
+    int depthLevels = kDefaultDepthLevels;  // --depth-levels L
+    std::string textureFile;    // --texture: the pattern is this picture
+    bool guideDots = false;
+    bool patternWidthGiven = false;
 };
 
 // Reads the renderer's arguments (those after "--render"): OUT and the
 // options in any order. False with a one-line reason for a missing or
 // second OUT, an OUT that is neither ".png" nor ".bmp", an unknown option,
-// or a missing or bad value.
+// a missing or bad value, or options that do not go together (a world's
+// options with --depth, a depth picture's without it).
 bool parseRenderArguments(int argc, const char* const* argv, RenderOptions& options, std::string& error);
 
 // The file frame `index` of `frames` goes to: OUT itself for a single
@@ -75,8 +83,9 @@ DepthOutcome savePicture(const DepthMap& image, const RgbPalette& palette, Pictu
 
 // Saves `image` as PNG under `name`, "stereogram-NNNN.png" in the working
 // folder with the first number from 0001 whose name is free, never
-// replacing a file: the name is claimed exclusively first. On failure
-// `name` is the name tried, or empty when every number is taken.
+// replacing a file: the complete picture takes the name in one step, so no
+// empty file ever holds it. On failure `name` is the name tried, or empty
+// when every number is taken.
 DepthOutcome saveNumberedPicture(const DepthMap& image, const RgbPalette& palette, std::string& name);
 
 }  // namespace tolvane

@@ -52,6 +52,54 @@ private:
     bool locked_;
 };
 
+// A stream SDL writes through to a descriptor, keeping the first error.
+struct DescriptorStream {
+    int fd;
+    int error;
+};
+
+DescriptorStream& streamTarget(SDL_RWops* context) {
+    return *static_cast<DescriptorStream*>(context->hidden.unknown.data1);
+}
+
+extern "C" int SDLCALL seekDescriptor(SDL_RWops* context, int offset, int whence) {
+    DescriptorStream& target = streamTarget(context);
+    const int from = whence == RW_SEEK_SET ? SEEK_SET : whence == RW_SEEK_CUR ? SEEK_CUR : SEEK_END;
+    const off_t position = ::lseek(target.fd, offset, from);
+    if (position < 0) {
+        if (target.error == 0) target.error = errno;
+        return -1;
+    }
+    // SDL's streams count in int; a bitmap of the largest map a file may
+    // hold stays well under 2 GiB.
+    return position > INT_MAX ? -1 : static_cast<int>(position);
+}
+
+extern "C" int SDLCALL readNothing(SDL_RWops*, void*, int, int) { return 0; }
+
+extern "C" int SDLCALL writeDescriptor(SDL_RWops* context, const void* data, int size, int count) {
+    DescriptorStream& target = streamTarget(context);
+    if (target.error != 0) return 0;
+    auto bytes = static_cast<const std::uint8_t*>(data);
+    std::size_t left = std::size_t(std::max(size, 0)) * std::size_t(std::max(count, 0));
+    while (left > 0) {
+        const ssize_t written = ::write(target.fd, bytes, left);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) {
+            target.error = written < 0 ? errno : EIO;
+            return 0;
+        }
+        bytes += written;
+        left -= std::size_t(written);
+    }
+    return count;
+}
+
+extern "C" int SDLCALL freeStream(SDL_RWops* context) {
+    SDL_FreeRW(context);
+    return 0;
+}
+
 std::string sdlReason(const char* what) { return std::string(what) + ": " + SDL_GetError(); }
 
 DepthResult truncatedHeader() { return depthFailure(DepthStatus::BadHeader, "bitmap header is truncated"); }
@@ -127,6 +175,13 @@ DepthOutcome makeGreySurface(const DepthMap& map, SurfacePtr& surface) {
                              "map is " + std::to_string(width) + " x " + std::to_string(height) +
                                  "; SDL writes bitmaps at most " + std::to_string(kWidestBitmapMap) +
                                  " pixels wide and " + std::to_string(kTallestBitmapMap) + " tall");
+    }
+    // SDL writes an empty map as a bitmap of headers alone, which no
+    // reader, ours included, takes back: refused rather than written.
+    if (width < 1 || height < 1) {
+        return failedOutcome(DepthStatus::BadSize, "map is " + std::to_string(width) + " x " +
+                                                       std::to_string(height) +
+                                                       "; a bitmap needs at least one pixel each way");
     }
     surface.reset(SDL_CreateRGBSurface(0, width, height, 24, 0xFF0000, 0x00FF00, 0x0000FF, 0));
     if (!surface) return failedOutcome(DepthStatus::OutOfMemory, sdlReason("cannot create bitmap surface"));
@@ -319,27 +374,22 @@ DepthOutcome encodeDepthMapBitmap(const DepthMap& map, std::vector<std::uint8_t>
 DepthOutcome writeDepthMapBitmap(const DepthMap& map, StagedFile& file) {
     SurfacePtr surface;
     if (DepthOutcome made = makeGreySurface(map, surface); !made) return made;
-    // SDL writes through its own stdio stream on a second descriptor of the
-    // temporary; the staged file keeps the first, to flush and close.
-    const int fd = ::dup(file.descriptor());
-    std::FILE* stdioFile = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
-    if (stdioFile == nullptr) {
-        const int error = errno;
-        if (fd >= 0) ::close(fd);
-        return failedOutcome(DepthStatus::CannotWrite, std::string("cannot write: ") + std::strerror(error));
-    }
-    const StreamPtr stream(SDL_RWFromFP(stdioFile, 1));
-    if (!stream) {
-        std::fclose(stdioFile);
-        return failedOutcome(DepthStatus::CannotWrite, sdlReason("cannot write bitmap"));
-    }
+    // SDL writes straight to the temporary through a stream of our own, so
+    // that a failed write keeps the system's reason ("No space left on
+    // device") rather than SDL's "Error writing to datastream".
+    DescriptorStream target{file.descriptor(), 0};
+    const StreamPtr stream(SDL_AllocRW());
+    if (!stream) return failedOutcome(DepthStatus::OutOfMemory, sdlReason("cannot write bitmap"));
+    stream->seek = seekDescriptor;
+    stream->read = readNothing;
+    stream->write = writeDescriptor;
+    stream->close = freeStream;
+    stream->hidden.unknown.data1 = &target;
     const bool saved = SDL_SaveBMP_RW(surface.get(), stream.get(), 0) == 0;
-    const bool flushed = std::fflush(stdioFile) == 0 && std::ferror(stdioFile) == 0;
-    const int error = errno;
-    if (!saved) return failedOutcome(DepthStatus::CannotWrite, sdlReason("cannot write bitmap"));
-    if (!flushed) {
-        return failedOutcome(DepthStatus::CannotWrite, std::string("cannot write: ") + std::strerror(error));
+    if (target.error != 0) {
+        return failedOutcome(DepthStatus::CannotWrite, std::string("cannot write: ") + std::strerror(target.error));
     }
+    if (!saved) return failedOutcome(DepthStatus::CannotWrite, sdlReason("cannot write bitmap"));
     return {};
 }
 

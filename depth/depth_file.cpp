@@ -1,5 +1,6 @@
 #include "depth/depth_file.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <new>
@@ -13,6 +14,7 @@
 #include "depth/bitmap_file.hpp"
 #include "depth/compressed_file.hpp"
 #include "depth/file_io.hpp"
+#include "depth/png_file.hpp"
 #include "depth/text_file.hpp"
 #include "markup/text.hpp"
 
@@ -22,6 +24,8 @@ namespace {
 
 using Reader = DepthResult (*)(const char*);
 
+DepthResult loadPngDepths(const char* fileName) { return loadPngDepthMap(fileName); }
+
 struct Format {
     const char* extension;
     Reader read;
@@ -29,21 +33,23 @@ struct Format {
 
 // Loading tries bitmaps first, the conversion compressed files first: a
 // name such as "a.bmp.schm" loads as a bitmap but converts as ".schm".
-constexpr std::array<Format, 4> kLoadOrder{{
+constexpr std::array<Format, 5> kLoadOrder{{
     {".bmp", loadBitmapDepthMap},
+    {".png", loadPngDepths},
     {".schm", loadSchm},
     {".scmhm", loadScmhm},
     {".txt", loadTextDepthMap},
 }};
-constexpr std::array<Format, 4> kConvertOrder{{
+constexpr std::array<Format, 5> kConvertOrder{{
     {".scmhm", loadScmhm},
     {".schm", loadSchm},
     {".bmp", loadBitmapDepthMap},
+    {".png", loadPngDepths},
     {".txt", loadTextDepthMap},
 }};
 
 constexpr const char* kNoExtension =
-    "the file's own name (after any folder) contains none of \".bmp\", \".schm\", \".scmhm\", \".txt\"";
+    "the file's own name (after any folder) contains none of \".bmp\", \".png\", \".schm\", \".scmhm\", \".txt\"";
 
 // Where the file's own name starts: after the last "/". Extensions are
 // looked for there only, so a folder such as "v1.bmp-exports/" neither
@@ -82,8 +88,9 @@ std::vector<Output> plannedOutputs(const char* fileName, const char* extension) 
     const std::size_t base = baseNameStart(fileName);
     const std::string folder(fileName, base);
     TextBuffer name(fileName + base);
-    if (std::strcmp(extension, ".bmp") == 0) {
-        renameExtension(name, ".bmp", ".schm");
+    // A PNG converts as a bitmap does: to both compressed forms.
+    if (std::strcmp(extension, ".bmp") == 0 || std::strcmp(extension, ".png") == 0) {
+        renameExtension(name, extension, ".schm");
         outputs.push_back({folder + name.data(), writeSchm, {}});
         // The second name is made from the first: ".schm" comes off again
         // and ".scmhm" goes on.
@@ -112,9 +119,24 @@ DepthOutcome writeOutputs(const char* fileName, const char* extension, const Dep
     // Every output is opened before any is written and written before any
     // is renamed into place: a bitmap's ".scmhm" that cannot be written must
     // not leave a fresh ".schm" beside an old ".scmhm".
-    for (Output& output : outputs) {
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+        Output& output = outputs[i];
         if (DepthOutcome opened = output.file.open(output.name.c_str()); !opened) {
             return named(output.name, std::move(opened));
+        }
+        // Through a link an output can be the input itself or the other
+        // output: the rename would destroy the one or cross the two.
+        if (output.file.replaces(fileName)) {
+            return named(output.name, failedOutcome(DepthStatus::CannotReplace,
+                                                    "cannot replace: it is the input file " +
+                                                        escapeForDisplay(fileName)));
+        }
+        for (std::size_t earlier = 0; earlier < i; ++earlier) {
+            if (output.file.sameTarget(outputs[earlier].file)) {
+                return named(output.name, failedOutcome(DepthStatus::CannotReplace,
+                                                        "cannot replace: it is the same file as the output " +
+                                                            escapeForDisplay(outputs[earlier].name)));
+            }
         }
     }
     for (Output& output : outputs) {
@@ -122,6 +144,9 @@ DepthOutcome writeOutputs(const char* fileName, const char* extension, const Dep
         if (written) written = output.file.finish();
         if (!written) return named(output.name, std::move(written));
     }
+    // A signal between two renames would leave a half pair: it waits until
+    // the last is done.
+    const InterruptsHeld held;
     for (std::size_t i = 0; i < outputs.size(); ++i) {
         if (DepthOutcome committed = outputs[i].file.commit(); !committed) {
             // Only a rename can fail here, and only for the rarest causes;
@@ -178,11 +203,36 @@ bool peekDepthFileSize(const char* fileName, std::int64_t& width, std::int64_t& 
     const std::span<const std::uint8_t> bytes(header.data(), std::size_t(got));
     const std::string extension = format->extension;
     if (extension == ".bmp") return bool(peekBitmapSize(bytes, width, height));
+    if (extension == ".png") return bool(peekPngSize(bytes, width, height));
     if (extension == ".txt") {
         const bool wholeFile = std::uint64_t(got) == std::uint64_t(info.st_size);
         return bool(peekTextSize(bytes, wholeFile, width, height));
     }
     return bool(peekCompressedSize(bytes, width, height));
+}
+
+DepthResult loadDepthLevels(const char* fileName, int levels) {
+    levels = std::clamp(levels, kMinDepthLevels, kMaxDepthLevels);
+    const Format* format = matchExtension(fileName, kLoadOrder);
+    if (format != nullptr && std::strcmp(format->extension, ".png") == 0) {
+        try {
+            return loadPngDepthMap(fileName, levels);
+        } catch (const std::bad_alloc&) {
+            return depthFailure(DepthStatus::OutOfMemory, "not enough memory to read the file");
+        }
+    }
+    DepthResult loaded = loadDepthMap(fileName);
+    if (!loaded || levels == kDefaultDepthLevels) return loaded;
+    // The own forms hold 32 levels: depth d stands for the range from d / 32
+    // to (d + 1) / 32 of the picture's. Values above 31 (a text grid can
+    // hold them) count as 31.
+    std::array<std::uint8_t, 256> table{};
+    for (std::size_t d = 0; d < table.size(); ++d) {
+        table[d] = static_cast<std::uint8_t>(std::min<std::size_t>(d, 31) * std::size_t(levels) / 32);
+    }
+    std::uint8_t* pixels = loaded.map->pixels;
+    for (std::size_t i = 0, n = pixelCount(*loaded.map); i < n; ++i) pixels[i] = table[pixels[i]];
+    return loaded;
 }
 
 DepthOutcome convertDepthFile(const char* fileName) {

@@ -9,9 +9,9 @@
 
 namespace tolvane {
 
-// The four extensions ".bmp", ".schm", ".scmhm", ".txt" are matched anywhere
-// in the file's own name (after its last "/"; folder names never count),
-// case-sensitively, tried in that order. UnknownExtension when none
+// The five extensions ".bmp", ".png", ".schm", ".scmhm", ".txt" are matched
+// anywhere in the file's own name (after its last "/"; folder names never
+// count), case-sensitively, tried in that order. UnknownExtension when none
 // matches, else the reader's result, warnings included. Running out of
 // memory is a status (OutOfMemory) like any other.
 DepthResult loadDepthMap(const char* fileName);
@@ -20,10 +20,18 @@ DepthResult loadDepthMap(const char* fileName);
 // bytes only, so a caller can refuse a map before its pixels are allocated.
 // False when they cannot be known so cheaply (a pipe, whose bytes would be
 // lost; a header the reader will refuse): the reader then has the last word.
+// A depth picture in any of the five forms with its range divided into
+// `levels` depths (2 to 256): a PNG's grey level v with b bits a sample
+// gives floor(v x levels / 2^b), a depth d of the own forms (0 to 31, more
+// counting as 31) floor(d x levels / 32). With 32 levels this is exactly
+// loadDepthMap.
+DepthResult loadDepthLevels(const char* fileName, int levels);
+
 bool peekDepthFileSize(const char* fileName, std::int64_t& width, std::int64_t& height);
 
 // Converts the named file beside itself: ".scmhm" and ".schm" to ".bmp",
-// ".bmp" to ".schm" and ".scmhm", ".txt" to ".schm" (tried in that order,
+// ".bmp" and ".png" to ".schm" and ".scmhm", ".txt" to ".schm" (tried in
+// the order ".scmhm", ".schm", ".bmp", ".png", ".txt",
 // in the file's own name as for loading). The output is in the input's
 // folder, named as the input with the first occurrence of the matched
 // extension removed from the file's own name and the new one appended:

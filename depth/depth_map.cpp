@@ -360,13 +360,14 @@ template <class V, bool kLowered>
 struct BlitJob {
     bool sprite = false;
     SpriteOffset offset;
+    bool flat = false;  // a scene drawn without the ground slope
 };
 
 // The rows of a blit, its kind fixed at compile time so that no row asks
 // again; the band is looked up once per row for the scene, once per blit for
 // the sprite.
 template <class V, bool kSprite, bool kLowered>
-[[gnu::always_inline]] inline void rowsOf(const BlitPlan& shared, SpriteOffset offset) {
+[[gnu::always_inline]] inline void rowsOf(const BlitPlan& shared, SpriteOffset offset, bool flat) {
     const BlitPlan plan = shared;  // kept in registers: row stores may alias a reference
     const std::uint8_t* from = plan.source;
     std::uint8_t* to = plan.target;
@@ -374,7 +375,7 @@ template <class V, bool kSprite, bool kLowered>
         if constexpr (kSprite) {
             spriteRow<V, kLowered>(to, from, plan.width, offset);
         } else {
-            sceneRow<V>(to, from, plan.width, bandOfRow(plan.firstRow + i));
+            sceneRow<V>(to, from, plan.width, flat ? std::uint8_t{0} : bandOfRow(plan.firstRow + i));
         }
     }
 }
@@ -382,11 +383,11 @@ template <class V, bool kSprite, bool kLowered>
 template <class V>
 [[gnu::always_inline]] inline void blitRows(const BlitPlan& plan, BlitJob job) {
     if (!job.sprite) {
-        rowsOf<V, false, false>(plan, job.offset);
+        rowsOf<V, false, false>(plan, job.offset, job.flat);
     } else if (job.offset.lower != 0) {
-        rowsOf<V, true, true>(plan, job.offset);
+        rowsOf<V, true, true>(plan, job.offset, false);
     } else {
-        rowsOf<V, true, false>(plan, job.offset);
+        rowsOf<V, true, false>(plan, job.offset, false);
     }
 }
 
@@ -490,6 +491,15 @@ void blitScene(const DepthMap& source, const Rect& sourceRect, DepthMap& target,
         return;
     }
     drawBlit(plan, BlitJob{false, SpriteOffset{}});
+}
+
+void blitSceneFlat(const DepthMap& source, const Rect& sourceRect, DepthMap& target, std::int32_t x,
+                   std::int32_t y) {
+    BlitPlan plan;
+    if (!planBlit(source, sourceRect, target, x, y, plan)) {
+        return;
+    }
+    drawBlit(plan, BlitJob{false, SpriteOffset{}, true});
 }
 
 void blitSprite(const DepthMap& source, const Rect& sourceRect, DepthMap& target, std::int32_t x, std::int32_t y) {

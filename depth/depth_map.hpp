@@ -72,6 +72,10 @@ void computeRowPhase(std::int32_t cameraY);
 // Opaque: every pixel becomes source + band of its target row, capped at 31.
 void blitScene(const DepthMap& source, const Rect& sourceRect, DepthMap& target,
                std::int32_t x, std::int32_t y);
+// Opaque without the slope: every pixel becomes its source value, capped at
+// 31 (values from 128 up count as below 0 and show as 0, as in blitScene).
+void blitSceneFlat(const DepthMap& source, const Rect& sourceRect, DepthMap& target,
+                   std::int32_t x, std::int32_t y);
 // Transparent where the source is 0; elsewhere source + (band of the last
 // drawn row - 2), capped at 31, wherever that is nearer than the target.
 void blitSprite(const DepthMap& source, const Rect& sourceRect, DepthMap& target,

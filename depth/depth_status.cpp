@@ -14,7 +14,7 @@ const char* describe(DepthStatus status) {
         case DepthStatus::BadHeader: return "malformed header";
         case DepthStatus::BadSize: return "unacceptable map size";
         case DepthStatus::BadData: return "malformed pixel or run data";
-        case DepthStatus::Undecodable: return "bitmap cannot be decoded";
+        case DepthStatus::Undecodable: return "picture cannot be decoded";
         case DepthStatus::TooLargeToWrite: return "map too large for the output format";
         case DepthStatus::CannotReplace: return "output cannot be replaced";
         case DepthStatus::CannotWrite: return "output cannot be written";

@@ -21,11 +21,14 @@ enum class DepthStatus {
     TooLarge,          // the input file is larger than any map of its kind needs
     OutOfMemory,
     BadHeader,         // truncated or not of the format
-    BadSize,           // a negative size, or more pixels than a depth file may hold
+    BadSize,           // a negative size, more pixels than a depth file may hold, or none
+                       // where the output format needs some
     BadData,           // run data or pixel data that cannot describe the map
-    Undecodable,       // SDL cannot decode the bitmap
+    Undecodable,       // SDL cannot decode the bitmap, or libpng the PNG
     TooLargeToWrite,   // the map is beyond what the output format can hold
-    CannotReplace,     // the output exists and is not a regular file, or is read-only
+    CannotReplace,     // the output may not be replaced: not a regular file, read-only, the input
+                       // or the other output, another user's in a sticky folder, or reached
+                       // through another user's link there
     CannotWrite,       // the temporary beside the output could not be made or written
 };
 

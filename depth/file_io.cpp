@@ -42,7 +42,7 @@ bool writeAll(int fd, const std::uint8_t* data, std::size_t size) {
 // before it can run: fixed buffers holding the temporaries' names and flags
 // saying which are in use. Slots change only while the signals are blocked.
 
-constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 constexpr int kSlots = 8;  // temporaries that may exist at once
 constexpr std::size_t kSlotBytes = PATH_MAX + 1;
 
@@ -50,6 +50,11 @@ char slotNames[kSlots][kSlotBytes];
 volatile std::sig_atomic_t slotUsed[kSlots];
 int slotsInUse = 0;
 struct sigaction previousActions[std::size(kInterrupts)];
+// Over the size limit (ulimit -f) a write would raise SIGXFSZ, whose default
+// kills the process with its temporaries in place. Ignored while a
+// temporary exists, the write fails instead with EFBIG and the system's own
+// reason, and the temporary is removed like any other failed write.
+struct sigaction previousFileSizeAction;
 
 extern "C" void removeTemporariesAndExit(int signal) {
     for (int i = 0; i < kSlots; ++i) {
@@ -57,23 +62,6 @@ extern "C" void removeTemporariesAndExit(int signal) {
     }
     ::_exit(128 + signal);
 }
-
-// Blocks the interrupts for as long as it is in scope.
-class InterruptsBlocked {
-public:
-    InterruptsBlocked() {
-        sigset_t set;
-        sigemptyset(&set);
-        for (const int signal : kInterrupts) sigaddset(&set, signal);
-        ::sigprocmask(SIG_BLOCK, &set, &previous_);
-    }
-    InterruptsBlocked(const InterruptsBlocked&) = delete;
-    InterruptsBlocked& operator=(const InterruptsBlocked&) = delete;
-    ~InterruptsBlocked() { ::sigprocmask(SIG_SETMASK, &previous_, nullptr); }
-
-private:
-    sigset_t previous_;
-};
 
 // Call with the interrupts blocked. -1 when every slot is taken or the name
 // does not fit one.
@@ -95,6 +83,10 @@ int takeSlot(const std::string& name) {
                 // An ignored signal stays ignored (nohup, a background job).
                 if (previousActions[s].sa_handler == SIG_IGN) ::sigaction(kInterrupts[s], &previousActions[s], nullptr);
             }
+            struct sigaction ignore {};
+            ignore.sa_handler = SIG_IGN;
+            sigemptyset(&ignore.sa_mask);
+            ::sigaction(SIGXFSZ, &ignore, &previousFileSizeAction);
         }
         return i;
     }
@@ -109,6 +101,7 @@ void releaseSlot(int slot) {
         for (std::size_t s = 0; s < std::size(kInterrupts); ++s) {
             ::sigaction(kInterrupts[s], &previousActions[s], nullptr);
         }
+        ::sigaction(SIGXFSZ, &previousFileSizeAction, nullptr);
     }
 }
 
@@ -126,40 +119,88 @@ struct Target {
     std::string path;  // the file to create or replace, links followed
     bool exists = false;
     struct stat info {};
+    struct stat folder {};  // the folder `path` stands in
 };
+
+enum class Resolved { Ok, Failed, OthersLink };
+
+bool statFolder(const std::string& path, struct stat& folder) {
+    const std::string name = folderOf(path);
+    return ::stat(name.empty() ? "." : name.c_str(), &folder) == 0;
+}
+
+bool stickyAndOpenToAll(const struct stat& folder) {
+    return (folder.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH);
+}
+
+// The kernel follows a link in a sticky folder anyone may write to (/tmp)
+// only for the link's owner or the folder's owner, so that nobody can plant
+// a link there and turn someone else's write, root's above all, onto a
+// file of their choosing. This writer follows links itself and renames over
+// what they name, which the kernel never sees as following, so the same
+// rule is applied here, to root as well.
+bool mayFollow(const struct stat& link, const struct stat& folder) {
+    return !stickyAndOpenToAll(folder) || link.st_uid == ::geteuid() || link.st_uid == folder.st_uid;
+}
 
 // Follows symbolic links the way opening the name for writing would, so a
 // dangling link leads to the file it names, which is then created.
-bool resolveTarget(const std::string& name, Target& target, int& error) {
+Resolved resolveTarget(const std::string& name, Target& target, int& error) {
     std::string path = name;
     for (int hops = 0; hops < 40; ++hops) {
         struct stat info {};
         if (::lstat(path.c_str(), &info) != 0) {
             if (errno != ENOENT) {
                 error = errno;
-                return false;
+                return Resolved::Failed;
             }
             target.path = path;
             target.exists = false;
-            return true;
+            break;
         }
         if (!S_ISLNK(info.st_mode)) {
             target.path = path;
             target.exists = true;
             target.info = info;
-            return true;
+            break;
         }
+        struct stat folder {};
+        if (!statFolder(path, folder)) {
+            error = errno;
+            return Resolved::Failed;
+        }
+        if (!mayFollow(info, folder)) return Resolved::OthersLink;
         char link[PATH_MAX];
         const ssize_t length = ::readlink(path.c_str(), link, sizeof link);
         if (length < 0 || std::size_t(length) >= sizeof link) {
             error = length < 0 ? errno : ENAMETOOLONG;
-            return false;
+            return Resolved::Failed;
         }
         const std::string destination(link, std::size_t(length));
         path = destination.front() == '/' ? destination : folderOf(path) + destination;
+        if (hops == 39) {
+            error = ELOOP;
+            return Resolved::Failed;
+        }
     }
-    error = ELOOP;
-    return false;
+    if (!statFolder(target.path, target.folder)) {
+        error = errno;
+        return Resolved::Failed;
+    }
+    return Resolved::Ok;
+}
+
+// In a sticky folder only the file's owner or the folder's owner may
+// rename over a file. Root may as well, except that in a folder anyone may
+// write to the kernel keeps even root out of a file owned by neither the
+// caller nor the folder's owner. Checked before anything is written, so
+// that a pair of outputs is never stopped halfway by the second rename.
+bool mayReplace(const Target& target) {
+    if (!target.exists || (target.folder.st_mode & S_ISVTX) == 0) return true;
+    const uid_t caller = ::geteuid();
+    if (target.info.st_uid == caller) return true;
+    if (caller == 0) return !stickyAndOpenToAll(target.folder) || target.info.st_uid == target.folder.st_uid;
+    return target.folder.st_uid == caller;
 }
 
 std::size_t longestEntryIn(const std::string& folder) {
@@ -180,7 +221,7 @@ int createTemporary(const std::string& target, std::string& name, int& slot) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string suffix = ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
         name = folder + entry.substr(0, longest - std::min(suffix.size(), longest)) + suffix;
-        const InterruptsBlocked blocked;
+        const InterruptsHeld held;
         slot = takeSlot(name);
         if (slot < 0) {
             errno = name.size() >= kSlotBytes ? ENAMETOOLONG : EMFILE;
@@ -201,6 +242,15 @@ int createTemporary(const std::string& target, std::string& name, int& slot) {
 }
 
 }  // namespace
+
+InterruptsHeld::InterruptsHeld() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int signal : kInterrupts) sigaddset(&set, signal);
+    ::sigprocmask(SIG_BLOCK, &set, &previous_);
+}
+
+InterruptsHeld::~InterruptsHeld() { ::sigprocmask(SIG_SETMASK, &previous_, nullptr); }
 
 DepthResult checkDepthFileSize(std::int64_t width, std::int64_t height) {
     if (width < 0 || height < 0) {
@@ -245,7 +295,10 @@ StagedFile::StagedFile(StagedFile&& other) noexcept
     : target_(std::move(other.target_)),
       temporary_(std::exchange(other.temporary_, {})),
       fd_(std::exchange(other.fd_, -1)),
-      slot_(std::exchange(other.slot_, -1)) {}
+      slot_(std::exchange(other.slot_, -1)),
+      exists_(other.exists_),
+      device_(other.device_),
+      inode_(other.inode_) {}
 
 StagedFile& StagedFile::operator=(StagedFile&& other) noexcept {
     if (this != &other) {
@@ -254,6 +307,9 @@ StagedFile& StagedFile::operator=(StagedFile&& other) noexcept {
         temporary_ = std::exchange(other.temporary_, {});
         fd_ = std::exchange(other.fd_, -1);
         slot_ = std::exchange(other.slot_, -1);
+        exists_ = other.exists_;
+        device_ = other.device_;
+        inode_ = other.inode_;
     }
     return *this;
 }
@@ -263,7 +319,7 @@ StagedFile::~StagedFile() { discard(); }
 void StagedFile::discard() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
-    const InterruptsBlocked blocked;
+    const InterruptsHeld held;
     if (!temporary_.empty()) ::unlink(temporary_.c_str());
     temporary_.clear();
     releaseSlot(slot_);
@@ -277,10 +333,18 @@ DepthOutcome StagedFile::open(const char* fileName) {
     }
     Target target;
     int error = 0;
-    if (!resolveTarget(fileName, target, error)) {
-        return failedOutcome(DepthStatus::CannotWrite, "cannot create: " + errorText(error));
+    switch (resolveTarget(fileName, target, error)) {
+        case Resolved::Ok: break;
+        case Resolved::Failed: return failedOutcome(DepthStatus::CannotWrite, "cannot create: " + errorText(error));
+        case Resolved::OthersLink:
+            return failedOutcome(DepthStatus::CannotReplace,
+                                 "cannot replace: it leads through another user's link in a sticky folder "
+                                 "anyone may write to, which is not followed");
     }
     target_ = target.path;
+    exists_ = target.exists;
+    device_ = target.exists ? std::uint64_t(target.info.st_dev) : std::uint64_t(target.folder.st_dev);
+    inode_ = target.exists ? std::uint64_t(target.info.st_ino) : std::uint64_t(target.folder.st_ino);
     // Only a regular file is ever replaced: renaming over a device or pipe
     // would swap a plain file in for it (as root, /dev/null itself).
     if (target.exists && !S_ISREG(target.info.st_mode)) {
@@ -293,6 +357,24 @@ DepthOutcome StagedFile::open(const char* fileName) {
     if (target.exists && ::faccessat(AT_FDCWD, target_.c_str(), W_OK, AT_EACCESS) != 0) {
         return failedOutcome(DepthStatus::CannotReplace, "cannot replace: " + errorText(errno));
     }
+    if (!mayReplace(target)) {
+        return failedOutcome(DepthStatus::CannotReplace,
+                             "cannot replace: it belongs to another user in a sticky folder");
+    }
+    return openTemporary(target.exists ? &target.info : nullptr);
+}
+
+DepthOutcome StagedFile::openNew(const char* fileName) {
+    discard();
+    if (fileName == nullptr || *fileName == '\0') {
+        return failedOutcome(DepthStatus::CannotWrite, "cannot create: " + errorText(ENOENT));
+    }
+    target_ = fileName;
+    exists_ = false;
+    return openTemporary(nullptr);
+}
+
+DepthOutcome StagedFile::openTemporary(const struct stat* replaced) {
     const std::string folder = folderOf(target_);
     if (target_.size() - folder.size() > longestEntryIn(folder)) {
         return failedOutcome(DepthStatus::CannotWrite, "cannot create: " + errorText(ENAMETOOLONG));
@@ -304,14 +386,35 @@ DepthOutcome StagedFile::open(const char* fileName) {
         return failedOutcome(DepthStatus::CannotWrite,
                             "cannot create a temporary file beside it: " + errorText(failure));
     }
-    // A replaced file keeps its permissions, as it would if rewritten in
-    // place: a private file must not become readable by others.
-    if (target.exists && ::fchmod(fd_, target.info.st_mode & 0777) != 0) {
+    if (replaced == nullptr) return {};
+    // A replaced file keeps its owner and group where the caller may give
+    // them (root replacing a user's file must not make it root's; a user may
+    // at least keep a group they belong to), then its permissions, as it
+    // would if rewritten in place: a private file must not become readable
+    // by others. The owner goes first, as a change of owner clears set-id
+    // bits.
+    if (::fchown(fd_, replaced->st_uid, replaced->st_gid) != 0) {
+        if (errno == EPERM) (void)::fchown(fd_, static_cast<uid_t>(-1), replaced->st_gid);
+    }
+    if (::fchmod(fd_, replaced->st_mode & 0777) != 0) {
         const int failure = errno;
         discard();
         return failedOutcome(DepthStatus::CannotWrite, "cannot write: " + errorText(failure));
     }
     return {};
+}
+
+bool StagedFile::sameTarget(const StagedFile& other) const {
+    if (exists_ != other.exists_ || device_ != other.device_ || inode_ != other.inode_) return false;
+    // Two files yet to be made are the same when they have one name in one
+    // folder.
+    return exists_ || target_.substr(folderOf(target_).size()) == other.target_.substr(folderOf(other.target_).size());
+}
+
+bool StagedFile::replaces(const char* fileName) const {
+    struct stat info {};
+    return exists_ && fileName != nullptr && ::stat(fileName, &info) == 0 &&
+           std::uint64_t(info.st_dev) == device_ && std::uint64_t(info.st_ino) == inode_;
 }
 
 DepthOutcome StagedFile::write(std::span<const std::uint8_t> bytes) {
@@ -367,11 +470,41 @@ DepthOutcome StagedFile::commit() {
     if (temporary_.empty() || fd_ >= 0) {
         return failedOutcome(DepthStatus::CannotWrite, "nothing was written");
     }
-    const InterruptsBlocked blocked;
+    const InterruptsHeld held;
     if (std::rename(temporary_.c_str(), target_.c_str()) != 0) {
         const int failure = errno;
         discard();
         return failedOutcome(DepthStatus::CannotWrite, "cannot replace: " + errorText(failure));
+    }
+    temporary_.clear();
+    releaseSlot(slot_);
+    slot_ = -1;
+    return {};
+}
+
+DepthOutcome StagedFile::commitNew(const char* fileName, bool& taken) {
+    taken = false;
+    if (temporary_.empty() || fd_ >= 0) {
+        return failedOutcome(DepthStatus::CannotWrite, "nothing was written");
+    }
+    const InterruptsHeld held;
+    // The complete file takes the name at once, or not at all when any
+    // entry holds it: no empty file ever stands under the name.
+    int result = ::renameat2(AT_FDCWD, temporary_.c_str(), AT_FDCWD, fileName, RENAME_NOREPLACE);
+    if (result != 0 && (errno == EINVAL || errno == ENOSYS)) {
+        // A file system without the exclusive rename: a second link is
+        // just as exclusive, then the temporary's name goes.
+        result = ::link(temporary_.c_str(), fileName);
+        if (result == 0) ::unlink(temporary_.c_str());
+    }
+    if (result != 0) {
+        const int failure = errno;
+        if (failure == EEXIST) {
+            taken = true;
+            return failedOutcome(DepthStatus::CannotReplace, "cannot create: " + errorText(failure));
+        }
+        discard();
+        return failedOutcome(DepthStatus::CannotWrite, "cannot create: " + errorText(failure));
     }
     temporary_.clear();
     releaseSlot(slot_);

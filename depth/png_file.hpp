@@ -1,10 +1,21 @@
 #pragma once
-// Pictures as PNG files: 8-bit indexed images with a 256-entry palette, the
-// form of the screen itself, so a saved frame holds exactly the colours
-// shown. Encoding only; nothing here reads PNG.
+// PNG files, through libpng (the one file that includes it).
+//
+// Writing: 8-bit indexed images with a 256-entry palette, the form of the
+// screen itself, so a saved frame holds exactly the colours shown; and RGB
+// pictures made of three planes (a textured stereogram).
+//
+// Reading: any PNG libpng reads (grey of 1 to 16 bits, grey with alpha,
+// palette, RGB, RGBA, interlaced or not) as a depth map or as an RGB
+// picture. Colour becomes grey by libpng's own conversion and alpha is
+// ignored. Pixels are decoded row by row straight into the map, so a 16-bit
+// picture never exists whole in memory (an interlaced one does: its passes
+// need every row). Sizes are checked from the header before anything is
+// allocated: at most kMaxDepthFilePixels pixels, as for every depth file.
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -34,5 +45,40 @@ struct PngSettings {
 // the encoder's complaint; `bytes` is then empty.
 DepthOutcome encodeIndexedPng(const DepthMap& image, const RgbPalette& palette, std::vector<std::uint8_t>& bytes,
                               const PngSettings& settings = {});
+
+// An RGB picture (colour type 2, 8 bits a sample) whose red, green and blue
+// come from three maps of one size. BadSize when they are empty or differ.
+DepthOutcome encodeRgbPng(const DepthMap& red, const DepthMap& green, const DepthMap& blue,
+                          std::vector<std::uint8_t>& bytes, const PngSettings& settings = {});
+
+// Depth levels a picture's range is divided into by default: 32, so that an
+// 8-bit grey level v gives v >> 3 and a 16-bit one v >> 11, as a bitmap's
+// byte does.
+inline constexpr int kDefaultDepthLevels = 32;
+inline constexpr int kMinDepthLevels = 2;
+inline constexpr int kMaxDepthLevels = 256;
+
+// The picture as depths: a grey level v of an image with b bits a sample
+// (8 for 1-, 2- and 4-bit grey, which are widened to 8 first, and for
+// palettes) gives floor(v x levels / 2^b), 0 to levels - 1. `levels` must lie
+// in kMinDepthLevels..kMaxDepthLevels. Undecodable with libpng's reason for
+// a malformed or truncated file, BadSize beyond the pixel limit.
+DepthResult decodePngDepthMap(std::span<const std::uint8_t> bytes, int levels = kDefaultDepthLevels);
+DepthResult loadPngDepthMap(const char* fileName, int levels = kDefaultDepthLevels);
+
+// Width and height from a PNG's first 24 bytes; BadHeader when they are not
+// a PNG signature and its IHDR chunk.
+DepthResult peekPngSize(std::span<const std::uint8_t> header, std::int64_t& width, std::int64_t& height);
+
+// A picture as three 8-bit planes (16-bit samples keep their high byte,
+// grey is copied to all three, alpha is dropped).
+struct RgbPlanes {
+    std::array<DepthMapPtr, 3> planes;  // red, green, blue; null unless status is Ok
+    DepthStatus status = DepthStatus::Ok;
+    std::string detail;
+    explicit operator bool() const { return status == DepthStatus::Ok; }
+};
+RgbPlanes decodePngPicture(std::span<const std::uint8_t> bytes);
+RgbPlanes loadPngPicture(const char* fileName);
 
 }  // namespace tolvane

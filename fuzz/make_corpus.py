@@ -12,6 +12,7 @@ again only to change them:
 import os
 import shutil
 import struct
+import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 CORPUS = os.path.join(HERE, "corpus")
@@ -248,14 +249,51 @@ def world_seeds():
         shutil.copyfile(sample, os.path.join(CORPUS, "world", "sample_world.xml"))
 
 
+# ---- PNG, written by hand so every colour type and bit depth is there
+
+
+def png_chunk(kind, data):
+    body = kind + data
+    return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body) & 0xFFFFFFFF)
+
+
+def png(width, height, bit_depth, color_type, samples, palette=None, interlace=0):
+    """samples: one list of channel values per row, already packed for
+    bit depths below 8 (whole bytes) or split into bytes for 16."""
+    raw = b"".join(b"\x00" + bytes(row) for row in samples)
+    out = b"\x89PNG\r\n\x1a\n"
+    out += png_chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, bit_depth, color_type, 0, 0, interlace))
+    if palette is not None:
+        out += png_chunk(b"PLTE", bytes(palette))
+        out += png_chunk(b"tRNS", bytes([0, 128]))
+    out += png_chunk(b"IDAT", zlib.compress(raw))
+    return out + png_chunk(b"IEND", b"")
+
+
+def png_seeds():
+    t = "png"
+    grey = [[(x * 50 + y * 17) % 256 for x in range(5)] for y in range(3)]
+    write(t, "grey8_5x3.png", png(5, 3, 8, 0, grey))
+    write(t, "grey16_5x3.png", png(5, 3, 16, 0, [[b for v in row for b in (v, 255 - v)] for row in grey]))
+    write(t, "grey1_9x2.png", png(9, 2, 1, 0, [[0xA5, 0x80], [0x5A, 0x00]]))
+    write(t, "grey4_3x2.png", png(3, 2, 4, 0, [[0x1F, 0x80], [0xE2, 0x40]]))
+    write(t, "grey_alpha8_2x2.png", png(2, 2, 8, 4, [[10, 255, 200, 0], [90, 9, 255, 255]]))
+    write(t, "rgb8_3x1.png", png(3, 1, 8, 2, [[255, 0, 0, 0, 255, 0, 0, 0, 255]]))
+    write(t, "rgba16_1x2.png", png(1, 2, 16, 6, [[1, 2, 3, 4, 5, 6, 7, 8], [255, 255, 0, 0, 128, 0, 9, 9]]))
+    write(t, "palette8_4x1.png", png(4, 1, 8, 3, [[0, 1, 2, 1]], palette=[0, 0, 0, 255, 255, 255, 90, 20, 200]))
+    write(t, "empty_idat.png", png(4, 4, 8, 0, []))
+    write(t, "truncated.png", png(5, 3, 8, 0, grey)[:-20])
+
+
 def main():
-    for folder in ("text_depth", "schm", "scmhm", "bitmap", "load_by_extension", "world"):
+    for folder in ("text_depth", "schm", "scmhm", "bitmap", "load_by_extension", "world", "png"):
         shutil.rmtree(os.path.join(CORPUS, folder), ignore_errors=True)
     text_seeds()
     compressed_seeds()
     bitmap_seeds()
     extension_seeds()
     world_seeds()
+    png_seeds()
 
 
 if __name__ == "__main__":

@@ -166,6 +166,16 @@ void appendHexEscape(std::string& out, unsigned char byte) {
 // A name may come from a file or a command line and hold anything: raw, a
 // line feed would split a message and an escape byte would reach the
 // terminal as a command (C1 controls too, where a terminal honours them).
+// The embeddings, overrides and isolates (U+202A to U+202E, U+2066 to
+// U+2069) reorder the text after them on a terminal, so a name holding one
+// could show a message other than the one printed.
+bool isBidiControl(std::string_view sequence) {
+    if (sequence.size() != 3 || static_cast<unsigned char>(sequence[0]) != 0xE2) return false;
+    const auto second = static_cast<unsigned char>(sequence[1]);
+    const auto third = static_cast<unsigned char>(sequence[2]);
+    return (second == 0x80 && third >= 0xAA && third <= 0xAE) || (second == 0x81 && third >= 0xA6 && third <= 0xA9);
+}
+
 std::string escapeForDisplay(std::string_view text) {
     std::string out;
     out.reserve(text.size());
@@ -185,6 +195,9 @@ std::string escapeForDisplay(std::string_view text) {
             appendHexEscape(out, c);  // U+0080 to U+009F, the C1 controls
             appendHexEscape(out, static_cast<unsigned char>(text[i + 1]));
             i += 2;
+        } else if (isBidiControl(text.substr(i, length))) {
+            for (std::size_t k = 0; k < length; ++k) appendHexEscape(out, static_cast<unsigned char>(text[i + k]));
+            i += length;
         } else {
             out.append(text.substr(i, length));
             i += length;

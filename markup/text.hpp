@@ -39,9 +39,10 @@ std::string formatFloat(double x);
 
 // `text` made safe to print in a one-line message: tab, line feed and
 // carriage return become \t, \n and \r, every other control byte (below
-// 0x20, 0x7F) and every C1 control (U+0080 to U+009F) becomes \xHH for each
-// of its bytes, and so does every byte that is not part of well-formed
-// UTF-8. Other UTF-8 text is kept, so names in any script print as written.
+// 0x20, 0x7F), every C1 control (U+0080 to U+009F) and every bidirectional
+// embedding, override or isolate (U+202A to U+202E, U+2066 to U+2069)
+// becomes \xHH for each of its bytes, and so does every byte that is not
+// part of well-formed UTF-8. Other UTF-8 text is kept, so names in any script print as written.
 // Nothing else changes, not even a backslash: escaping twice gives the same
 // text as escaping once.
 std::string escapeForDisplay(std::string_view text);

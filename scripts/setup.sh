@@ -17,10 +17,11 @@ e2e=(xvfb xdotool imagemagick x11-utils)
 checks=(clang libclang-rt-14-dev valgrind)
 # CPack's dependency lookup (dpkg-shlibdeps, which needs file) and lintian
 package=(dpkg-dev file lintian)
-# ImageMagick (convert: pictures to depth images, frames to a GIF), ffmpeg
-# (frames to a video), GNU parallel (many conversions at once) and netpbm
-# (pamstereogram, the peer the stereogram benchmark measures against)
-extras=(imagemagick ffmpeg parallel netpbm)
+# ImageMagick (convert: pictures to depth images, frames to a GIF, the
+# icons), ffmpeg (frames to a video), GNU parallel (many conversions at
+# once), and netpbm and time for bench/depth_picture.sh (pamstereogram, the
+# peer it measures against, and the peak memory)
+extras=(imagemagick ffmpeg parallel netpbm time)
 
 foreign=""
 case "${1:-}" in

@@ -75,8 +75,8 @@ void SceneElement::draw(DepthMap& target, std::int32_t ox, std::int32_t oy) cons
     const std::int64_t dx = std::int64_t{ox} + x;
     const std::int64_t dy = std::int64_t{oy} + y;
     if (!mayTouch(target, dx, dy, source.area.w, source.area.h)) return;
-    blitScene(source, source.area, target, static_cast<std::int32_t>(dx),
-              static_cast<std::int32_t>(dy));
+    const auto blit = image->keepsDepths ? blitSceneFlat : blitScene;
+    blit(source, source.area, target, static_cast<std::int32_t>(dx), static_cast<std::int32_t>(dy));
 }
 
 void SceneElement::bounds(Rect& out, std::int32_t ox, std::int32_t oy) const {

@@ -74,13 +74,20 @@ void SceneImage::placedRect(Rect& out, std::int32_t x, std::int32_t y) const {
 
 void SceneImage::load(const XmlNode& node, WorldProblems& problems) {
     BaseImage::load(node, problems);
+    keepsDepths = false;
+    if (const char* slope = node.attributeValue("slope"); slope != nullptr) {
+        keepsDepths = textEquals(slope, "none");
+        if (!keepsDepths) {
+            problems.push_back("\"slope\" " + quoted(slope) + " is not \"none\"; the ground slope applies");
+        }
+    }
     if (!map) return;
     // Depth tops out at 31; a value above it (a text "!" gives 235) is taken
     // as the nearest depth rather than left to wrap through the slope.
     constexpr std::uint8_t kNearest = 31;
     std::uint8_t* pixels = map->pixels;
     for (std::size_t i = 0, n = pixelCount(*map); i < n; ++i) pixels[i] = std::min(pixels[i], kNearest);
-    removeDepthSlope(*map);
+    if (!keepsDepths) removeDepthSlope(*map);
 }
 
 const char* SpriteImage::typeName() const { return "sprite"; }

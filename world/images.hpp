@@ -15,6 +15,9 @@ public:
     TextBuffer name;
     DepthMapPtr map;  // null when the file could not be read
     std::int32_t useCount = 0;
+    // A scene image with slope="none": its depths are shown as stored,
+    // wherever it is drawn, with no ground slope taken out or put back.
+    bool keepsDepths = false;
 
     BaseImage() = default;
     BaseImage(const BaseImage&) = delete;
@@ -36,7 +39,8 @@ public:
     // (x, y) is the top-left corner.
     void placedRect(Rect& out, std::int32_t x, std::int32_t y) const override;
     // The file holds the depths shown unscrolled; the slope is taken out
-    // here and put back by the scene blit.
+    // here and put back by the scene blit, unless slope="none" asks for the
+    // depths as they are.
     void load(const XmlNode& node, WorldProblems& problems) override;
 };
 

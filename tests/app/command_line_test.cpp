@@ -111,6 +111,9 @@ TEST(CommandLine, UsageNamesEveryModeOptionAndKey) {
           "tolvane --render OUT [--world FILE] [--view stereo|depth] [--camera X Y] [--time T] [--frames N] "
           "[--fps F] [--seed S] [--cross-eyed] [--pattern-width P] [--grey-dots] [--echo-free]\n"
           "      render frames to PNG or BMP files without a window\n",
+          "tolvane --render OUT --depth FILE [--pattern-width P | --texture PICTURE.png] [--depth-levels L] "
+          "[--frames N] [--seed S] [--cross-eyed] [--grey-dots] [--echo-free] [--guide-dots]\n",
+          ".bmp or .png to .schm and .scmhm",
           "-h | --help", "--version", "  S ", "  R ", "  C ", "  G ", "  P ", "  K ", "  Q ", "  X ", "  [ ]",
           "  B ", "  Esc "}) {
         EXPECT_NE(usage.find(promise), std::string::npos) << promise;

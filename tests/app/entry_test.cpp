@@ -165,6 +165,25 @@ TEST_F(ProgramTest, CommandLineAnswersWithoutAScreen) {
     }
 }
 
+// What the program prints is part of its work: when standard output cannot
+// take it, the run fails with the system's reason on standard error.
+TEST_F(ProgramTest, StandardOutputThatCannotBeWrittenFails) {
+    const char* const cases[] = {"--help", "--version", "not-a-depth-file", ""};
+    for (const char* arguments : cases) {
+        const std::string command = "cd '" + work_.string() +
+                                    "' && env -u DISPLAY SDL_VIDEODRIVER=dummy TOLVANE_EXIT_AFTER_FRAMES=1 '" +
+                                    TOLVANE_BINARY + "' " + arguments + " </dev/null >/dev/full 2>'" +
+                                    (root_ / "err").string() + "'";
+        const int raw = std::system(command.c_str());
+        EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 2) << '"' << arguments << "\" status " << raw;
+        const std::string err = readFile(root_ / "err");
+        const std::string reason = "tolvane: cannot write to standard output: No space left on device\n";
+        // Once, in the demo as soon as the banner failed.
+        EXPECT_NE(err.find(reason), std::string::npos) << '"' << arguments << "\": " << err;
+        EXPECT_EQ(err.find(reason), err.rfind(reason)) << '"' << arguments << "\": " << err;
+    }
+}
+
 // Conversion runs of the real program are tested in
 // tests/depth/convert_cli_test.cpp, one table for every outcome.
 

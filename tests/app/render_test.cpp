@@ -5,8 +5,12 @@
 #include "app/render.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <cstdlib>
@@ -17,9 +21,11 @@
 #include <string>
 #include <vector>
 
+#include "app/depth_render.hpp"
 #include "bench/stereo_oracle.hpp"
-#include "tests/stereo/echo_free_reference.hpp"
 #include "tests/app/test_picture.hpp"
+#include "tests/depth/png_fixtures.hpp"
+#include "tests/stereo/echo_free_reference.hpp"
 
 using namespace tolvane;
 
@@ -178,6 +184,30 @@ TEST(RenderArguments, OptionsAndTheirLimits) {
         {{"out.png", "--seed", "-1"}, "--seed needs a whole number from 0 to 4294967295, not \"-1\""},
         {{"out.png", "--seed", "4294967296"}, "--seed needs a whole number from 0 to 4294967295, not \"4294967296\""},
         {{"out.png", "--seed"}, "--seed needs a value"},
+        // A depth picture: its own options, none of a world's.
+        {{"out.png", "--depth", "d-%03d.png", "--pattern-width", "16", "--depth-levels", "15", "--guide-dots",
+          "--frames", "3", "--seed", "2", "--cross-eyed", "--echo-free", "--grey-dots"},
+         ""},
+        {{"out.png", "--depth", "d.png", "--texture", "t.png", "--depth-levels", "256"}, ""},
+        {{"out.png", "--depth"}, "--depth needs a value"},
+        {{"out.png", "--depth", ""}, "--depth needs a file name, not \"\""},
+        {{"out.png", "--depth", "d.png", "--pattern-width", "15"},
+         "--pattern-width needs a whole number from 16 to 268435456, not \"15\""},
+        {{"out.png", "--depth", "d.png", "--depth-levels", "1"},
+         "--depth-levels needs a whole number from 2 to 256, not \"1\""},
+        {{"out.png", "--depth", "d.png", "--depth-levels", "257"},
+         "--depth-levels needs a whole number from 2 to 256, not \"257\""},
+        {{"out.png", "--depth-levels", "8"}, "--depth-levels needs --depth"},
+        {{"out.png", "--guide-dots"}, "--guide-dots needs --depth"},
+        {{"out.png", "--texture", "t.png"}, "--texture needs --depth"},
+        {{"out.png", "--depth", "d.png", "--camera", "1", "2"},
+         "--camera belongs to a world; --depth draws a picture without one"},
+        {{"out.png", "--world", "w.xml", "--depth", "d.png"},
+         "--world belongs to a world; --depth draws a picture without one"},
+        {{"out.png", "--depth", "d.png", "--texture", "t.png", "--pattern-width", "64"},
+         "--pattern-width cannot go with --texture: the texture's width is the pattern width"},
+        {{"out.bmp", "--depth", "d.png", "--texture", "t.png"},
+         "--texture makes an RGB picture: the output must end in .png, not \"out.bmp\""},
     };
     for (const Case& c : cases) {
         RenderOptions options;
@@ -224,6 +254,45 @@ TEST(RenderArguments, OptionsAndTheirLimits) {
     EXPECT_EQ(all.patternWidth, 176);
     EXPECT_TRUE(all.greyDots);
     EXPECT_TRUE(all.echoFree);
+}
+
+// ffmpeg's image2 names: %d, %0Nd and %% only.
+TEST(RenderArguments, DepthFrameNames) {
+    struct Case {
+        const char* pattern;
+        int index;
+        const char* name;  // null: refused
+    };
+    const Case cases[] = {
+        {"d.png", 7, "d.png"},
+        {"d-%d.png", 12, "d-12.png"},
+        {"f/d-%04d.png", 7, "f/d-0007.png"},
+        {"d-%04d.png", 12345, "d-12345.png"},
+        {"d-%01d.png", 0, "d-0.png"},
+        {"100%%-%02d.png", 3, "100%-03.png"},
+        {"%%d.png", 3, "%d.png"},
+        {"d-%20d.png", 1, nullptr},
+        {"d-%4d.png", 1, nullptr},
+        {"d-%s.png", 1, nullptr},
+        {"d-%00d.png", 1, nullptr},
+        {"d-%021d.png", 1, nullptr},
+        {"d-%-4d.png", 1, nullptr},
+        {"d-%", 1, nullptr},
+        {"d-%0", 1, nullptr},
+        {"%d-%d.png", 1, nullptr},
+        {"d%.png", 1, nullptr},
+    };
+    for (const Case& c : cases) {
+        std::string name;
+        std::string error;
+        const bool made = depthFrameName(c.pattern, c.index, name, error);
+        EXPECT_EQ(made, c.name != nullptr) << c.pattern << ": " << error;
+        if (c.name != nullptr) {
+            EXPECT_EQ(name, c.name);
+        } else {
+            EXPECT_FALSE(error.empty()) << c.pattern;
+        }
+    }
 }
 
 TEST(RenderArguments, FileNamesOfASequence) {
@@ -435,7 +504,7 @@ TEST_F(RenderTest, FailuresSayWhatAndLeaveNothing) {
         const char* errStart;
     };
     const Case cases[] = {
-        {"missing/out.png --world w/world.xml", "missing/out.png: cannot write: "},
+        {"missing/out.png --world w/world.xml", "missing/out.png: cannot create: No such file or directory\n"},
         {"w/out.png --world w/world.xml --frames 2 --view depth --fps 0", "tolvane: --fps needs a whole number"},
         // The reason and a pointer to the help, not the whole usage.
         {"out.jpg", "tolvane: --render needs an output file ending in .png or .bmp, not \"out.jpg\"\n"
@@ -461,6 +530,304 @@ TEST_F(RenderTest, FailuresSayWhatAndLeaveNothing) {
     const RgbPicture got = picture("flat.png");
     ASSERT_TRUE(got.read);
     EXPECT_TRUE(std::all_of(got.rgb.begin(), got.rgb.end(), [](std::uint8_t v) { return v == 0; }));
+}
+
+// ---- depth pictures at their own size
+
+// The depth a grey level v of a b-bit sample takes with `levels` depths
+// (1-, 2- and 4-bit grey widened to 8 bits first).
+int depthOfLevel(std::uint32_t v, int bitDepth, int levels) {
+    if (bitDepth < 8) v = v * 255 / ((1u << bitDepth) - 1);
+    const std::uint32_t range = bitDepth == 16 ? 65536 : 256;
+    return static_cast<int>(v * static_cast<std::uint32_t>(levels) / range);
+}
+
+// A smooth, asymmetric relief: a slanted ridge, so that every row holds
+// many depths and runs of each.
+std::vector<std::uint16_t> reliefLevels(int width, int height, int range) {
+    std::vector<std::uint16_t> levels;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const int ridge = std::abs(x - width / 3 - y * 2);
+            levels.push_back(static_cast<std::uint16_t>(std::max(0, range - 1 - ridge * range / width * 2)));
+        }
+    }
+    return levels;
+}
+
+std::array<std::uint8_t, 3> pixelOf(const RgbPicture& picture, int x, int y) {
+    const std::size_t at = 3 * (static_cast<std::size_t>(y) * static_cast<std::size_t>(picture.width) + x);
+    return {picture.rgb[at], picture.rgb[at + 1], picture.rgb[at + 2]};
+}
+
+// Every pixel left of the strip repeats the one P - d(x) to its right.
+int repeatRuleBreaks(const RgbPicture& picture, const std::vector<int>& depths, int patternWidth) {
+    int breaks = 0;
+    for (int y = 0; y < picture.height; ++y) {
+        for (int x = 0; x < picture.width - patternWidth; ++x) {
+            const int d = depths[static_cast<std::size_t>(y * picture.width + x)];
+            if (pixelOf(picture, x, y) != pixelOf(picture, x + patternWidth - d, y)) ++breaks;
+        }
+    }
+    return breaks;
+}
+
+TEST_F(RenderTest, DepthPicturesOfEveryKindRepeatAsTheirDepthsSay) {
+    constexpr int kW = 97;
+    constexpr int kH = 6;
+    constexpr int kP = 40;
+    int round = 0;
+    for (const png_fixture::Kind& kind : png_fixture::everyKind()) {
+        SCOPED_TRACE(kind.label);
+        const bool palette = kind.colorType == PNG_COLOR_TYPE_PALETTE;
+        const int bitDepth = palette ? 8 : kind.bitDepth;
+        std::vector<std::uint16_t> levels = reliefLevels(kW, kH, palette ? 16 : 1 << kind.bitDepth);
+        if (palette) {
+            for (std::uint16_t& v : levels) v = static_cast<std::uint16_t>(v * 17);  // 16 greys over 0 to 255
+        }
+        const std::vector<std::uint8_t> file = png_fixture::greyAs(kind, kW, kH, levels);
+        ASSERT_FALSE(file.empty());
+        std::ofstream(dir_ / "d.png", std::ios::binary).write(reinterpret_cast<const char*>(file.data()),
+                                                              static_cast<std::streamsize>(file.size()));
+        // Levels from 2 to P - 1, and one viewer crossing the eyes.
+        const int depthLevels = std::array<int, 4>{32, 2, 39, 7}[round % 4];
+        const bool crossEyed = round % 5 == 3;
+        ++round;
+        const std::string arguments = "s.png --depth d.png --seed 4 --pattern-width " + std::to_string(kP) +
+                                      " --depth-levels " + std::to_string(depthLevels) +
+                                      (crossEyed ? " --cross-eyed" : "");
+        const RenderRun run = render(arguments);
+        ASSERT_EQ(run.status, 0) << arguments << ": " << run.err;
+        EXPECT_EQ(run.err, "");
+        const RgbPicture got = picture("s.png");
+        ASSERT_TRUE(got.read);
+        EXPECT_TRUE(got.indexed256);
+        ASSERT_EQ(got.width, kW);
+        ASSERT_EQ(got.height, kH);
+        std::vector<int> depths;
+        for (const std::uint16_t v : levels) {
+            const int d = depthOfLevel(v, bitDepth, depthLevels);
+            depths.push_back(crossEyed ? depthLevels - 1 - d : d);
+        }
+        EXPECT_GT(*std::max_element(depths.begin(), depths.end()), 0);
+        EXPECT_EQ(repeatRuleBreaks(got, depths, kP), 0) << arguments;
+        // Wrong depths break it: the rule is not met by any picture.
+        std::vector<int> shifted = depths;
+        for (int& d : shifted) d = d == 0 ? 1 : d - 1;
+        EXPECT_GT(repeatRuleBreaks(got, shifted, kP), 0);
+    }
+}
+
+// A texture is the pattern: the strip is the texture at (x - d + P) mod P
+// on row y mod Q, the rest repeats; the output is RGB.
+TEST_F(RenderTest, TextureFillsTheStripAndRepeatsInColour) {
+    constexpr int kW = 61;
+    constexpr int kH = 12;
+    constexpr int kP = 24;
+    constexpr int kQ = 5;
+    std::vector<std::uint16_t> texture;
+    for (int y = 0; y < kQ; ++y) {
+        for (int x = 0; x < kP; ++x) {
+            texture.insert(texture.end(), {static_cast<std::uint16_t>(x * 10), static_cast<std::uint16_t>(y * 50),
+                                           static_cast<std::uint16_t>((x * 7 + y * 3) % 256)});
+        }
+    }
+    const auto save = [&](const char* name, const std::vector<std::uint8_t>& bytes) {
+        std::ofstream(dir_ / name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                          static_cast<std::streamsize>(bytes.size()));
+    };
+    save("t.png", png_fixture::make({"RGB", PNG_COLOR_TYPE_RGB, 8}, kP, kQ, texture));
+    const std::vector<std::uint16_t> levels = reliefLevels(kW, kH, 256);
+    save("d.png", png_fixture::greyAs({"grey", PNG_COLOR_TYPE_GRAY, 8}, kW, kH, levels));
+
+    const RenderRun run = render("t-out.png --depth d.png --texture t.png --depth-levels 20");
+    ASSERT_EQ(run.status, 0) << run.err;
+    const RgbPicture got = picture("t-out.png");
+    ASSERT_TRUE(got.read);
+    EXPECT_FALSE(got.indexed256);
+    ASSERT_EQ(got.width, kW);
+    ASSERT_EQ(got.height, kH);
+    std::vector<int> depths;
+    for (const std::uint16_t v : levels) depths.push_back(depthOfLevel(v, 8, 20));
+    for (int y = 0; y < kH; ++y) {
+        for (int x = kW - kP; x < kW; ++x) {
+            const int column = ((x - depths[static_cast<std::size_t>(y * kW + x)] + kP) % kP + kP) % kP;
+            const std::size_t at = 3 * static_cast<std::size_t>((y % kQ) * kP + column);
+            const std::array<std::uint8_t, 3> expected = {static_cast<std::uint8_t>(texture[at]),
+                                                          static_cast<std::uint8_t>(texture[at + 1]),
+                                                          static_cast<std::uint8_t>(texture[at + 2])};
+            EXPECT_EQ(pixelOf(got, x, y), expected) << x << ", " << y;
+        }
+    }
+    EXPECT_EQ(repeatRuleBreaks(got, depths, kP), 0);
+
+    // The guide marks: dark centres P apart over the middle, near the top.
+    GuideMarks marks;
+    ASSERT_TRUE(placeGuideMarks(kW, kH, kP, marks));
+    ASSERT_EQ(render("g.png --depth d.png --texture t.png --guide-dots --depth-levels 20").status, 0);
+    const RgbPicture guided = picture("g.png");
+    ASSERT_TRUE(guided.read);
+    for (const int x : {marks.leftX, marks.leftX + kP}) {
+        EXPECT_EQ(pixelOf(guided, x, marks.y), (std::array<std::uint8_t, 3>{0, 0, 0})) << x;
+        EXPECT_EQ(pixelOf(guided, x, marks.y + marks.radius + 1), (std::array<std::uint8_t, 3>{255, 255, 255})) << x;
+    }
+    EXPECT_LT(marks.leftX, kW / 2);
+    EXPECT_GT(marks.leftX + kP, kW / 2);
+}
+
+TEST_F(RenderTest, DepthSequencesReadEachNumberedPicture) {
+    const png_fixture::Kind grey{"grey", PNG_COLOR_TYPE_GRAY, 8};
+    const auto save = [&](const std::string& name, int width, int height, int flip) {
+        std::vector<std::uint16_t> levels = reliefLevels(width, height, 256);
+        if (flip) std::reverse(levels.begin(), levels.end());
+        const std::vector<std::uint8_t> bytes = png_fixture::greyAs(grey, width, height, levels);
+        std::ofstream(dir_ / name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                           static_cast<std::streamsize>(bytes.size()));
+        std::vector<int> depths;
+        for (const std::uint16_t v : levels) depths.push_back(v >> 3);
+        return depths;
+    };
+    fs::create_directory(dir_ / "f");
+    const std::vector<int> first = save("f/d-007.png", 80, 4, 0);
+    const std::vector<int> second = save("f/d-008.png", 80, 4, 1);
+    std::vector<std::vector<int>> expected;
+    const RenderRun run = render("s.png --depth f/d-%03d.png --frames 2 --seed 1 --pattern-width 33");
+    // Frames count from 0: d-000.png is missing, and nothing is written.
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err.rfind("f/d-000.png: cannot read: ", 0), 0u) << run.err;
+    EXPECT_FALSE(fs::exists(dir_ / "s-0000.png"));
+    fs::rename(dir_ / "f/d-007.png", dir_ / "f/d-000.png");
+    fs::rename(dir_ / "f/d-008.png", dir_ / "f/d-001.png");
+    ASSERT_EQ(render("s.png --depth f/d-%03d.png --frames 2 --seed 1 --pattern-width 33").status, 0);
+    EXPECT_EQ(repeatRuleBreaks(picture("s-0000.png"), first, 33), 0);
+    EXPECT_EQ(repeatRuleBreaks(picture("s-0001.png"), second, 33), 0);
+    EXPECT_GT(repeatRuleBreaks(picture("s-0001.png"), first, 33), 0);
+
+    // A picture of another size stops the render before anything is written.
+    fs::remove(dir_ / "s-0000.png");
+    fs::remove(dir_ / "s-0001.png");
+    save("f/d-002.png", 81, 4, 0);
+    const RenderRun odd = render("s.png --depth f/d-%03d.png --frames 3 --seed 1 --pattern-width 33");
+    EXPECT_EQ(odd.status, 2);
+    EXPECT_EQ(odd.err, "f/d-002.png: the picture is 81 x 4, not 80 x 4 as the first of the sequence\n");
+    EXPECT_FALSE(fs::exists(dir_ / "s-0000.png"));
+}
+
+TEST_F(RenderTest, DepthPictureFailuresNameTheFileOrOptionAndLeaveNothing) {
+    const png_fixture::Kind grey{"grey", PNG_COLOR_TYPE_GRAY, 8};
+    const auto save = [&](const std::string& name, const std::vector<std::uint8_t>& bytes) {
+        std::ofstream(dir_ / name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                           static_cast<std::streamsize>(bytes.size()));
+    };
+    const std::vector<std::uint8_t> depth = png_fixture::greyAs(grey, 50, 3, reliefLevels(50, 3, 256));
+    save("d.png", depth);
+    save("cut.png", std::vector<std::uint8_t>(depth.begin(), depth.end() - 30));
+    save("wide.png", png_fixture::make({"RGB", PNG_COLOR_TYPE_RGB, 8}, 51, 1, std::vector<std::uint16_t>(153, 9)));
+    save("t.png", png_fixture::make({"RGB", PNG_COLOR_TYPE_RGB, 8}, 40, 1, std::vector<std::uint16_t>(120, 9)));
+    save("s-0000.png", depth);
+    save("s-0001.png", depth);
+    save("d.gif", depth);
+    struct Case {
+        const char* arguments;
+        const char* err;  // the whole of standard error, or its start when it ends in "..."
+    };
+    const Case cases[] = {
+        {"o.png --depth none.png", "none.png: cannot read: cannot open: No such file or directory\n"},
+        {"o.png --depth d.gif", "d.gif: cannot read: the file's own name (after any folder) contains none of "
+                                "\".bmp\", \".png\", \".schm\", \".scmhm\", \".txt\"\n"},
+        {"o.png --depth cut.png", "cut.png: cannot read: cannot decode PNG: ..."},
+        {"o.png --depth d.png --pattern-width 51", "--pattern-width 51 is wider than the picture (50 pixels)\n"},
+        {"o.png --depth d.png --pattern-width 20 --depth-levels 20",
+         "--depth-levels 20 is not below the pattern width 20\n"},
+        {"o.png --depth d.png --texture wide.png",
+         "--texture wide.png: its width 51 is wider than the picture (50 pixels)\n"},
+        {"o.png --depth d.png --texture cut.png", "cut.png: cannot read: cannot decode PNG: ..."},
+        {"o.png --depth d-%s.png", "--depth d-%s.png: \"%s\" is not a frame number: ..."},
+        {"missing/o.png --depth d.png --pattern-width 40", "missing/o.png: cannot ..."},
+        {"d.png --depth d.png --pattern-width 40", "d.png: cannot replace: it is the input picture d.png\n"},
+        {"t.png --depth d.png --texture t.png", "t.png: cannot replace: it is the input picture t.png\n"},
+        {"s.png --depth s-%04d.png --frames 2 --pattern-width 40",
+         "s-0000.png: cannot replace: it is the input picture s-0000.png\n"},
+    };
+    for (const Case& c : cases) {
+        const auto before = std::distance(fs::recursive_directory_iterator(dir_), fs::recursive_directory_iterator());
+        const RenderRun run = render(c.arguments);
+        EXPECT_EQ(run.status, 2) << c.arguments;
+        const std::string err = c.err;
+        if (err.ends_with("...")) {
+            EXPECT_EQ(run.err.rfind(err.substr(0, err.size() - 3), 0), 0u) << c.arguments << ": " << run.err;
+            EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        } else {
+            EXPECT_EQ(run.err, err) << c.arguments;
+        }
+        const auto after = std::distance(fs::recursive_directory_iterator(dir_), fs::recursive_directory_iterator());
+        EXPECT_EQ(after, before) << c.arguments;
+    }
+}
+
+// A write that fails says so once, with the system's reason, and leaves
+// nothing; another user's link in a sticky folder anyone may write to is
+// not followed, as the kernel would not follow it.
+TEST_F(RenderTest, WriteFailuresKeepTheSystemsReasonAndFollowNoOtherUsersLink) {
+    const auto run = [this](const std::string& prefix, const std::string& arguments) {
+        const std::string command = "cd '" + dir_.string() + "' && " + prefix + " env -u DISPLAY '" + TOLVANE_BINARY +
+                                    "' --render " + arguments + " </dev/null 2>'" + (dir_ / "w" / "err").string() + "'";
+        const int raw = std::system(command.c_str());
+        const std::vector<std::uint8_t> err = fileBytes(dir_ / "w" / "err");
+        fs::remove(dir_ / "w" / "err");
+        return std::make_pair(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, std::string(err.begin(), err.end()));
+    };
+    const auto before = std::distance(fs::directory_iterator(dir_), fs::directory_iterator());
+    const auto [status, err] = run("ulimit -f 1 &&", "big.png --world w/world.xml");
+    EXPECT_EQ(status, 2);
+    EXPECT_EQ(err, "big.png: cannot write: File too large\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), before);
+
+    if (::geteuid() != 0) GTEST_SKIP() << "a link of another user is made with lchown, which needs root";
+    std::ofstream(dir_ / "w" / "victim") << "kept";
+    fs::create_symlink(dir_ / "w" / "victim", dir_ / "out.png");
+    ASSERT_EQ(::lchown((dir_ / "out.png").c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::chmod(dir_.c_str(), 01777), 0);
+    const auto [linkStatus, linkErr] = run("", "out.png --world w/world.xml");
+    EXPECT_EQ(linkStatus, 2);
+    EXPECT_EQ(linkErr, "out.png: cannot replace: it leads through another user's link in a sticky folder anyone "
+                       "may write to, which is not followed\n");
+    EXPECT_EQ(fileBytes(dir_ / "w" / "victim"), (std::vector<std::uint8_t>{'k', 'e', 'p', 't'}));
+}
+
+// The numbered picture of K takes its name complete or not at all: a save
+// stopped part way (here by the file size limit, whose signal kills by
+// default) leaves no empty file to hold stereogram-0001.png for good.
+TEST(Pictures, InterruptedNumberedSaveLeavesNoEmptyPicture) {
+    char pattern[] = "/tmp/tolvane_numbered_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const fs::path dir = pattern;
+    DepthMapPtr image = createDepthMap(64, 64);
+    ASSERT_TRUE(image);
+    for (int i = 0; i < 64 * 64; ++i) image->pixels[i] = static_cast<std::uint8_t>(i * 7);
+    const auto save = [&](rlim_t sizeLimit) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            std::signal(SIGXFSZ, SIG_DFL);
+            rlimit limit{};
+            ::getrlimit(RLIMIT_FSIZE, &limit);
+            limit.rlim_cur = sizeLimit;
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            if (::chdir(dir.c_str()) != 0) ::_exit(3);
+            std::string name;
+            const DepthOutcome saved = saveNumberedPicture(*image, RgbPalette{}, name);
+            ::_exit(saved ? 0 : saved.detail == "cannot write: File too large" ? 1 : 2);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    EXPECT_EQ(save(100), 1);
+    EXPECT_TRUE(fs::is_empty(dir));
+    EXPECT_EQ(save(RLIM_INFINITY), 0);
+    EXPECT_TRUE(readPng(fileBytes(dir / "stereogram-0001.png")).read);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+    fs::remove_all(dir);
 }
 
 }  // namespace

@@ -245,6 +245,12 @@ TEST(BitmapFileTest, FailedSaveKeepsTheEarlierFile) {
         const DepthMapPtr large = createDepthMap(width, height);
         EXPECT_EQ(saveDepthMapBitmap(*large, shot.c_str()).status, DepthStatus::TooLargeToWrite) << width;
     }
+    // An empty map would make a bitmap of headers alone, which reads back
+    // as nothing.
+    for (const auto& [width, height] : {std::pair{0, 5}, std::pair{5, 0}}) {
+        const DepthMapPtr empty = createDepthMap(width, height);
+        EXPECT_EQ(saveDepthMapBitmap(*empty, shot.c_str()).status, DepthStatus::BadSize) << width;
+    }
     const DepthMapPtr widest = createDepthMap(kWidestBitmapMap, 1);
     EXPECT_TRUE(saveDepthMapBitmap(*widest, folder.file("widest.bmp").c_str()));
     EXPECT_EQ(readBytes(shot), kBitmap24);

@@ -13,6 +13,7 @@
 #include <functional>
 
 #include "depth_file_fixtures.hpp"
+#include "png_fixtures.hpp"
 
 using namespace tolvane;
 
@@ -25,7 +26,7 @@ const Bytes kBitmapSchm = {3, 0, 0, 0, 2, 0, 0, 0, 5, 0, 0, 0, 0x02, 0x03, 0x3F,
 const Bytes kBitmapScmhm = {3, 0, 0, 0, 2, 0, 0, 0, 0x02, 0x03, 0x3F, 0x00, 0x00,
                             0x01, 0x00, 0x00, 0x00, 0x00};
 const std::string kNothing =
-    ": nothing converted: the file's own name (after any folder) contains none of \".bmp\", \".schm\", \".scmhm\", \".txt\"\n";
+    ": nothing converted: the file's own name (after any folder) contains none of \".bmp\", \".png\", \".schm\", \".scmhm\", \".txt\"\n";
 
 struct ProgramRun {
     int status = -1;
@@ -91,6 +92,32 @@ struct CliCase {
     std::string out;
     std::string err;
     std::vector<std::pair<std::string, Bytes>> files;  // every file below the folder afterwards, exactly
+    std::string shellPrefix = "";
+};
+
+void checkCases(const std::vector<CliCase>& cases) {
+    for (const CliCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchFolder folder;
+        c.setUp(folder);
+        const ProgramRun run = runProgram(folder, c.argument, c.shellPrefix);
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_EQ(run.out, c.out);
+        EXPECT_EQ(run.err, c.err);
+        std::vector<std::string> names;
+        for (const auto& [name, bytes] : c.files) {
+            names.push_back(name);
+            EXPECT_EQ(readBytes(folder.file(name)), bytes) << name;
+        }
+        // Regular files only: the folders, pipes and links a case made stay
+        // as made.
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(regularFilesBelow(folder), names);
+    }
+}
+
+const auto linkAs = [](const char* to, const char* name) {
+    return [=](const ScratchFolder& folder) { ASSERT_EQ(::symlink(to, folder.file(name).c_str()), 0); };
 };
 
 TEST(ConvertCliTest, StatusStreamsAndFiles) {
@@ -100,7 +127,21 @@ TEST(ConvertCliTest, StatusStreamsAndFiles) {
     const Bytes kText = {'3', ' ', '2', '\n', '1', ' ', '0', '\n', 'A', 'U', '9', '\n'};
     const Bytes kTextSchm = {3, 0, 0, 0, 2, 0, 0, 0, 6, 0, 0, 0, 0x01, 0x00, 0x0A, 0x0B, 0x1F, 0x09};
     const Bytes kOld = {'o', 'l', 'd'};
-    const CliCase cases[] = {
+    // The fixture bitmap's depths as an 8-bit grey PNG: the same outputs.
+    const Bytes kPng = png_fixture::greyAs({"grey", PNG_COLOR_TYPE_GRAY, 8}, 3, 2, {16, 24, 255, 248, 0, 8});
+    const Bytes kCutPng(kPng.begin(), kPng.end() - 16);
+    // 100 x 100 at depth 0: its bitmap is 30054 bytes.
+    const Bytes kLargeSchm = [] {
+        Bytes bytes = {100, 0, 0, 0, 100, 0, 0, 0, 0xE2, 0x04, 0, 0};
+        bytes.insert(bytes.end(), 1250, 0xE0);
+        return bytes;
+    }();
+    const Bytes kEmptySchm = {0, 0, 0, 0, 5, 0, 0, 0, 0, 0, 0, 0};
+    checkCases({
+        {"PNG to both compressed forms", put("hill.png", kPng), "hill.png", 0, "", "",
+         {{"hill.png", kPng}, {"hill.schm", kBitmapSchm}, {"hill.scmhm", kBitmapScmhm}}},
+        {"PNG cut short", put("cut.png", kCutPng), "cut.png", 2, "", "cut.png: cannot decode PNG: the file ends early\n",
+         {{"cut.png", kCutPng}}},
         {"bitmap to both compressed forms", put("hill.bmp", kBitmap24), "hill.bmp", 0, "", "",
          {{"hill.bmp", kBitmap24}, {"hill.schm", kBitmapSchm}, {"hill.scmhm", kBitmapScmhm}}},
         {"text to schm only", put("hill.txt", kText), "hill.txt", 0, "", "",
@@ -161,24 +202,69 @@ TEST(ConvertCliTest, StatusStreamsAndFiles) {
          },
          "hill.bmp", 2, "", "hill.scmhm: cannot replace: it is a directory, not a regular file\n",
          {{"hill.bmp", kBitmap24}, {"hill.schm", kOld}}},
+        // Through links an output can be the input or the other output.
+        {"output linked to the input",
+         [&](const ScratchFolder& folder) {
+             put("a.txt", kText)(folder);
+             linkAs("a.txt", "a.schm")(folder);
+         },
+         "a.txt", 2, "", "a.schm: cannot replace: it is the input file a.txt\n", {{"a.txt", kText}}},
+        {"second output linked to the first",
+         [&](const ScratchFolder& folder) {
+             put("c.bmp", kBitmap24)(folder);
+             put("c.schm", kOld)(folder);
+             linkAs("c.schm", "c.scmhm")(folder);
+         },
+         "c.bmp", 2, "", "c.scmhm: cannot replace: it is the same file as the output c.schm\n",
+         {{"c.bmp", kBitmap24}, {"c.schm", kOld}}},
+        {"second output linked to the first, yet to be made",
+         [&](const ScratchFolder& folder) {
+             put("c.bmp", kBitmap24)(folder);
+             linkAs("c.schm", "c.scmhm")(folder);
+         },
+         "c.bmp", 2, "", "c.scmhm: cannot replace: it is the same file as the output c.schm\n", {{"c.bmp", kBitmap24}}},
+        // A bitmap of headers alone would not read back.
+        {"empty map to bitmap refused", put("e.schm", kEmptySchm), "e.schm", 2, "",
+         "e.bmp: map is 0 x 5; a bitmap needs at least one pixel each way\n", {{"e.schm", kEmptySchm}}},
+        {"over the file size limit: the system's reason, no temporary", put("big.schm", kLargeSchm), "big.schm", 2,
+         "", "big.bmp: cannot write: File too large\n", {{"big.schm", kLargeSchm}}, "ulimit -f 4 &&"},
+    });
+}
+
+// Another user's link or file in a sticky folder anyone may write to: the
+// conversion refuses before it replaces anything, also the first of a pair.
+TEST(ConvertCliTest, OtherUsersLinksAndFilesInStickyFolders) {
+    if (::geteuid() != 0) GTEST_SKIP() << "files and links of another user are made with chown, which needs root";
+    const Bytes kOld = {'o', 'l', 'd'};
+    const auto sticky = [](const ScratchFolder& folder) { ASSERT_EQ(::chmod(folder.path().c_str(), 01777), 0); };
+    const auto give = [](const ScratchFolder& folder, const char* name) {
+        ASSERT_EQ(::lchown(folder.file(name).c_str(), 65534, 65534), 0);
     };
-    for (const CliCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        ScratchFolder folder;
-        c.setUp(folder);
-        const ProgramRun run = runProgram(folder, c.argument);
-        EXPECT_EQ(run.status, c.status);
-        EXPECT_EQ(run.out, c.out);
-        EXPECT_EQ(run.err, c.err);
-        std::vector<std::string> names;
-        for (const auto& [name, bytes] : c.files) {
-            names.push_back(name);
-            EXPECT_EQ(readBytes(folder.file(name)), bytes) << name;
-        }
-        // Regular files only: the folders and pipes a case made stay as made.
-        std::sort(names.begin(), names.end());
-        EXPECT_EQ(regularFilesBelow(folder), names);
-    }
+    checkCases({
+        {"another user's link is not followed",
+         [&](const ScratchFolder& folder) {
+             sticky(folder);
+             writeBytes(folder.file("hill.scmhm"), kScmhm);
+             std::filesystem::create_directory(folder.file("etc"));
+             writeBytes(folder.file("etc/shadow"), kOld);
+             linkAs("etc/shadow", "hill.bmp")(folder);
+             give(folder, "hill.bmp");
+         },
+         "hill.scmhm", 2, "",
+         "hill.bmp: cannot replace: it leads through another user's link in a sticky folder anyone may write "
+         "to, which is not followed\n",
+         {{"etc/shadow", kOld}, {"hill.scmhm", kScmhm}}},
+        {"another user's second output: the first is not replaced either",
+         [&](const ScratchFolder& folder) {
+             sticky(folder);
+             writeBytes(folder.file("hill.bmp"), kBitmap24);
+             writeBytes(folder.file("hill.schm"), kOld);
+             writeBytes(folder.file("hill.scmhm"), kOld);
+             give(folder, "hill.scmhm");
+         },
+         "hill.bmp", 2, "", "hill.scmhm: cannot replace: it belongs to another user in a sticky folder\n",
+         {{"hill.bmp", kBitmap24}, {"hill.schm", kOld}, {"hill.scmhm", kOld}}},
+    });
 }
 
 TEST(ConvertCliTest, OutOfMemoryIsOneLineAndStatusTwo) {

@@ -7,6 +7,7 @@
 
 #include "depth/bitmap_file.hpp"
 #include "depth_file_fixtures.hpp"
+#include "png_fixtures.hpp"
 
 using namespace tolvane;
 
@@ -76,6 +77,9 @@ TEST(DepthFileTest, ExtensionsAreLookedForInTheFilesOwnName) {
         {"e.bmp/plain", kBitmap24, {}, {}},
         {"f.txt/", {}, {}, {}},
         {"x.txt.txt", Bytes(kText.begin(), kText.end()), {1, 0, 10, 11, 31, 9}, {"x.txt.schm"}},
+        // A PNG converts as a bitmap does.
+        {"p.bmp.d/hill.png.old", png_fixture::greyAs({"grey", PNG_COLOR_TYPE_GRAY, 8}, 3, 2, {16, 24, 255, 248, 0, 8}),
+         kBitmap24Depths, {"p.bmp.d/hill.old.schm", "p.bmp.d/hill.old.scmhm"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.input);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -11,6 +12,7 @@
 
 #include <csignal>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 
 #include "depth_file_fixtures.hpp"
@@ -171,6 +173,109 @@ TEST(FileIoTest, DeviceNodesAreNeverReplaced) {
     });
 }
 
+// The kernel's rule for links in sticky folders anyone may write to (such
+// as /tmp), applied by the writer that follows links itself: another
+// user's link there is not followed, by root either; every other link is.
+TEST(FileIoTest, OtherUsersLinksInStickyFoldersAreNotFollowed) {
+    if (::geteuid() != 0) GTEST_SKIP() << "links of another user are made with lchown, which needs root";
+    constexpr uid_t kNobody = 65534;
+    struct Case {
+        const char* name;
+        mode_t folderMode;
+        uid_t linkOwner;
+        uid_t folderOwner;
+        bool followed;
+    };
+    const Case cases[] = {
+        {"another user's link, sticky folder open to all", 01777, kNobody, 0, false},
+        {"root's own link there", 01777, 0, 0, true},
+        {"a link of the folder's owner", 01777, kNobody, kNobody, true},
+        {"sticky but not open to all", 01775, kNobody, 0, true},
+        {"open to all but not sticky", 0777, kNobody, 0, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchFolder victimFolder;
+        const std::string victim = victimFolder.file("passwd");
+        writeBytes(victim, kOld);
+        ScratchFolder folder;
+        const std::string link = folder.file("out.png");
+        ASSERT_EQ(::symlink(victim.c_str(), link.c_str()), 0);
+        ASSERT_EQ(::lchown(link.c_str(), c.linkOwner, c.linkOwner), 0);
+        ASSERT_EQ(::chown(folder.path().c_str(), c.folderOwner, 0), 0);
+        ASSERT_EQ(::chmod(folder.path().c_str(), c.folderMode), 0);
+        const DepthOutcome written = writeFileSafely(link.c_str(), kNew);
+        EXPECT_EQ(readBytes(victim), c.followed ? kNew : kOld);
+        EXPECT_EQ(bool(written), c.followed) << written.detail;
+        if (!c.followed) {
+            EXPECT_EQ(written.status, DepthStatus::CannotReplace);
+            EXPECT_EQ(written.detail, "cannot replace: it leads through another user's link in a sticky folder "
+                                      "anyone may write to, which is not followed");
+            // A dangling link of another user is not followed either.
+            ASSERT_EQ(::unlink(victim.c_str()), 0);
+            EXPECT_EQ(writeFileSafely(link.c_str(), kNew).status, DepthStatus::CannotReplace);
+            EXPECT_FALSE(std::filesystem::exists(victim));
+        }
+        EXPECT_EQ(folder.names(), std::vector<std::string>{"out.png"});
+    }
+}
+
+// In a sticky folder a file the caller may not rename over is refused when
+// it is opened, before anything is written or renamed, so that a pair of
+// outputs never stops at the second rename; root keeps out of another
+// user's file only in a folder anyone may write to, as the kernel's
+// protected-regular rule has it.
+TEST(FileIoTest, OtherUsersFilesInStickyFoldersAreRefusedAtOpen) {
+    if (::geteuid() != 0) GTEST_SKIP() << "files of another user are made with chown, which needs root";
+    constexpr uid_t kNobody = 65534;
+    const auto attempt = [](const std::string& name, bool asNobody) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            if (asNobody && ::setuid(kNobody) != 0) ::_exit(3);
+            StagedFile staged;
+            const DepthOutcome opened = staged.open(name.c_str());
+            ::_exit(opened ? 0 : opened.detail == "cannot replace: it belongs to another user in a sticky folder" ? 1 : 2);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    ScratchFolder open;
+    ASSERT_EQ(::chmod(open.path().c_str(), 01777), 0);
+    const std::string rootsFile = open.file("root.bmp");
+    const std::string nobodysFile = open.file("nobody.bmp");
+    writeBytes(rootsFile, kOld);
+    writeBytes(nobodysFile, kOld);
+    ASSERT_EQ(::chmod(rootsFile.c_str(), 0666), 0);
+    ASSERT_EQ(::chown(nobodysFile.c_str(), kNobody, kNobody), 0);
+    EXPECT_EQ(attempt(rootsFile, false), 0) << "root's own file";
+    EXPECT_EQ(attempt(nobodysFile, false), 1) << "root, another user's file";
+    EXPECT_EQ(attempt(nobodysFile, true), 0) << "nobody's own file";
+    EXPECT_EQ(attempt(rootsFile, true), 1) << "nobody, the folder owner's file, writable by all";
+    ScratchFolder sticky;
+    ASSERT_EQ(::chmod(sticky.path().c_str(), 01755), 0);
+    writeBytes(sticky.file("nobody.bmp"), kOld);
+    ASSERT_EQ(::chown(sticky.file("nobody.bmp").c_str(), kNobody, kNobody), 0);
+    EXPECT_EQ(attempt(sticky.file("nobody.bmp"), false), 0) << "root, sticky folder closed to others";
+}
+
+// Root replacing a user's file leaves it the user's, with its mode.
+TEST(FileIoTest, ReplacedFilesKeepTheirOwnerAndGroup) {
+    if (::geteuid() != 0) GTEST_SKIP() << "giving a file to another user needs root";
+    ScratchFolder folder;
+    const std::string name = folder.file("theirs.schm");
+    writeBytes(name, kOld);
+    ASSERT_EQ(::chown(name.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::chmod(name.c_str(), 0640), 0);
+    ASSERT_TRUE(writeFileSafely(name.c_str(), kNew));
+    struct stat info {};
+    ASSERT_EQ(::stat(name.c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, 65534u);
+    EXPECT_EQ(info.st_gid, 65534u);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
+    EXPECT_EQ(readBytes(name), kNew);
+}
+
 TEST(FileIoTest, FailedWritesLeaveTheEarlierFileAndNoTemporary) {
     ScratchFolder folder;
     const std::string name = folder.file("out.schm");
@@ -197,7 +302,7 @@ TEST(FileIoTest, FailedWritesLeaveTheEarlierFileAndNoTemporary) {
 }
 
 TEST(FileIoTest, InterruptsRemoveTheTemporaryAndKeepTheOldFile) {
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
         ScratchFolder folder;
         const std::string name = folder.file("out.scmhm");
         writeBytes(name, kOld);
@@ -216,6 +321,60 @@ TEST(FileIoTest, InterruptsRemoveTheTemporaryAndKeepTheOldFile) {
         EXPECT_EQ(readBytes(name), kOld);
         EXPECT_EQ(folder.names(), std::vector<std::string>{"out.scmhm"});
     }
+}
+
+// A write over the size limit fails with the system's reason even where
+// SIGXFSZ would kill the process: no temporary is left behind.
+TEST(FileIoTest, SizeLimitFailsTheWriteInsteadOfKilling) {
+    ScratchFolder folder;
+    const std::string name = folder.file("out.schm");
+    writeBytes(name, kOld);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_DFL);
+        rlimit limit{};
+        ::getrlimit(RLIMIT_FSIZE, &limit);
+        limit.rlim_cur = 5;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        const DepthOutcome written = writeFileSafely(name.c_str(), kNew);
+        ::_exit(!written && written.detail == "cannot write: File too large" ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
+    EXPECT_EQ(readBytes(name), kOld);
+    EXPECT_EQ(folder.names(), std::vector<std::string>{"out.schm"});
+}
+
+// A signal between the renames of a pair waits for the last: both files
+// are new, never one.
+TEST(FileIoTest, HeldInterruptsWaitForTheWholePair) {
+    ScratchFolder folder;
+    const std::string first = folder.file("a.schm");
+    const std::string second = folder.file("a.scmhm");
+    writeBytes(first, kOld);
+    writeBytes(second, kOld);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        StagedFile one;
+        StagedFile two;
+        if (!one.stage(first.c_str(), kNew) || !two.stage(second.c_str(), kNew)) ::_exit(3);
+        {
+            const InterruptsHeld held;
+            if (!one.commit()) ::_exit(4);
+            ::raise(SIGTERM);
+            if (!two.commit()) ::_exit(5);
+        }
+        ::_exit(6);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << "child status " << status;
+    EXPECT_EQ(readBytes(first), kNew);
+    EXPECT_EQ(readBytes(second), kNew);
+    EXPECT_EQ(folder.names(), (std::vector<std::string>{"a.schm", "a.scmhm"}));
 }
 
 TEST(FileIoTest, StagedFilesOnlyReplaceOnCommit) {

@@ -232,6 +232,11 @@ TEST(EscapeForDisplay, ControlsAndBrokenUtf8BecomeEscapesTheRestStays) {
         // C1 controls (U+0080 to U+009F; U+009B opens a terminal command).
         {"\xC2\x9B" "2J", "\\xc2\\x9b2J"},
         {"\xC2\x80", "\\xc2\\x80"},
+        // Bidirectional embeddings, overrides and isolates, which reorder
+        // what follows; their neighbours U+2029, U+202F, U+2065, U+206A stay.
+        {"a\xE2\x80\xAE" "fdp.exe", "a\\xe2\\x80\\xaefdp.exe"},
+        {"\xE2\x80\xAA\xE2\x81\xA6\xE2\x81\xA9", "\\xe2\\x80\\xaa\\xe2\\x81\\xa6\\xe2\\x81\\xa9"},
+        {"\xE2\x80\xA9\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA", "\xE2\x80\xA9\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA"},
         // Bytes of no well-formed sequence, one escape each.
         {"\x9B" "2J", "\\x9b2J"},
         {"\xC3", "\\xc3"},                                // cut short at the end

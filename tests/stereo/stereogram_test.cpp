@@ -138,6 +138,8 @@ TEST_P(StereoKernelTest, MatchesThePlainTransform) {
         {640, 8, 128, 7, 40},
         {640, 8, 70, 3, 40},
         {90, 4, 64, 3, 40},
+        // A depth picture's range: up to 256 levels under a wider pattern.
+        {1921, 3, 300, 7, 256},
         // A pattern too large to keep doubled copies of: the strip by remainders.
         {2125, 300, 2048, 300, 32},
     };

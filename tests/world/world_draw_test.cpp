@@ -239,6 +239,35 @@ TEST_F(Drawing, ScrolledSceneKeepsItsBandsOnItsOwnRows) {
     }
 }
 
+// slope="none": the picture's own depths wherever the camera puts it, the
+// sloped scene beside it for contrast; any other value is told and ignored.
+TEST_F(Drawing, SceneWithoutSlopeShowsItsOwnDepthsWherever) {
+    writeDepthText("tall.txt", std::vector<std::string>(40, "5U"));  // 5 and 31 on every row
+    const WorldProblems problems = buildFrom(world,
+        "<World><image type=\"scene\" name=\"own\" file=\"tall.txt\" slope=\"none\" />"
+        "<image type=\"scene\" name=\"ground\" file=\"tall.txt\" />"
+        "<image type=\"scene\" name=\"odd\" file=\"tall.txt\" slope=\"flat\" />"
+        "<element type=\"scene\" imagename=\"own\" x=\"0\" y=\"7\" />"
+        "<element type=\"scene\" imagename=\"ground\" x=\"2\" y=\"0\" /></World>");
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_NE(problems[0].find("\"slope\" \"flat\" is not \"none\""), std::string::npos) << problems[0];
+    DepthMapPtr target = blankMap(5, 100);
+    for (const int cameraY : {0, 15, 20, -3}) {
+        world.cameraY = cameraY;
+        fillDepthMap(*target, 0);
+        world.draw(*target);
+        for (int row : {0, 14, 15, 39}) {
+            EXPECT_EQ(at(*target, 0, 7 + cameraY + row), 5) << "camera " << cameraY << " row " << row;
+            EXPECT_EQ(at(*target, 1, 7 + cameraY + row), 31) << "camera " << cameraY << " row " << row;
+        }
+    }
+    world.cameraY = 15;
+    fillDepthMap(*target, 0);
+    world.draw(*target);
+    EXPECT_EQ(at(*target, 2, 15), 6) << "the sloped scene comes a level nearer";
+    EXPECT_EQ(at(*target, 0, 22), 5);
+}
+
 TEST_F(Drawing, OnlySpritesOnAClearedMapWhenThereAreNoScenes) {
     writeFlatDepthText("dot.txt", 1, 1, 'A');
     buildFrom(world,

@@ -1,0 +1,382 @@
+#include "app/depth_render.hpp"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+#include <new>
+#include <ostream>
+#include <vector>
+
+#include "depth/depth_file.hpp"
+#include "depth/file_io.hpp"
+#include "depth/png_file.hpp"
+#include "display/display.hpp"
+#include "display/options.hpp"
+#include "markup/text.hpp"
+#include "stereo/echo_free.hpp"
+#include "stereo/random.hpp"
+#include "stereo/stereogram.hpp"
+
+namespace tolvane {
+
+namespace {
+
+constexpr int kRenderFailed = 2;
+constexpr int kWidestFrameNumber = 20;
+
+// Grey ramp entries of the demo's palette: 0 is black, 31 the lightest grey.
+constexpr std::uint8_t kBlackIndex = 0;
+constexpr std::uint8_t kWhiteIndex = 31;
+
+// One failure of a depth render: the line to print, file or option first.
+struct Failure {
+    std::string line;
+};
+
+std::string nameOf(const std::string& file) { return escapeForDisplay(file); }
+
+// The random-dot palette and generator exactly as the world renderer sets
+// them up, so that a seeded render draws the dots the demo would.
+RgbPalette prepareDots(const RenderOptions& options) {
+    seedRandom(options.seeded ? options.seed : static_cast<std::uint32_t>(std::time(nullptr)));
+    buildPalette(getOption(OptionSlot::PaletteFlags));
+    setOption(OptionSlot::PaletteFlags,
+              options.greyDots ? paletteBits(PaletteFlag::GreyRamp | PaletteFlag::GreyDots)
+                               : paletteBits(PaletteFlag::GreyRamp));
+    return currentPalette();
+}
+
+// Depth d drawn as L - 1 - d: crossing the eyes swaps near and far.
+void mirrorLevels(DepthMap& map, int levels) {
+    const auto nearest = static_cast<std::uint8_t>(levels - 1);
+    std::uint8_t* pixels = map.pixels;
+    for (std::size_t i = 0, n = pixelCount(map); i < n; ++i) {
+        pixels[i] = static_cast<std::uint8_t>(nearest - std::min(pixels[i], nearest));
+    }
+}
+
+// The picture of one frame, read with the options' levels.
+bool loadFrame(const std::string& name, const RenderOptions& options, DepthMapPtr& map, Failure& failure) {
+    DepthResult loaded = loadDepthLevels(name.c_str(), options.depthLevels);
+    if (!loaded) {
+        failure.line = nameOf(name) + ": cannot read: " + escapeForDisplay(loaded.detail);
+        return false;
+    }
+    if (pixelCount(*loaded.map) == 0) {
+        failure.line = nameOf(name) + ": the picture has no pixels";
+        return false;
+    }
+    map = std::move(loaded.map);
+    return true;
+}
+
+std::string sizeText(std::int64_t width, std::int64_t height) {
+    return std::to_string(width) + " x " + std::to_string(height);
+}
+
+// Frames 1 and on, looked at before anything is written: each must exist,
+// start as its format does and have frame 0's size. A file whose size its
+// header does not tell cheaply is read whole here, unless it is a pipe,
+// which cannot be read twice; the render loop checks those.
+bool checkSequence(const RenderOptions& options, std::int32_t width, std::int32_t height, Failure& failure) {
+    for (int index = 1; index < options.frames; ++index) {
+        std::string name;
+        std::string error;
+        depthFrameName(options.depthFile, index, name, error);
+        std::int64_t w = 0;
+        std::int64_t h = 0;
+        if (!peekDepthFileSize(name.c_str(), w, h)) {
+            struct stat info {};
+            if (::stat(name.c_str(), &info) == 0 && S_ISFIFO(info.st_mode)) continue;
+            DepthMapPtr map;
+            if (!loadFrame(name, options, map, failure)) return false;
+            w = map->area.w;
+            h = map->area.h;
+        }
+        if (w != width || h != height) {
+            failure.line = nameOf(name) + ": the picture is " + sizeText(w, h) + ", not " + sizeText(width, height) +
+                           " as the first of the sequence";
+            return false;
+        }
+    }
+    return true;
+}
+
+// A file as the system knows it, whatever name or link leads to it.
+struct FileId {
+    dev_t device = 0;
+    ino_t inode = 0;
+    auto operator<=>(const FileId&) const = default;
+};
+
+bool identify(const std::string& name, FileId& id) {
+    struct stat info {};
+    if (::stat(name.c_str(), &info) != 0) return false;
+    id = FileId{info.st_dev, info.st_ino};
+    return true;
+}
+
+// No output may be one of the inputs: "--render d-%04d.png --depth
+// d-%04d.png" would otherwise replace each picture of the sequence.
+bool checkOutputsAreNotInputs(const RenderOptions& options, Failure& failure) {
+    std::vector<std::pair<FileId, std::string>> inputs;
+    FileId id;
+    for (int index = 0; index < options.frames; ++index) {
+        std::string name;
+        std::string error;
+        depthFrameName(options.depthFile, index, name, error);
+        if (identify(name, id)) inputs.emplace_back(id, name);
+    }
+    if (!options.textureFile.empty() && identify(options.textureFile, id)) inputs.emplace_back(id, options.textureFile);
+    std::sort(inputs.begin(), inputs.end());
+    for (int index = 0; index < options.frames; ++index) {
+        const std::string output = renderFileName(options.output, index, options.frames);
+        if (!identify(output, id)) continue;
+        const auto found = std::lower_bound(inputs.begin(), inputs.end(), std::make_pair(id, std::string()));
+        if (found != inputs.end() && found->first == id) {
+            failure.line = nameOf(output) + ": cannot replace: it is the input picture " + nameOf(found->second);
+            return false;
+        }
+    }
+    return true;
+}
+
+// The options that depend on the picture: the pattern no wider than it, the
+// levels below the pattern width.
+bool checkFit(const RenderOptions& options, std::int32_t width, std::int32_t patternWidth,
+              const std::string& patternName, Failure& failure) {
+    if (patternWidth > width) {
+        failure.line = patternName + " " + std::to_string(patternWidth) + " is wider than the picture (" +
+                       std::to_string(width) + " pixels)";
+        return false;
+    }
+    if (options.depthLevels >= patternWidth) {
+        failure.line = "--depth-levels " + std::to_string(options.depthLevels) + " is not below the pattern width " +
+                       std::to_string(patternWidth);
+        return false;
+    }
+    return true;
+}
+
+// Two marks P apart (see placeGuideMarks): a dark disc in a light ring,
+// `dark` and `light` being the values written into `plane`.
+void drawGuideMarks(DepthMap& plane, std::int32_t patternWidth, std::uint8_t dark, std::uint8_t light) {
+    GuideMarks marks;
+    if (!placeGuideMarks(plane.area.w, plane.area.h, patternWidth, marks)) return;
+    const std::int32_t ring = marks.radius + 2;
+    for (const std::int32_t cx : {marks.leftX, marks.leftX + patternWidth}) {
+        for (std::int32_t dy = -ring; dy <= ring; ++dy) {
+            for (std::int32_t dx = -ring; dx <= ring; ++dx) {
+                const std::int32_t x = cx + dx;
+                const std::int32_t y = marks.y + dy;
+                const std::int32_t d2 = dx * dx + dy * dy;
+                if (x < 0 || x >= plane.area.w || y < 0 || y >= plane.area.h || d2 > ring * ring) continue;
+                *pixelAddress(plane, x, y) = d2 <= marks.radius * marks.radius ? dark : light;
+            }
+        }
+    }
+}
+
+std::array<DepthMapPtr, 3> copiesOf(const DepthMap& map) {
+    std::array<DepthMapPtr, 3> planes;
+    for (int c = 1; c < 3; ++c) {
+        planes[c] = createDepthMap(map.area.w, map.area.h);
+        if (!planes[c]) throw std::bad_alloc();
+        std::memcpy(planes[c]->pixels, map.pixels, pixelCount(map));
+    }
+    return planes;
+}
+
+class DepthRender {
+public:
+    DepthRender(const RenderOptions& options, std::ostream& err) : options_(options), err_(err) {}
+
+    int run() {
+        Failure failure;
+        if (!prepare(failure) || !drawAll(failure)) {
+            err_ << failure.line << '\n';
+            releasePattern();
+            return kRenderFailed;
+        }
+        releasePattern();
+        return 0;
+    }
+
+private:
+    bool prepare(Failure& failure) {
+        std::string error;
+        if (!depthFrameName(options_.depthFile, 0, firstName_, error)) {
+            failure.line = "--depth " + nameOf(options_.depthFile) + ": " + error;
+            return false;
+        }
+        std::int32_t patternWidth = options_.patternWidth;
+        std::string patternName = "--pattern-width";
+        if (!options_.textureFile.empty()) {
+            RgbPlanes texture = loadPngPicture(options_.textureFile.c_str());
+            if (!texture) {
+                failure.line = nameOf(options_.textureFile) + ": cannot read: " + escapeForDisplay(texture.detail);
+                return false;
+            }
+            texture_ = std::move(texture.planes);
+            patternWidth = texture_[0]->area.w;
+            patternName = "--texture " + nameOf(options_.textureFile) + ": its width";
+        }
+        if (!loadFrame(firstName_, options_, first_, failure)) return false;
+        if (!checkFit(options_, first_->area.w, patternWidth, patternName, failure)) return false;
+        if (!checkSequence(options_, first_->area.w, first_->area.h, failure)) return false;
+        if (!checkOutputsAreNotInputs(options_, failure)) return false;
+        patternWidth_ = patternWidth;
+        if (texture_[0] == nullptr) palette_ = prepareDots(options_);
+        return true;
+    }
+
+    bool drawAll(Failure& failure) {
+        std::vector<std::uint8_t> bytes;
+        for (int index = 0; index < options_.frames; ++index) {
+            DepthMapPtr map = std::move(first_);
+            std::string name = firstName_;
+            if (index > 0) {
+                std::string error;
+                depthFrameName(options_.depthFile, index, name, error);
+                if (!loadFrame(name, options_, map, failure)) return false;
+                if (map->area.w != width() || map->area.h != height()) {
+                    failure.line = nameOf(name) + ": the picture is " + sizeText(map->area.w, map->area.h) +
+                                   ", not " + sizeText(width(), height()) + " as the first of the sequence";
+                    return false;
+                }
+            } else {
+                width_ = map->area.w;
+                height_ = map->area.h;
+            }
+            if (options_.crossEyed) mirrorLevels(*map, options_.depthLevels);
+            const std::string output = renderFileName(options_.output, index, options_.frames);
+            const DepthOutcome saved = texture_[0] ? drawTextured(std::move(map), output, bytes)
+                                                   : drawDots(*map, output, bytes);
+            if (!saved) {
+                // The writer's own details may already say what failed.
+                const bool said = saved.detail.starts_with("cannot ");
+                failure.line = nameOf(output) + (said ? ": " : ": cannot write: ") + escapeForDisplay(saved.detail);
+                return false;
+            }
+        }
+        return true;
+    }
+
+    DepthOutcome drawDots(DepthMap& map, const std::string& output, std::vector<std::uint8_t>& bytes) {
+        PatternSettings settings;
+        settings.width = patternWidth_;
+        settings.height = kDepthPatternRows;
+        settings.echoFree = options_.echoFree;
+        renderStereogram(map, settings);
+        if (options_.guideDots) drawGuideMarks(map, patternWidth_, kBlackIndex, kWhiteIndex);
+        // Random dots hardly compress: room for the whole file at once, so
+        // the buffer never holds two copies of a large picture while it grows.
+        bytes.reserve(pixelCount(map) + pixelCount(map) / 64 + static_cast<std::size_t>(map.area.h) + 65536);
+        return savePicture(map, palette_, options_.format, output.c_str(), bytes);
+    }
+
+    DepthOutcome drawTextured(DepthMapPtr map, const std::string& output, std::vector<std::uint8_t>& bytes) {
+        // The same depths drive the same transform over each channel.
+        std::array<DepthMapPtr, 3> planes = copiesOf(*map);
+        planes[0] = std::move(map);
+        for (int c = 0; c < 3; ++c) {
+            const bool made = options_.echoFree ? transformStereogramEchoFree(*planes[c], *texture_[c])
+                                                : transformStereogram(*planes[c], *texture_[c]);
+            if (!made) return failedOutcome(DepthStatus::OutOfMemory, "not enough memory for the stereogram");
+        }
+        if (options_.guideDots) {
+            for (auto& plane : planes) drawGuideMarks(*plane, patternWidth_, 0, 255);
+        }
+        if (DepthOutcome encoded = encodeRgbPng(*planes[0], *planes[1], *planes[2], bytes); !encoded) return encoded;
+        return writeFileSafely(output.c_str(), bytes);
+    }
+
+    std::int32_t width() const { return width_; }
+    std::int32_t height() const { return height_; }
+
+    const RenderOptions& options_;
+    std::ostream& err_;
+    std::string firstName_;
+    DepthMapPtr first_;
+    std::array<DepthMapPtr, 3> texture_;
+    std::int32_t patternWidth_ = 0;
+    std::int32_t width_ = 0;
+    std::int32_t height_ = 0;
+    RgbPalette palette_{};
+};
+
+}  // namespace
+
+bool depthFrameName(const std::string& pattern, int index, std::string& name, std::string& error) {
+    name.clear();
+    bool numbered = false;
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        if (pattern[i] != '%') {
+            name += pattern[i];
+            continue;
+        }
+        const std::size_t start = i;
+        if (i + 1 < pattern.size() && pattern[i + 1] == '%') {
+            name += '%';
+            ++i;
+            continue;
+        }
+        // %d or %0Nd.
+        std::size_t at = i + 1;
+        int digits = 0;
+        if (at < pattern.size() && pattern[at] == '0') {
+            ++at;
+            const std::size_t first = at;
+            while (at < pattern.size() && pattern[at] >= '0' && pattern[at] <= '9' && at - first < 3) {
+                digits = digits * 10 + (pattern[at] - '0');
+                ++at;
+            }
+            if (at == first || digits < 1 || digits > kWidestFrameNumber) digits = -1;
+        }
+        if (digits < 0 || at >= pattern.size() || pattern[at] != 'd') {
+            const std::size_t end = std::min(pattern.size(), at + 1);
+            // Built by appending: GCC 12 warns wrongly about "..." + substr.
+            error.assign(1, '"');
+            error.append(pattern, start, end - start);
+            error.append("\" is not a frame number: use %d or %0Nd (N from 1 to 20), and %% for a percent sign");
+            return false;
+        }
+        if (numbered) {
+            error = "more than one frame number in the name";
+            return false;
+        }
+        numbered = true;
+        std::string number = std::to_string(index);
+        if (static_cast<int>(number.size()) < digits) number.insert(0, std::size_t(digits) - number.size(), '0');
+        name += number;
+        i = at;
+    }
+    return true;
+}
+
+bool placeGuideMarks(std::int32_t width, std::int32_t height, std::int32_t patternWidth, GuideMarks& marks) {
+    // Large enough to find at a glance, small beside the pattern width.
+    const std::int32_t radius = std::clamp(patternWidth / 24, 2, 12);
+    const std::int32_t ring = radius + 2;
+    // A little below the top edge, so the marks are not mistaken for it.
+    const std::int32_t margin = std::clamp(height / 50, 1, 40);
+    if (width < 1 || patternWidth < 1 || patternWidth > width || margin + 2 * ring >= height) return false;
+    marks.radius = radius;
+    marks.leftX = width / 2 - patternWidth / 2;
+    marks.y = margin + ring;
+    return true;
+}
+
+int runDepthRenderer(const RenderOptions& options, std::ostream& err) {
+    try {
+        return DepthRender(options, err).run();
+    } catch (const std::bad_alloc&) {
+        err << nameOf(options.output) << ": cannot render: out of memory\n";
+        releasePattern();
+        return kRenderFailed;
+    }
+}
+
+}  // namespace tolvane
