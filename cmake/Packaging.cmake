@@ -40,8 +40,9 @@ foreach(size 48x48 256x256)
   install(FILES ${packaging}/icons/${size}/tolvane.png DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}/apps)
 endforeach()
 install(FILES README.md ${packaging}/copyright ${generated}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
-# The README shows these two pictures.
-install(FILES docs/demo-depth.png docs/demo-stereogram.png DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
+# The pictures the README shows.
+file(GLOB readme_pictures CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/*.png)
+install(FILES ${readme_pictures} DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME tolvane)
