@@ -173,7 +173,8 @@ void printUsage(std::ostream& out) {
            "  [ ]    narrower / wider pattern\n"
            "  B      grey dots on / off\n"
            "  Esc    quit\n"
-           "  Drag with any mouse button to scroll the world.\n"
+           "  Drag with any mouse button, or press the arrow keys (16 pixels a press),\n"
+           "  to scroll the world. B, X, Q, [ and ] print what they have set.\n"
            "\n"
            "Environment: SDL_VIDEODRIVER=dummy runs without a window.\n";
 }

@@ -115,7 +115,7 @@ TEST(CommandLine, UsageNamesEveryModeOptionAndKey) {
           "[--frames N] [--seed S] [--cross-eyed] [--grey-dots] [--echo-free] [--guide-dots]\n",
           ".bmp or .png to .schm and .scmhm",
           "-h | --help", "--version", "  S ", "  R ", "  C ", "  G ", "  P ", "  K ", "  Q ", "  X ", "  [ ]",
-          "  B ", "  Esc "}) {
+          "  B ", "  Esc ", "arrow keys (16 pixels a press)"}) {
         EXPECT_NE(usage.find(promise), std::string::npos) << promise;
     }
     std::ostringstream version;
