@@ -389,22 +389,31 @@ int runRenderer(int argc, const char* const* argv, std::ostream& err) {
     // Loaded here rather than by the first step, because building the world
     // puts the camera back to (0, 0).
     WorldProblems problems;
-    loadWorld(theWorld, options.worldFile.c_str(), problems, installedSampleWorld().c_str());
+    const bool worldRead = loadWorld(theWorld, options.worldFile.c_str(), problems, installedSampleWorld().c_str());
     worldLoaded = true;
-    for (const std::string& line : problems) err << escapeForDisplay(options.worldFile) << ": " << line << '\n';
+    if (!worldRead) {
+        // Nothing to draw: a picture of an empty world would only hide the
+        // mistake in a script. The last line says why.
+        err << escapeForDisplay(options.worldFile) << ": " << problemLine(problems.back()) << '\n';
+        return kRenderFailed;
+    }
+    for (const WorldProblem& problem : problems) {
+        err << escapeForDisplay(options.worldFile) << ": " << problemLine(problem) << '\n';
+    }
     theWorld.cameraX = moveBy(theWorld.cameraX, options.cameraX);
     theWorld.cameraY = moveBy(theWorld.cameraY, options.cameraY);
 
     DepthMapPtr frame = createDepthMap(kFrameWidth, kFrameHeight);
     int status = frame ? 0 : kRenderFailed;
     if (!frame) err << escapeForDisplay(options.output) << ": cannot render: out of memory\n";
-    const float frameTime = 1.0f / static_cast<float>(options.fps);
     // One buffer for every frame's file: a fresh one each time would cost
     // more in page faults than the world and the stereogram together.
     std::vector<std::uint8_t> bytes;
     for (int index = 0; frame && index < options.frames; ++index) {
-        stepWorld(*frame, index == 0 ? static_cast<float>(options.startTime) : frameTime, false,
-                  options.worldFile.c_str());
+        // From the frame's number each time: a sum of float steps drifts off
+        // the frames of the animations and, late in a long run, stops moving.
+        theWorld.setElapsed(options.startTime + static_cast<double>(index) / options.fps);
+        stepWorld(*frame, 0.0f, false, options.worldFile.c_str());
         composeFrame(*frame);
         const std::string name = renderFileName(options.output, index, options.frames);
         if (const DepthOutcome saved = savePicture(*frame, palette, options.format, name.c_str(), bytes); !saved) {

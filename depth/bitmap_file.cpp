@@ -303,13 +303,7 @@ DepthResult decodeBitmapDepthMap(std::span<const std::uint8_t> bytes) {
 
 DepthResult loadBitmapDepthMap(const char* fileName) {
     InputFile input;
-    std::string detail;
-    if (const FileReadStatus opened = input.open(fileName, detail); opened != FileReadStatus::Ok) {
-        FileBytes failed;
-        failed.status = opened;
-        failed.detail = std::move(detail);
-        return fileReadFailure(failed);
-    }
+    if (const FileBytes opened = input.open(fileName); !opened) return fileReadFailure(opened);
     // A pipe is read whole, as it cannot be read twice. A file is checked
     // from its header and then decoded by SDL straight from the disk, so no
     // copy of the file is held beside SDL's surface.

@@ -190,21 +190,19 @@ void encodeScmhmGroups(const DepthMap& map, std::vector<std::uint8_t>& out) {
     });
 }
 
-DepthOutcome decodeSchmRuns(DepthMap& map, std::span<const std::uint8_t> block) {
-    ByteCursor cursor(block);
-    const std::uint32_t runCount = cursor.le32();
-    if (cursor.ranOut()) return failedOutcome(DepthStatus::BadHeader, "file is shorter than its header");
-    if (runCount > cursor.remaining()) {
-        return failedOutcome(DepthStatus::BadData, "run count " + std::to_string(runCount) +
-                                                       " is beyond the " +
-                                                       std::to_string(cursor.remaining()) +
-                                                       " run bytes present");
-    }
-    const std::uint8_t* runs = cursor.rest().data();
+namespace {
+
+std::string runCountBeyond(std::uint64_t runCount, std::uint64_t runBytes) {
+    return "run count " + std::to_string(runCount) + " is beyond the " + std::to_string(runBytes) +
+           " run bytes present";
+}
+
+// Fills all of `map` from the first `runCount` bytes of `runs`.
+DepthOutcome fillFromRuns(DepthMap& map, const std::uint8_t* runs, std::uint64_t runCount) {
     std::uint8_t* const pixels = map.pixels;
     const std::size_t count = pixelCount(map);
     std::size_t at = 0;
-    for (std::uint32_t k = 0; k < runCount; ++k) {
+    for (std::uint64_t k = 0; k < runCount; ++k) {
         const std::uint8_t run = runs[k];
         const std::size_t length = std::size_t(run >> 5) + 1;
         if (length > count - at) return failedOutcome(DepthStatus::BadData, runsPastMessage(map));
@@ -217,6 +215,67 @@ DepthOutcome decodeSchmRuns(DepthMap& map, std::span<const std::uint8_t> block) 
                                                        " pixels of the map");
     }
     return {};
+}
+
+// A ".schm" file of which `bytes` is the start, `fileBytes` long in all: the
+// runs past `bytes` are never needed (see usableSchmBytes).
+DepthResult decodeSchmStart(std::span<const std::uint8_t> bytes, std::uint64_t fileBytes) {
+    std::int64_t width = 0;
+    std::int64_t height = 0;
+    if (bytes.size() < kSchmHeaderBytes) return shortHeader();
+    if (DepthResult size = peekCompressedSize(bytes, width, height); !size) return size;
+    // Checked before the map is made, so a header cannot make us allocate
+    // more than its own run data could ever fill.
+    const std::uint64_t runCount = ByteCursor(bytes, kHeaderBytes).le32();
+    const std::uint64_t runBytes = fileBytes - kSchmHeaderBytes;
+    if (runCount > runBytes) return depthFailure(DepthStatus::BadData, runCountBeyond(runCount, runBytes));
+    if (std::uint64_t(width) * std::uint64_t(height) > kSchmLongestRun * runCount) {
+        return depthFailure(DepthStatus::BadData, "a " + sizeText(width, height) +
+                                                      " map needs more pixels than " +
+                                                      std::to_string(runCount) + " runs can describe");
+    }
+    DepthResult result = createDepthMapForFile(width, height);
+    if (!result) return result;
+    const std::uint64_t present = bytes.size() - kSchmHeaderBytes;
+    if (DepthOutcome runs = fillFromRuns(*result.map, bytes.data() + kSchmHeaderBytes, std::min(runCount, present));
+        !runs) {
+        return depthFailure(runs.status, std::move(runs.detail));
+    }
+    return result;
+}
+
+// Each run covers at least one pixel, so a map of n pixels never reads more
+// than n runs; the n + 1st, if the count gives one, is where it fails.
+std::uint64_t usableSchmBytes(std::span<const std::uint8_t> head, std::uint64_t fileSize) {
+    if (head.size() < kSchmHeaderBytes) return fileSize < kSchmHeaderBytes ? fileSize : 0;
+    std::int64_t width = 0;
+    std::int64_t height = 0;
+    if (!peekCompressedSize(head, width, height)) return kSchmHeaderBytes;
+    const std::uint64_t runCount = ByteCursor(head, kHeaderBytes).le32();
+    if (runCount > fileSize - kSchmHeaderBytes) return kSchmHeaderBytes;  // refused on the count alone
+    return kSchmHeaderBytes + std::min(runCount, std::uint64_t(width) * std::uint64_t(height) + 1);
+}
+
+// Groups of four runs cover at least four pixels, the last one at least one.
+std::uint64_t usableScmhmBytes(std::span<const std::uint8_t> head, std::uint64_t fileSize) {
+    if (head.size() < kHeaderBytes) return fileSize < kHeaderBytes ? fileSize : 0;
+    std::int64_t width = 0;
+    std::int64_t height = 0;
+    if (!peekCompressedSize(head, width, height)) return kHeaderBytes;
+    const std::uint64_t pixels = std::uint64_t(width) * std::uint64_t(height);
+    return kHeaderBytes + kScmhmGroupBytes * ((pixels + kScmhmRunsPerGroup - 1) / kScmhmRunsPerGroup);
+}
+
+}  // namespace
+
+DepthOutcome decodeSchmRuns(DepthMap& map, std::span<const std::uint8_t> block) {
+    ByteCursor cursor(block);
+    const std::uint32_t runCount = cursor.le32();
+    if (cursor.ranOut()) return failedOutcome(DepthStatus::BadHeader, "file is shorter than its header");
+    if (runCount > cursor.remaining()) {
+        return failedOutcome(DepthStatus::BadData, runCountBeyond(runCount, cursor.remaining()));
+    }
+    return fillFromRuns(map, cursor.rest().data(), runCount);
 }
 
 DepthOutcome decodeScmhmGroups(DepthMap& map, std::span<const std::uint8_t> block) {
@@ -268,32 +327,7 @@ DepthResult peekCompressedSize(std::span<const std::uint8_t> header, std::int64_
     return checkDepthFileSize(width, height);
 }
 
-DepthResult decodeSchm(std::span<const std::uint8_t> bytes) {
-    std::int64_t width = 0;
-    std::int64_t height = 0;
-    if (bytes.size() < kSchmHeaderBytes) return shortHeader();
-    if (DepthResult size = peekCompressedSize(bytes, width, height); !size) return size;
-    // Checked before the map is made, so a header cannot make us allocate
-    // more than its own run data could ever fill.
-    const std::uint64_t runCount = ByteCursor(bytes, kHeaderBytes).le32();
-    const std::uint64_t runBytes = bytes.size() - kSchmHeaderBytes;
-    if (runCount > runBytes) {
-        return depthFailure(DepthStatus::BadData, "run count " + std::to_string(runCount) +
-                                                      " is beyond the " + std::to_string(runBytes) +
-                                                      " run bytes present");
-    }
-    if (std::uint64_t(width) * std::uint64_t(height) > kSchmLongestRun * runCount) {
-        return depthFailure(DepthStatus::BadData, "a " + sizeText(width, height) +
-                                                      " map needs more pixels than " +
-                                                      std::to_string(runCount) + " runs can describe");
-    }
-    DepthResult result = createDepthMapForFile(width, height);
-    if (!result) return result;
-    if (DepthOutcome runs = decodeSchmRuns(*result.map, bytes.subspan(kHeaderBytes)); !runs) {
-        return depthFailure(runs.status, std::move(runs.detail));
-    }
-    return result;
-}
+DepthResult decodeSchm(std::span<const std::uint8_t> bytes) { return decodeSchmStart(bytes, bytes.size()); }
 
 DepthResult decodeScmhm(std::span<const std::uint8_t> bytes) {
     std::int64_t width = 0;
@@ -355,13 +389,15 @@ DepthOutcome saveSchm(const DepthMap& map, const char* fileName) { return saveWi
 
 DepthOutcome saveScmhm(const DepthMap& map, const char* fileName) { return saveWith(writeScmhm, map, fileName); }
 
+// Only what the header says the map can use is read: a small map padded
+// out to a huge file costs a small read.
 DepthResult loadSchm(const char* fileName) {
-    const FileBytes file = readFileBytes(fileName, kLargestSchmFile);
-    return file ? decodeSchm(file.bytes) : fileReadFailure(file);
+    const FileBytes file = readUsableBytes(fileName, kLargestSchmFile, usableSchmBytes);
+    return file ? decodeSchmStart(file.bytes, file.fileSize) : fileReadFailure(file);
 }
 
 DepthResult loadScmhm(const char* fileName) {
-    const FileBytes file = readFileBytes(fileName, kLargestScmhmFile);
+    const FileBytes file = readUsableBytes(fileName, kLargestScmhmFile, usableScmhmBytes);
     return file ? decodeScmhm(file.bytes) : fileReadFailure(file);
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstring>
 #include <new>
 #include <string>
@@ -174,6 +175,22 @@ DepthOutcome convert(const char* fileName) {
     return outcome;
 }
 
+// Offset of the first byte of `fd` that is not blank space as the text
+// reader skips it (the end when there is none); -1 when it cannot be read.
+off_t firstNonBlank(int fd) {
+    std::array<std::uint8_t, 64 * 1024> chunk{};
+    for (off_t at = 0;;) {
+        const ssize_t got = ::pread(fd, chunk.data(), chunk.size(), at);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return got < 0 ? -1 : at;
+        for (ssize_t i = 0; i < got; ++i) {
+            const std::uint8_t c = chunk[std::size_t(i)];
+            if (c != ' ' && c != '\t' && c != '\n' && c != '\v' && c != '\f' && c != '\r') return at + i;
+        }
+        at += got;
+    }
+}
+
 }  // namespace
 
 DepthResult loadDepthMap(const char* fileName) {
@@ -195,17 +212,20 @@ bool peekDepthFileSize(const char* fileName, std::int64_t& width, std::int64_t& 
     if (fd < 0) return false;
     struct stat info {};
     const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    const std::string extension = format->extension;
+    // A text header may stand after any amount of blank space, which the
+    // reader skips: so does the peek, a chunk at a time.
+    const off_t start = regular && extension == ".txt" ? firstNonBlank(fd) : 0;
     // Enough for any bitmap header and any sensible text header.
     std::array<std::uint8_t, 4096> header{};
-    const ssize_t got = regular ? ::pread(fd, header.data(), header.size(), 0) : -1;
+    const ssize_t got = regular && start >= 0 ? ::pread(fd, header.data(), header.size(), start) : -1;
     ::close(fd);
     if (got < 0) return false;
     const std::span<const std::uint8_t> bytes(header.data(), std::size_t(got));
-    const std::string extension = format->extension;
     if (extension == ".bmp") return bool(peekBitmapSize(bytes, width, height));
     if (extension == ".png") return bool(peekPngSize(bytes, width, height));
     if (extension == ".txt") {
-        const bool wholeFile = std::uint64_t(got) == std::uint64_t(info.st_size);
+        const bool wholeFile = start + got == info.st_size;
         return bool(peekTextSize(bytes, wholeFile, width, height));
     }
     return bool(peekCompressedSize(bytes, width, height));

@@ -77,6 +77,7 @@ struct BlitPlan {
     std::int32_t width = 0;
     std::int32_t height = 0;
     std::int32_t firstRow = 0;  // target row of the first row written
+    std::int64_t firstSourceRow = 0;  // source map row of the first row read
 };
 
 bool planBlit(const DepthMap& source, const Rect& sourceRect, const DepthMap& target, std::int32_t x, std::int32_t y,
@@ -107,6 +108,7 @@ bool planBlit(const DepthMap& source, const Rect& sourceRect, const DepthMap& ta
     plan.width = static_cast<std::int32_t>(columns.size);
     plan.height = static_cast<std::int32_t>(rows.size);
     plan.firstRow = static_cast<std::int32_t>(rows.pos);
+    plan.firstSourceRow = sy + rows.skip;
     return true;
 }
 
@@ -355,6 +357,16 @@ template <class V, bool kLowered>
     }
 }
 
+// The signed 8-bit sum is the true one only while it stays in -128..127. A
+// loaded scene pixel is 0..31 less the slope level of its image row, so the
+// sum is that value plus `shift`, the band of the screen row less the level
+// of the image row: true for every value while the shift lies in -128..96.
+// A scene drawn far above or below its own rows leaves that range; there
+// every pixel of the row is far (0) or near (31) whatever its value, and the
+// row is filled so at every kernel level alike.
+constexpr std::int64_t kSmallestTrueShift = -128;
+constexpr std::int64_t kLargestTrueShift = 127 - kNearest;
+
 // What a blit draws over its plan: the opaque scene, or a sprite moved by
 // its offset.
 struct BlitJob {
@@ -375,7 +387,18 @@ template <class V, bool kSprite, bool kLowered>
         if constexpr (kSprite) {
             spriteRow<V, kLowered>(to, from, plan.width, offset);
         } else {
-            sceneRow<V>(to, from, plan.width, flat ? std::uint8_t{0} : bandOfRow(plan.firstRow + i));
+            if (flat) {
+                sceneRow<V>(to, from, plan.width, std::uint8_t{0});
+                continue;
+            }
+            const std::uint8_t band = bandOfRow(plan.firstRow + i);
+            if (const std::int64_t shift = band - (plan.firstSourceRow + i) / kBandRows; shift > kLargestTrueShift) {
+                std::memset(to, kNearest, static_cast<std::size_t>(plan.width));
+            } else if (shift < kSmallestTrueShift) {
+                std::memset(to, 0, static_cast<std::size_t>(plan.width));
+            } else {
+                sceneRow<V>(to, from, plan.width, band);
+            }
         }
     }
 }

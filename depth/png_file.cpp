@@ -388,12 +388,8 @@ Decoded decodeSafely(PngSource& source, PngWant want, int levels) {
 template <typename Decode>
 Decoded decodeFile(const char* fileName, Decode decode) {
     InputFile input;
-    std::string detail;
-    if (const FileReadStatus opened = input.open(fileName, detail); opened != FileReadStatus::Ok) {
-        FileBytes failed;
-        failed.status = opened;
-        failed.detail = std::move(detail);
-        const DepthResult why = fileReadFailure(failed);
+    if (const FileBytes opened = input.open(fileName); !opened) {
+        const DepthResult why = fileReadFailure(opened);
         return fail(why.status, why.detail);
     }
     PngSource source;

@@ -148,6 +148,22 @@ std::span<const std::uint8_t> readLine(TextCursor& cursor, std::int64_t limit) {
     return {start, taken};
 }
 
+// What the decoder can use of a file starting with `head`: the header, then
+// at most width + kLineSlack characters and a line end (CR LF at most) for
+// the header's line and each row, and one byte more for a CR LF cut there.
+// A header that is surely malformed needs no more than `head` to be refused.
+std::uint64_t usableTextBytes(std::span<const std::uint8_t> head, std::uint64_t fileSize) {
+    TextCursor cursor(head);
+    std::int64_t width = 0;
+    std::int64_t height = 0;
+    const bool read = readInteger(cursor, width) && readInteger(cursor, height);
+    // Blank space or digits up to the end of `head` may go on past it.
+    if (cursor.peek() < 0 && head.size() < fileSize) return 0;
+    if (!read || !checkDepthFileSize(width, height)) return head.size();
+    const auto headerEnd = std::uint64_t(cursor.position() - head.data());
+    return headerEnd + (std::uint64_t(height) + 1) * (std::uint64_t(width) + kLineSlack + 2) + 1;
+}
+
 }  // namespace
 
 std::uint8_t depthFromChar(char c) { return kDepthOfChar[static_cast<unsigned char>(c)]; }
@@ -202,7 +218,7 @@ DepthResult decodeTextDepthMap(std::span<const std::uint8_t> bytes) {
 }
 
 DepthResult loadTextDepthMap(const char* fileName) {
-    const FileBytes file = readFileBytes(fileName, kLargestTextFile);
+    const FileBytes file = readUsableBytes(fileName, kLargestTextFile, usableTextBytes);
     return file ? decodeTextDepthMap(file.bytes) : fileReadFailure(file);
 }
 

@@ -8,6 +8,7 @@
 // and one that has none reads as empty.
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,9 @@ struct FileBytes {
     // A short reason without the file name, e.g. "cannot open: No such file
     // or directory"; empty when status is Ok.
     std::string detail;
+    // The whole file's size: more than bytes.size() when readUsableBytes
+    // read only its start.
+    std::uint64_t fileSize = 0;
     explicit operator bool() const { return status == FileReadStatus::Ok; }
 };
 
@@ -44,8 +48,8 @@ public:
     ~InputFile();
 
     // Ok, or the failure readFileBytes would give (CannotOpen, NotAFile,
-    // CannotRead) with its detail in `detail`.
-    FileReadStatus open(const char* fileName, std::string& detail);
+    // CannotRead) with its detail; the bytes are left empty.
+    FileBytes open(const char* fileName);
     int descriptor() const { return fd_; }
     // Hands the descriptor over; the caller closes it.
     int release();
@@ -60,6 +64,17 @@ private:
 
 // The rest of an opened input, as readFileBytes reads it.
 FileBytes readFileBytes(const InputFile& file, std::uint64_t maxBytes);
+
+// How many leading bytes of a file a reader can use, judged from its first
+// bytes `head` and its size `fileSize`: 0 when `head` is too short to tell.
+// An answer beyond the file's size means the whole file.
+using UsableBytes = std::uint64_t (*)(std::span<const std::uint8_t> head, std::uint64_t fileSize);
+
+// As readFileBytes, but of a regular file only the bytes `usable` says a
+// reader can use, so that a small image padded to a huge file costs a small
+// read. A pipe is read whole, as its size is unknown; the cap applies to the
+// whole file either way.
+FileBytes readUsableBytes(const char* fileName, std::uint64_t maxBytes, UsableBytes usable);
 
 // What kind of file system object a stat mode names, for messages: "a
 // directory", "a character device", ...

@@ -1,5 +1,7 @@
 #include "markup/xml.hpp"
 
+#include <cstdint>
+#include <new>
 #include <string>
 #include <utility>
 
@@ -50,8 +52,9 @@ bool startsElement(const Cursor& cursor, std::size_t i) {
 }
 
 struct StartTag {
-    std::size_t next;  // index after the tag
-    bool closed;       // written as an empty element ("/>"): no content follows
+    std::size_t next;        // index after the tag
+    bool closed;             // written as an empty element ("/>"): no content follows
+    std::size_t attributes;  // how many it has
 };
 
 // A quoted value runs to the first double quote not directly preceded by a
@@ -72,22 +75,24 @@ StartTag readStartTag(const Cursor& cursor, std::size_t i, XmlNode* node) {
         node->name.assign(cursor.slice(i + 1, nameEnd));
     }
     i = nameEnd;
+    std::size_t count = 0;
     while (i < cursor.size() && cursor.at(i) != '>') {
         if (isSpace(cursor.at(i))) {
             ++i;
             continue;
         }
         if (cursor.at(i) == '/' && cursor.at(i + 1) == '>') {
-            return {i + 2, true};
+            return {i + 2, true, count};
         }
         // Everything up to "=" is the name, whitespace and ">" included.
         const std::size_t equals = cursor.scan(i, [](char c) { return c == '='; });
+        ++count;
         XmlAttribute* attribute = node != nullptr ? &node->attributes.add() : nullptr;
         if (attribute != nullptr) {
             attribute->name.assign(cursor.slice(i, equals));
         }
         if (equals == cursor.size()) {
-            return {equals, false};
+            return {equals, false, count};
         }
         i = equals + 1;
         if (cursor.at(i) == '"') {
@@ -106,7 +111,7 @@ StartTag readStartTag(const Cursor& cursor, std::size_t i, XmlNode* node) {
             i = end;
         }
     }
-    return {i < cursor.size() ? i + 1 : i, false};
+    return {i < cursor.size() ? i + 1 : i, false, count};
 }
 
 // Pre-order walk of root's subtree for the first node named `name` that
@@ -127,9 +132,8 @@ const XmlNode* findInPreOrder(const XmlNode& root, const char* name, const XmlNo
         if (node == after) {
             passed = true;
         }
-        for (auto child = node->children.end(); child != node->children.begin();) {
-            --child;
-            pending.push_back(child->get());
+        for (std::int32_t i = node->childCount() - 1; i >= 0; --i) {
+            pending.push_back(&node->children[i]);
         }
     }
     return nullptr;
@@ -137,46 +141,132 @@ const XmlNode* findInPreOrder(const XmlNode& root, const char* name, const XmlNo
 
 }  // namespace
 
-bool XmlNode::loadFile(const char* fileName) {
+FileReadStatus XmlNode::loadFile(const char* fileName) {
     const FileBytes file = readFileBytes(fileName, kMaxMarkupFileBytes);
     if (!file) {
-        return false;
+        return file.status;
     }
-    parse(std::string_view(reinterpret_cast<const char*>(file.bytes.data()), file.bytes.size()), 0);
-    return true;
+    // A tree that does not fit in memory is given up whole, like a file
+    // that does not.
+    try {
+        XmlNode read;
+        read.parse(std::string_view(reinterpret_cast<const char*>(file.bytes.data()), file.bytes.size()), 0);
+        *this = std::move(read);
+    } catch (const std::bad_alloc&) {
+        return FileReadStatus::OutOfMemory;
+    }
+    return FileReadStatus::Ok;
 }
+
+namespace {
+
+// The two passes of a parse walk the same grammar with one of these. The
+// first only counts each stored element's children and attributes, so that
+// the second can make every list at its exact size at once: a list grown by
+// doubling would cost up to twice its items, and more while it moves them.
+//
+// A Node names an element of the walk; a null Node is one beyond the depth
+// limit, read past and not stored.
+struct ListSizes {
+    std::uint32_t children = 0;
+    std::uint32_t attributes = 0;
+};
+
+class ListCounter {
+public:
+    using Node = std::size_t;  // 1 + the element's number in document order; 0 for none
+    static constexpr Node kNone = 0;
+
+    Node root() { return add(); }
+    Node child(Node parent) {
+        ++sizes_[parent - 1].children;
+        return add();
+    }
+    StartTag startTag(const Cursor& cursor, std::size_t i, Node node) {
+        const StartTag tag = readStartTag(cursor, i, nullptr);
+        if (node != kNone) sizes_[node - 1].attributes = static_cast<std::uint32_t>(tag.attributes);
+        return tag;
+    }
+    void words(Node, std::string_view) {}
+
+    std::vector<ListSizes> takeSizes() { return std::move(sizes_); }
+
+private:
+    Node add() {
+        sizes_.emplace_back();
+        return sizes_.size();
+    }
+    std::vector<ListSizes> sizes_;
+};
+
+class TreeBuilder {
+public:
+    using Node = XmlNode*;
+    static constexpr Node kNone = nullptr;
+
+    TreeBuilder(XmlNode& root, std::vector<ListSizes> sizes) : root_(root), sizes_(std::move(sizes)) {}
+
+    Node root() { return sized(root_); }
+    Node child(Node parent) { return sized(parent->children.add()); }
+    StartTag startTag(const Cursor& cursor, std::size_t i, Node node) { return readStartTag(cursor, i, node); }
+    void words(Node node, std::string_view words) {
+        TextBuffer& text = node->text;
+        if (text.length() > 0) {
+            text.append(" ");
+        }
+        text.append(words);
+    }
+
+private:
+    Node sized(XmlNode& node) {
+        if (next_ < sizes_.size()) {
+            node.children.reserve(sizes_[next_].children);
+            node.attributes.reserve(sizes_[next_].attributes);
+        }
+        ++next_;
+        return &node;
+    }
+    XmlNode& root_;
+    std::vector<ListSizes> sizes_;
+    std::size_t next_ = 0;
+};
 
 // The grammar nests, but the reader keeps its own stack of open elements
 // instead of recursing, and an element deeper than kMaxMarkupDepth is read
 // past with only a count of its open levels, so neither the stack nor the
 // tree grows with a hostile nesting depth.
-std::size_t XmlNode::parse(std::string_view text, std::size_t start) {
-    const Cursor cursor(text);
+template <class Walk>
+XmlNode::Parsed walkElement(const Cursor& cursor, std::size_t start, Walk& walk) {
+    using Node = typename Walk::Node;
+    XmlNode::Parsed parsed;
+    parsed.end = start;
     if (!startsElement(cursor, start)) {
-        return start;
+        return parsed;
     }
-    std::vector<XmlNode*> open;  // stored elements whose content is being read
+    std::vector<Node> open;       // stored elements whose content is being read
     std::size_t skippedOpen = 0;  // open elements beyond the depth limit
-    XmlNode* element = this;
+    Node element = walk.root();
     std::size_t i = start;
     for (;;) {
-        // i is at the "<" of the start tag of `element` (null when skipped).
-        const StartTag tag = readStartTag(cursor, i, element);
+        // i is at the "<" of the start tag of `element` (kNone when skipped).
+        const StartTag tag = walk.startTag(cursor, i, element);
         i = tag.next;
         if (!tag.closed) {
-            if (element != nullptr) {
+            if (element != Walk::kNone) {
                 open.push_back(element);
             } else {
                 ++skippedOpen;
             }
         } else if (open.empty()) {
-            return i;
+            parsed.end = i;
+            return parsed;
         }
         // Content of the innermost open element, up to its end tag or the
         // start of a child.
         for (;;) {
             if (i >= cursor.size()) {
-                return cursor.size();
+                parsed.end = cursor.size();
+                return parsed;
             }
             const char c = cursor.at(i);
             const char next = cursor.at(i + 1);
@@ -189,13 +279,17 @@ std::size_t XmlNode::parse(std::string_view text, std::size_t start) {
                     open.pop_back();
                 }
                 if (open.empty()) {
-                    return i;
+                    parsed.end = i;
+                    return parsed;
                 }
                 continue;
             }
             if (c == '<' && !isSpace(next)) {
                 const bool tooDeep = skippedOpen > 0 || open.size() >= kMaxMarkupDepth;
-                element = tooDeep ? nullptr : &open.back()->children.add();
+                if (tooDeep && skippedOpen == 0 && parsed.droppedElements++ == 0) {
+                    parsed.firstDropped = i;
+                }
+                element = tooDeep ? Walk::kNone : walk.child(open.back());
                 break;
             }
             if (isSpace(c)) {
@@ -206,24 +300,32 @@ std::size_t XmlNode::parse(std::string_view text, std::size_t start) {
             // reader always moves on.
             const std::size_t end = cursor.scan(i + 1, endsWord);
             if (skippedOpen == 0) {
-                TextBuffer& words = open.back()->text;
-                if (words.length() > 0) {
-                    words.append(" ");
-                }
-                words.append(cursor.slice(i, end));
+                walk.words(open.back(), cursor.slice(i, end));
             }
             i = end;
         }
     }
 }
 
+}  // namespace
+
+std::size_t XmlNode::parse(std::string_view text, std::size_t start) { return parseReporting(text, start).end; }
+
+XmlNode::Parsed XmlNode::parseReporting(std::string_view text, std::size_t start) {
+    const Cursor cursor(text);
+    ListCounter counter;
+    walkElement(cursor, start, counter);
+    TreeBuilder builder(*this, counter.takeSizes());
+    return walkElement(cursor, start, builder);
+}
+
 const XmlAttribute* XmlNode::findAttribute(const char* name) const {
     if (name == nullptr) {
         return nullptr;
     }
-    for (const auto& attribute : attributes) {
-        if (attribute->name.equals(name)) {
-            return attribute.get();
+    for (const XmlAttribute& attribute : attributes) {
+        if (attribute.name.equals(name)) {
+            return &attribute;
         }
     }
     return nullptr;

@@ -8,22 +8,43 @@
 #include <string_view>
 #include <vector>
 
+#include "markup/file_bytes.hpp"
 #include "markup/text.hpp"
 
 namespace tolvane {
 
-// An owning list of objects in insertion order.
+// An owning list of objects in insertion order, held in one block. The
+// reader sizes each list before filling it, so a tree holds no spare room;
+// add() may move the items of a list that outgrows its size, so keep no
+// pointer into a list being added to. Two words, where a vector takes three:
+// every node of a tree holds two lists.
 template <typename T>
-class PointerList {
+class ItemList {
 public:
-    std::int32_t count() const { return static_cast<std::int32_t>(items_.size()); }
-    T& operator[](std::int32_t i) const { return *items_[static_cast<std::size_t>(i)]; }
-    T& add() { return *items_.emplace_back(std::make_unique<T>()); }
-    auto begin() const { return items_.begin(); }
-    auto end() const { return items_.end(); }
+    std::int32_t count() const { return static_cast<std::int32_t>(count_); }
+    T& operator[](std::int32_t i) { return items_[static_cast<std::size_t>(i)]; }
+    const T& operator[](std::int32_t i) const { return items_[static_cast<std::size_t>(i)]; }
+    T& add() {
+        if (count_ == capacity_) reserve(capacity_ == 0 ? 4 : 2 * std::size_t{capacity_});
+        return items_[count_++];
+    }
+    // Room for `count` items in all; never shrinks.
+    void reserve(std::size_t count) {
+        if (count <= capacity_) return;
+        auto grown = std::make_unique<T[]>(count);
+        for (std::uint32_t i = 0; i < count_; ++i) grown[i] = std::move(items_[i]);
+        items_ = std::move(grown);
+        capacity_ = static_cast<std::uint32_t>(count);
+    }
+    T* begin() { return items_.get(); }
+    T* end() { return items_.get() + count_; }
+    const T* begin() const { return items_.get(); }
+    const T* end() const { return items_.get() + count_; }
 
 private:
-    std::vector<std::unique_ptr<T>> items_;
+    std::unique_ptr<T[]> items_;
+    std::uint32_t count_ = 0;
+    std::uint32_t capacity_ = 0;
 };
 
 struct XmlAttribute {
@@ -35,18 +56,20 @@ class XmlNode {
 public:
     TextBuffer name;
     TextBuffer text;
-    PointerList<XmlAttribute> attributes;
-    PointerList<XmlNode> children;
+    ItemList<XmlAttribute> attributes;
+    ItemList<XmlNode> children;
 
     std::int32_t attributeCount() const { return attributes.count(); }
     std::int32_t childCount() const { return children.count(); }
 
     // Reads the whole file and parses its first element into this (fresh)
-    // node. False when the file cannot be opened or read, is neither a
-    // regular file nor a pipe, is larger than kMaxMarkupFileBytes or does not
-    // fit in memory (markup/file_bytes.hpp); the node is then unchanged. Any text read gives
-    // true, even when it yields an empty or partial tree.
-    bool loadFile(const char* fileName);
+    // node. Ok, or why not (markup/file_bytes.hpp): the file cannot be
+    // opened or read, is neither a regular file nor a pipe, is larger than
+    // kMaxMarkupFileBytes or does not
+    // fit in memory, or its tree does not (OutOfMemory); the node is then
+    // unchanged. Any text read gives Ok, even when it yields an empty or
+    // partial tree.
+    FileReadStatus loadFile(const char* fileName);
 
     // Parses one element starting at `start` into this node. Returns the
     // index just after the element, or `start` when no element begins there.
@@ -55,6 +78,17 @@ public:
     // that end. Elements nested deeper than kMaxMarkupDepth are read past but
     // not stored.
     std::size_t parse(std::string_view text, std::size_t start);
+
+    // What parse did with the text: where it stopped, and the elements it
+    // read past for being too deep (the outermost of each such subtree;
+    // `firstDropped` is the index of the first one's "<").
+    struct Parsed {
+        std::size_t end = 0;
+        std::size_t droppedElements = 0;
+        std::size_t firstDropped = 0;
+    };
+    // parse, telling also what was dropped.
+    Parsed parseReporting(std::string_view text, std::size_t start);
 
     const XmlAttribute* findAttribute(const char* name) const;
     const char* attributeValue(const char* name) const;  // null when absent

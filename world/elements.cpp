@@ -24,7 +24,7 @@ bool mayTouch(const DepthMap& target, std::int64_t x, std::int64_t y, std::int32
 std::int32_t readPosition(const XmlNode& node, const char* attribute, WorldProblems& problems) {
     const char* text = node.attributeValue(attribute);
     if (text == nullptr) {
-        problems.push_back("missing " + quoted(attribute) + "; using 0");
+        problems.push_back({WorldProblemKind::MissingAttribute, {}, "missing " + quoted(attribute) + "; using 0"});
         return 0;
     }
     return parseInt(text);
@@ -35,11 +35,13 @@ std::int32_t readPosition(const XmlNode& node, const char* attribute, WorldProbl
 BaseImage* findNamedImage(const World* world, const XmlNode& node, WorldProblems& problems) {
     const char* name = node.attributeValue("imagename");
     if (name == nullptr) {
-        problems.push_back("missing \"imagename\"; nothing is drawn");
+        problems.push_back({WorldProblemKind::MissingAttribute, {}, "missing \"imagename\"; nothing is drawn"});
         return nullptr;
     }
     BaseImage* image = world != nullptr ? world->findImage(name) : nullptr;
-    if (image == nullptr) problems.push_back("no image named " + quoted(name) + "; nothing is drawn");
+    if (image == nullptr) {
+        problems.push_back({WorldProblemKind::NoSuchImage, {}, "no image named " + quoted(name) + "; nothing is drawn"});
+    }
     return image;
 }
 
@@ -53,6 +55,7 @@ void BaseElement::draw(DepthMap&, std::int32_t, std::int32_t) const {}
 void BaseElement::load(const XmlNode&, WorldProblems&) {}
 void BaseElement::bounds(Rect&, std::int32_t, std::int32_t) const {}
 void BaseElement::update(float) {}
+void BaseElement::setElapsed(double) {}
 
 // ---- SceneElement
 
@@ -97,8 +100,9 @@ void AniElement::load(const XmlNode& node, WorldProblems& problems) {
     BaseImage* named = findNamedImage(world, node, problems);
     image = dynamic_cast<SpriteImage*>(named);
     if (named != nullptr && image == nullptr) {
-        problems.push_back(quoted(named->name.data()) + " is a " + named->typeName() +
-                           " image, not a sprite; nothing is drawn");
+        problems.push_back({WorldProblemKind::NotASprite, {},
+                            quoted(named->name.data()) + " is a " + named->typeName() +
+                                " image, not a sprite; nothing is drawn"});
     }
     if (image != nullptr) ++image->useCount;
     x = readPosition(node, "x", problems);
@@ -121,28 +125,35 @@ void AniElement::load(const XmlNode& node, WorldProblems& problems) {
     }
 
     if (fpsText == nullptr) {
-        problems.push_back("missing \"fps\"; showing frame 0");
+        problems.push_back({WorldProblemKind::MissingAttribute, {}, "missing \"fps\"; showing frame 0"});
     } else if (fps == 0.0f) {
-        problems.push_back("\"fps\" " + escapeForDisplay(fpsText) + " is zero; showing frame 0");
+        problems.push_back(
+            {WorldProblemKind::ZeroFps, {}, "\"fps\" " + escapeForDisplay(fpsText) + " is zero; showing frame 0"});
     } else if (!std::isfinite(fps)) {
-        problems.push_back("\"fps\" " + escapeForDisplay(fpsText) + " is too large; showing frame 0");
+        problems.push_back({WorldProblemKind::FpsTooLarge, {},
+                            "\"fps\" " + escapeForDisplay(fpsText) + " is too large; showing frame 0"});
     } else if (fps < 0.0f) {
-        problems.push_back("\"fps\" " + escapeForDisplay(fpsText) + " is negative; the frames run backwards");
+        problems.push_back({WorldProblemKind::NegativeFps, {},
+                            "\"fps\" " + escapeForDisplay(fpsText) + " is negative; the frames run backwards"});
     }
     if (startText == nullptr) {
-        problems.push_back("missing \"startframe\"; starting at frame 0");
+        problems.push_back({WorldProblemKind::MissingAttribute, {}, "missing \"startframe\"; starting at frame 0"});
     } else if (start < 0.0) {
-        problems.push_back("\"startframe\" " + escapeForDisplay(startText) +
-                           " is negative; counting back from the last frame");
+        problems.push_back({WorldProblemKind::NegativeStartFrame, {},
+                            "\"startframe\" " + escapeForDisplay(startText) +
+                                " is negative; counting back from the last frame"});
     }
     if (fps != 0.0f && std::isfinite(fps) &&
         !std::isfinite(static_cast<double>(time) * static_cast<double>(fps))) {
-        problems.push_back("\"startframe\" " + escapeForDisplay(startText != nullptr ? startText : "") +
-                           " gives no finite frame number; showing frame 0");
+        problems.push_back({WorldProblemKind::NoFiniteFrame, {},
+                            "\"startframe\" " + escapeForDisplay(startText != nullptr ? startText : "") +
+                                " gives no finite frame number; showing frame 0"});
     }
 }
 
 void AniElement::update(float dt) { time += dt; }
+
+void AniElement::setElapsed(double seconds) { elapsed = seconds; }
 
 void AniElement::drawFrame(DepthMap& target, std::int64_t dx, std::int64_t dy,
                            std::int32_t sheetRow) const {
@@ -190,8 +201,14 @@ std::int32_t currentFrame(const AniElement& element) {
     const SpriteImage* image = element.image;
     if (image == nullptr || image->framesAcross <= 0) return 0;
     const std::int32_t across = image->framesAcross;
-    const double count = static_cast<double>(element.time) * static_cast<double>(element.fps);
+    double count = (static_cast<double>(element.time) + element.elapsed) * static_cast<double>(element.fps);
     if (!std::isfinite(count)) return 0;
+    // A render puts frame k at T + k/F; with a sprite rate equal to F the
+    // product lands an ulp or two below k for some k (123/30 x 30), which
+    // the floor would turn into a repeated column. Counts that close to a
+    // whole number are that whole number.
+    const double nearest = std::round(count);
+    if (std::abs(count - nearest) <= 1e-12 * std::max(1.0, std::abs(count))) count = nearest;
     // Floor, not truncation: frame n is shown for the count in [n, n + 1) on
     // both sides of 0, so a backward animation shows frame 0 for one frame
     // period like every other frame, not for two.

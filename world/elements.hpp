@@ -24,12 +24,15 @@ public:
     // (ox, oy) is the camera offset.
     virtual void draw(DepthMap& target, std::int32_t ox, std::int32_t oy) const;
     // Reads the attributes and binds the image. What cannot be shown as
-    // written is described in `problems`, one line each, without a label.
+    // written is added to `problems`, one each, its `element` left empty.
     virtual void load(const XmlNode& node, WorldProblems& problems);
     // Where draw would put the image, saturated to 32 bits; the base leaves
     // `out` alone.
     virtual void bounds(Rect& out, std::int32_t ox, std::int32_t oy) const;
     virtual void update(float dt);
+    // Puts the element `seconds` after its start, counted afresh rather than
+    // summed frame by frame, on top of whatever update has added.
+    virtual void setElapsed(double seconds);
 };
 
 class SceneElement : public BaseElement {
@@ -52,6 +55,7 @@ public:
     std::int32_t y = 0;            // world row just below the sprite's bottom row
     float fps = 0.0f;
     float time = 0.0f;             // seconds, counted so that time x fps is the frame number
+    double elapsed = 0.0;          // seconds set by setElapsed, added to time in double precision
 
     ~AniElement() override;
     const char* typeName() const override;  // "ani"
@@ -59,6 +63,7 @@ public:
     void load(const XmlNode& node, WorldProblems& problems) override;
     void bounds(Rect& out, std::int32_t ox, std::int32_t oy) const override;
     void update(float dt) override;
+    void setElapsed(double seconds) override;
 
 protected:
     // Blits frame (currentFrame, sheetRow) with its top-left corner at the
@@ -78,7 +83,7 @@ public:
     void bounds(Rect& out, std::int32_t ox, std::int32_t oy) const override;
 };
 
-// The sheet column shown now: the floor of time x fps (in double precision),
+// The sheet column shown now: the floor of (time + elapsed) x fps (in double precision),
 // taken modulo framesAcross into 0 .. framesAcross - 1, also for a negative
 // count or one beyond 32 bits, so every column, 0 included, shows for one
 // frame period whichever way the animation runs; 0 when time x fps is not

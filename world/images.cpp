@@ -6,6 +6,7 @@
 #include "depth/depth_file.hpp"
 #include "markup/text.hpp"
 #include "markup/xml.hpp"
+#include "world/image_files.hpp"
 
 namespace tolvane {
 
@@ -19,17 +20,19 @@ bool readFrameSide(const XmlNode& node, const char* attribute, const char* what,
     const char* text = node.attributeValue(attribute);
     side = parseInt(text != nullptr ? text : "");
     if (text == nullptr) {
-        problems.push_back("missing " + quoted(attribute) + "; nothing is drawn");
+        problems.push_back({WorldProblemKind::MissingAttribute, {}, "missing " + quoted(attribute) + "; nothing is drawn"});
         return false;
     }
     if (side <= 0) {
-        problems.push_back(quoted(attribute) + " " + escapeForDisplay(text) + " is not a positive " + what +
-                           "; nothing is drawn");
+        problems.push_back({WorldProblemKind::BadFrameSize, {},
+                            quoted(attribute) + " " + escapeForDisplay(text) + " is not a positive " + what +
+                                "; nothing is drawn"});
         return false;
     }
     if (sheet != nullptr && side > sheetSide) {
-        problems.push_back(quoted(attribute) + " " + escapeForDisplay(text) + " is larger than the sheet's " +
-                           std::to_string(sheetSide) + " px " + what + "; nothing is drawn");
+        problems.push_back({WorldProblemKind::FrameLargerThanSheet, {},
+                            quoted(attribute) + " " + escapeForDisplay(text) + " is larger than the sheet's " +
+                                std::to_string(sheetSide) + " px " + what + "; nothing is drawn"});
         return false;
     }
     return true;
@@ -46,7 +49,8 @@ void BaseImage::placedRect(Rect&, std::int32_t, std::int32_t) const {}
 void BaseImage::load(const XmlNode& node, WorldProblems& problems) {
     const char* nameText = node.attributeValue("name");
     if (nameText == nullptr) {
-        problems.push_back("missing \"name\"; it is named \"\" (imagename=\"\" shows it)");
+        problems.push_back(
+            {WorldProblemKind::MissingAttribute, {}, "missing \"name\"; it is named \"\" (imagename=\"\" shows it)"});
         name.assign("");
     } else {
         name.assign(nameText);
@@ -54,15 +58,18 @@ void BaseImage::load(const XmlNode& node, WorldProblems& problems) {
     map.reset();
     const char* file = node.attributeValue("file");
     if (file == nullptr) {
-        problems.push_back("missing \"file\"; nothing is drawn");
+        problems.push_back({WorldProblemKind::MissingAttribute, {}, "missing \"file\"; nothing is drawn"});
         return;
     }
-    DepthResult loaded = loadDepthMap(file);
+    DepthResult loaded = files != nullptr ? files->load(file) : loadDepthMap(file);
     if (!loaded) {
-        problems.push_back("cannot read " + quoted(file) + ": " + loaded.detail + "; nothing is drawn");
+        problems.push_back({WorldProblemKind::CannotReadImageFile, {},
+                            "cannot read " + quoted(file) + ": " + loaded.detail + "; nothing is drawn"});
     }
     // Read, but probably not as meant (a palette that is not a grey ramp).
-    for (const std::string& warning : loaded.warnings) problems.push_back(quoted(file) + ": " + warning);
+    for (const std::string& warning : loaded.warnings) {
+        problems.push_back({WorldProblemKind::ImageFileWarning, {}, quoted(file) + ": " + warning});
+    }
     map = std::move(loaded.map);
 }
 
@@ -78,7 +85,8 @@ void SceneImage::load(const XmlNode& node, WorldProblems& problems) {
     if (const char* slope = node.attributeValue("slope"); slope != nullptr) {
         keepsDepths = textEquals(slope, "none");
         if (!keepsDepths) {
-            problems.push_back("\"slope\" " + quoted(slope) + " is not \"none\"; the ground slope applies");
+            problems.push_back({WorldProblemKind::UnknownSlope, {},
+                                "\"slope\" " + quoted(slope) + " is not \"none\"; the ground slope applies"});
         }
     }
     if (!map) return;

@@ -10,11 +10,14 @@
 
 namespace tolvane {
 
+class ImageFiles;
+
 class BaseImage {
 public:
     TextBuffer name;
     DepthMapPtr map;  // null when the file could not be read
     std::int32_t useCount = 0;
+    ImageFiles* files = nullptr;  // set for load by a world build: its files are read through it
     // A scene image with slope="none": its depths are shown as stored,
     // wherever it is drawn, with no ground slope taken out or put back.
     bool keepsDepths = false;
@@ -29,7 +32,7 @@ public:
     // `out` alone.
     virtual void placedRect(Rect& out, std::int32_t x, std::int32_t y) const;
     // Takes "name" and loads "file" by its extension. What cannot be used
-    // is described in `problems`, one line each, without the image's label.
+    // is added to `problems`, one each, its `element` left empty.
     virtual void load(const XmlNode& node, WorldProblems& problems);
 };
 

@@ -8,6 +8,7 @@
 #include "markup/text.hpp"
 #include "markup/xml.hpp"
 #include "world/elements.hpp"
+#include "world/image_files.hpp"
 #include "world/images.hpp"
 
 namespace tolvane {
@@ -29,12 +30,21 @@ std::unique_ptr<BaseElement> createElement(const char* type) {
     return nullptr;
 }
 
-// Hands `found` on as lines that start with `label`. Names and values are
-// escaped where they go in; escaping the whole line again changes nothing
-// there and keeps every line one line, whatever a detail held.
-void report(WorldProblems* problems, const std::string& label, const WorldProblems& found) {
+// Hands `found` on, each problem labelled with the image or element.
+// Only the first kMaxWorldProblemLines lines are kept; the rest are counted
+// in `unshown`, so a description naming thousands of missing files costs a
+// screenful of lines, not megabytes of them.
+void report(WorldProblems* problems, const std::string& label, const WorldProblems& found, std::size_t& shown,
+            std::size_t& unshown) {
     if (problems == nullptr) return;
-    for (const std::string& line : found) problems->push_back(escapeForDisplay(label + ": " + line));
+    for (const WorldProblem& problem : found) {
+        if (shown == kMaxWorldProblemLines) {
+            ++unshown;
+            continue;
+        }
+        problems->push_back({problem.kind, label, problem.detail});
+        ++shown;
+    }
 }
 
 // Every "image" and every "element" node of the tree under `root`, in
@@ -67,6 +77,12 @@ std::int64_t pixelsOf(const BaseImage& image) {
 
 }  // namespace
 
+std::string problemLine(const WorldProblem& problem) {
+    // Names and values are escaped where they go in; escaping the whole line
+    // again changes nothing there and keeps it one line, whatever it held.
+    return escapeForDisplay(problem.element.empty() ? problem.detail : problem.element + ": " + problem.detail);
+}
+
 World::World(std::int64_t imagePixelBudget) : imagePixelBudget_(imagePixelBudget) {}
 
 World::~World() { clear(); }
@@ -79,15 +95,27 @@ void World::build(const XmlNode* node, WorldProblems* problems) {
     // author can find the one meant even when it has no usable name.
     const DescriptionNodes nodes = collectNodes(*w);
     WorldProblems found;
+    std::size_t shown = 0;
+    std::size_t unshown = 0;
     std::int64_t pixels = 0;
     for (const auto& image : images) pixels += pixelsOf(*image);
+    // Every file is read once however often it is named: the uses are
+    // counted first, so that a file's map is freed after its last.
+    ImageFiles files;
+    for (const XmlNode* n : nodes.images) {
+        const char* type = n->attributeValue("type");
+        const char* file = n->attributeValue("file");
+        if (type != nullptr && file != nullptr && (textEquals(type, "sprite") || textEquals(type, "scene"))) {
+            files.expect(file);
+        }
+    }
     std::int32_t number = 0;
     for (const XmlNode* n : nodes.images) {
         ++number;
         found.clear();
         const char* type = n->attributeValue("type");
         std::unique_ptr<BaseImage> image = type != nullptr ? createImage(type) : nullptr;
-        if (type == nullptr) found.push_back("missing \"type\"; skipped");
+        if (type == nullptr) found.push_back({WorldProblemKind::MissingAttribute, {}, "missing \"type\"; skipped"});
         if (image) {
             // The header's size is checked before the pixels are read, so a
             // description naming a huge file again and again costs no more
@@ -95,15 +123,20 @@ void World::build(const XmlNode* node, WorldProblems* problems) {
             std::int64_t width = 0;
             std::int64_t height = 0;
             const char* file = n->attributeValue("file");
-            const bool known = file != nullptr && peekDepthFileSize(file, width, height);
+            const bool known = file != nullptr && files.peekSize(file, width, height);
             std::int64_t size = known ? width * height : 0;
             if (pixels + size <= imagePixelBudget_) {
+                image->files = &files;
                 image->load(*n, found);
+                image->files = nullptr;
                 size = pixelsOf(*image);
+            } else {
+                files.skip(file);
             }
             if (pixels + size > imagePixelBudget_) {
-                found.push_back("its " + std::to_string(size) + " pixels would take the images past " +
-                                std::to_string(imagePixelBudget_) + " pixels in all; not loaded");
+                found.push_back({WorldProblemKind::PastPixelBudget, {},
+                                 "its " + std::to_string(size) + " pixels would take the images past " +
+                                     std::to_string(imagePixelBudget_) + " pixels in all; not loaded"});
                 image.reset();
             } else {
                 pixels += size;
@@ -111,12 +144,13 @@ void World::build(const XmlNode* node, WorldProblems* problems) {
         }
         if (image) {
             if (findImage(image->name.data()) != nullptr) {
-                found.push_back("an earlier image has the same name; elements show that one");
+                found.push_back({WorldProblemKind::DuplicateImageName, {},
+                                 "an earlier image has the same name; elements show that one"});
             }
         }
         std::string label = "image " + std::to_string(number);
         if (const char* name = n->attributeValue("name")) label.append(" ").append(quoted(name));
-        report(problems, label, found);
+        report(problems, label, found, shown, unshown);
         if (image) addImage(std::move(image));
     }
 
@@ -126,7 +160,7 @@ void World::build(const XmlNode* node, WorldProblems* problems) {
         found.clear();
         const char* type = n->attributeValue("type");
         std::unique_ptr<BaseElement> element = type != nullptr ? createElement(type) : nullptr;
-        if (type == nullptr) found.push_back("missing \"type\"; skipped");
+        if (type == nullptr) found.push_back({WorldProblemKind::MissingAttribute, {}, "missing \"type\"; skipped"});
         if (element) {
             element->world = this;
             element->load(*n, found);
@@ -139,10 +173,14 @@ void World::build(const XmlNode* node, WorldProblems* problems) {
             }
             label.append(")");
         }
-        report(problems, label, found);
+        report(problems, label, found, shown, unshown);
         if (element) addElement(std::move(element));
     }
 
+    if (problems != nullptr && unshown > 0) {
+        problems->push_back({WorldProblemKind::MoreProblemsNotShown, {},
+                             std::to_string(unshown) + " more problems with images and elements are not shown"});
+    }
     cameraX = 0;
     cameraY = 0;
 }
@@ -167,6 +205,10 @@ BaseImage* World::findImage(const char* name) const {
 
 void World::update(float dt) {
     for (const auto& element : elements) element->update(dt);
+}
+
+void World::setElapsed(double seconds) {
+    for (const auto& element : elements) element->setElapsed(seconds);
 }
 
 void World::draw(DepthMap& target) const {

@@ -42,9 +42,55 @@ private:
     std::vector<std::unique_ptr<T>> items_;
 };
 
-// Lines describing what in a world description cannot be shown as written,
-// one line per problem, each naming the image or element concerned.
-using WorldProblems = std::vector<std::string>;
+// What in a world description cannot be shown as written, by cause. Tests
+// and callers branch on these; the wording is for people.
+enum class WorldProblemKind {
+    // The description as a whole.
+    CannotReadDescription,  // missing, not a file, too large, unreadable: the world is empty
+    OutOfMemory,            // its tree or its world does not fit in memory: the world is empty
+    EmptyDescription,       // no bytes at all
+    ByteOrderMark,          // a byte order mark (UTF-8 or UTF-16) before the first "<"
+    SpaceBeforeFirstTag,    // blank space before the first "<"
+    UnknownMarkup,          // a declaration or comment, read as an element
+    NoWorldElement,
+    NestedTooDeep,          // elements below kMaxMarkupDepth, dropped
+    MoreProblemsNotShown,   // the count past kMaxWorldProblemLines
+    // An image or an element.
+    MissingAttribute,
+    CannotReadImageFile,
+    ImageFileWarning,       // read, but probably not as meant
+    PastPixelBudget,
+    DuplicateImageName,
+    BadFrameSize,           // "sizex" or "sizey" not a positive number
+    FrameLargerThanSheet,
+    UnknownSlope,           // a "slope" other than "none": the ground slope applies
+    NoSuchImage,
+    NotASprite,
+    ZeroFps,
+    FpsTooLarge,
+    NegativeFps,            // shown, running backwards
+    NegativeStartFrame,     // shown, counting back from the last frame
+    NoFiniteFrame,
+};
+
+struct WorldProblem {
+    WorldProblemKind kind;
+    // Which image or element, as an author finds it ("image 3 \"ball\"",
+    // "element 5 (ani \"sky\")"); empty for the description as a whole.
+    std::string element;
+    // What is wrong and what is done about it, names escaped for printing.
+    std::string detail;
+};
+
+using WorldProblems = std::vector<WorldProblem>;
+
+// The line printed after the description's name: "element: detail", or the
+// detail alone, escaped so that it stays one line.
+std::string problemLine(const WorldProblem& problem);
+
+// Most lines World::build adds for the problems of images and elements; a
+// last line counts the rest.
+inline constexpr std::size_t kMaxWorldProblemLines = 100;
 
 // Most depth-image pixels the catalogue holds at once: every file may hold a
 // map of the largest size, and a description may name such files again and
@@ -69,13 +115,18 @@ public:
     // Builds from `node` if it is named "World", else from the first "World"
     // below it; with neither, nothing happens. Every image is loaded before
     // any element, so elements may name images written after them. The
-    // camera goes back to (0, 0). Problems go to `problems` when given.
+    // camera goes back to (0, 0). Problems are added to `problems` when
+    // given, each labelled with its image or element.
     void build(const XmlNode* node, WorldProblems* problems = nullptr);
     void addImage(std::unique_ptr<BaseImage> image);
     void addElement(std::unique_ptr<BaseElement> element);
     BaseImage* findImage(const char* name) const;  // first exact match, or null
 
     void update(float dt);
+    // Every animation `seconds` after the world was built, beyond what update
+    // added: a renderer computes each frame's time afresh, so that no error
+    // builds up over a long sequence or a late start.
+    void setElapsed(double seconds);
     // Sets the row phase from cameraY, then draws every "scene" element in
     // list order, then every other element.
     void draw(DepthMap& target) const;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -61,7 +62,7 @@ void reportUnknownMarkup(std::string_view read, bool worldLost, WorldProblems& p
                            "what follows up to the next \"=\"; delete it";
         if (kind->count > 1) line += " (and " + std::to_string(kind->count - 1) + " more)";
         if (worldLost && kind == first) line += "; the world is empty";
-        problems.push_back(std::move(line));
+        problems.push_back({WorldProblemKind::UnknownMarkup, {}, std::move(line)});
     }
 }
 
@@ -80,20 +81,25 @@ bool reportMarkupTraps(std::string_view text, std::size_t readEnd, const XmlNode
         return worldSwallowed;
     }
     // Nothing was read: the text does not start with "<" and a name.
-    const char* cause = nullptr;
+    WorldProblem problem{WorldProblemKind::EmptyDescription, {}, "is empty"};
     if (text.empty()) {
-        cause = "is empty";
+        // as it stands
     } else if (text.starts_with("\xEF\xBB\xBF")) {
-        cause = "starts with a byte order mark, which this reader does not skip; save the file without it";
+        problem = {WorldProblemKind::ByteOrderMark, {},
+                   "starts with a byte order mark, which this reader does not skip; save the file without it"};
     } else if (text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF")) {
-        cause = "starts with a UTF-16 byte order mark; this reader reads single bytes: save the file as UTF-8 "
-                "without a byte order mark";
+        problem = {WorldProblemKind::ByteOrderMark, {},
+                   "starts with a UTF-16 byte order mark; this reader reads single bytes: save the file as UTF-8 "
+                   "without a byte order mark"};
     } else if (isSpace(text[0])) {
-        cause = "starts with blank space, which this reader does not skip: \"<\" must be the very first byte; "
-                "delete what stands before it";
+        problem = {WorldProblemKind::SpaceBeforeFirstTag, {},
+                   "starts with blank space, which this reader does not skip: \"<\" must be the very first byte; "
+                   "delete what stands before it"};
+    } else {
+        return false;
     }
-    if (cause == nullptr) return false;
-    problems.push_back(std::string(cause) + "; the world is empty");
+    problem.detail += "; the world is empty";
+    problems.push_back(std::move(problem));
     return true;
 }
 
@@ -102,15 +108,15 @@ bool reportMarkupTraps(std::string_view text, std::size_t readEnd, const XmlNode
 // world is built from it; messages then name the file actually tried.
 void anchorImageFiles(XmlNode& node, const char* worldFile) {
     if (std::strcmp(node.name.data(), "image") == 0) {
-        for (const auto& attribute : node.attributes) {
-            if (std::strcmp(attribute->name.data(), "file") == 0) {
-                attribute->value.assign(std::string_view(worldRelativePath(worldFile, attribute->value.data())));
+        for (XmlAttribute& attribute : node.attributes) {
+            if (std::strcmp(attribute.name.data(), "file") == 0) {
+                attribute.value.assign(std::string_view(worldRelativePath(worldFile, attribute.value.data())));
             }
         }
     }
     // The reader stores no tree deeper than kMaxMarkupDepth, so this
     // recursion is bounded.
-    for (const auto& child : node.children) anchorImageFiles(*child, worldFile);
+    for (XmlNode& child : node.children) anchorImageFiles(child, worldFile);
 }
 
 }  // namespace
@@ -121,31 +127,85 @@ std::string worldRelativePath(const char* worldFile, const char* file) {
     return std::string(worldFile, static_cast<std::size_t>(slash - worldFile) + 1) + file;
 }
 
-void loadWorld(World& world, const char* worldFile, WorldProblems& problems, const char* sampleWorld) {
+namespace {
+
+// Why the description could not be read, in words that follow "cannot be
+// read: ": the system's reason, not only that it failed.
+std::string unreadableReason(const FileBytes& file) {
+    switch (file.status) {
+        case FileReadStatus::CannotOpen:
+        case FileReadStatus::CannotRead: {
+            // The detail is "cannot open: REASON" or "cannot read: REASON".
+            const std::size_t colon = file.detail.find(": ");
+            return colon != std::string::npos ? file.detail.substr(colon + 2) : file.detail;
+        }
+        case FileReadStatus::NotAFile: {
+            const std::size_t it = file.detail.find("it is ");
+            return it != std::string::npos ? file.detail.substr(it) : file.detail;
+        }
+        case FileReadStatus::TooLarge:
+            return "it is larger than the " + std::to_string(kMaxMarkupFileBytes / (1024 * 1024)) +
+                   " MiB a world description may hold";
+        case FileReadStatus::OutOfMemory:
+            return "there is not enough memory to read it";
+        case FileReadStatus::Ok:
+            break;
+    }
+    return file.detail;
+}
+
+// The line for elements the reader dropped for nesting too deep.
+std::string droppedLine(std::string_view text, const XmlNode::Parsed& parsed) {
+    std::string line = "line " + std::to_string(lineOf(text, parsed.firstDropped)) +
+                       ": an element nested deeper than " + std::to_string(kMaxMarkupDepth) +
+                       " levels, which this reader drops with all it holds";
+    if (parsed.droppedElements > 1) line += " (and " + std::to_string(parsed.droppedElements - 1) + " more)";
+    return line;
+}
+
+bool readWorld(World& world, const char* worldFile, WorldProblems& problems, const char* sampleWorld) {
     XmlNode root;
     // What XmlNode::loadFile does, keeping the text: the lines below name
     // what in it the reader did not take as its author meant.
     const FileBytes file = readFileBytes(worldFile, kMaxMarkupFileBytes);
-    const std::string_view text(reinterpret_cast<const char*>(file.bytes.data()), file.bytes.size());
-    const std::size_t readEnd = file ? root.parse(text, 0) : 0;
-    anchorImageFiles(root, worldFile);
-    const XmlNode* w = root.findFirst("World");
     if (!file) {
         // A bare name is looked for in the working folder: say so, since
         // that is where an author forgets to start the program.
-        if (std::strchr(worldFile, '/') != nullptr) {
-            problems.push_back("cannot be read; the world is empty");
-        } else if (sampleWorld == nullptr || *sampleWorld == '\0') {
-            problems.push_back("cannot be read from the working folder; the world is empty");
-        } else {
-            problems.push_back(std::string("cannot be read from the working folder; the world is empty; the sample "
-                                           "world is ") +
-                               sampleWorld);
+        const bool bare = std::strchr(worldFile, '/') == nullptr;
+        std::string line = (bare ? "cannot be read from the working folder: " : "cannot be read: ") +
+                           unreadableReason(file) + "; the world is empty";
+        if (bare && sampleWorld != nullptr && *sampleWorld != '\0') {
+            line += std::string("; the sample world is ") + sampleWorld;
         }
-    } else if (!reportMarkupTraps(text, readEnd, root, w != nullptr, problems) && w == nullptr) {
-        problems.push_back("has no \"World\" element; the world is empty");
+        problems.push_back({WorldProblemKind::CannotReadDescription, {}, std::move(line)});
+        return false;
+    }
+    const std::string_view text(reinterpret_cast<const char*>(file.bytes.data()), file.bytes.size());
+    const XmlNode::Parsed parsed = root.parseReporting(text, 0);
+    anchorImageFiles(root, worldFile);
+    const XmlNode* w = root.findFirst("World");
+    if (!reportMarkupTraps(text, parsed.end, root, w != nullptr, problems) && w == nullptr) {
+        problems.push_back({WorldProblemKind::NoWorldElement, {}, "has no \"World\" element; the world is empty"});
+    }
+    if (parsed.droppedElements > 0) {
+        problems.push_back({WorldProblemKind::NestedTooDeep, {}, droppedLine(text, parsed)});
     }
     world.build(w, &problems);
+    return true;
+}
+
+}  // namespace
+
+bool loadWorld(World& world, const char* worldFile, WorldProblems& problems, const char* sampleWorld) {
+    try {
+        return readWorld(world, worldFile, problems, sampleWorld);
+    } catch (const std::bad_alloc&) {
+        // The tree and the text are gone by now; what was built of the world
+        // goes too, so that a half-built world is never drawn.
+        world.clear();
+        problems.push_back({WorldProblemKind::OutOfMemory, {}, "there is not enough memory to read it; the world is empty"});
+        return false;
+    }
 }
 
 }  // namespace tolvane

@@ -20,8 +20,8 @@ void stepWorld(DepthMap& target, float dt, bool saveScreenshot, const char* worl
         WorldProblems problems;
         loadWorld(theWorld, worldFile, problems, sampleWorld);
         worldLoaded = true;
-        for (const std::string& line : problems) {
-            std::fprintf(stderr, "%s: %s\n", escapeForDisplay(worldFile).c_str(), escapeForDisplay(line).c_str());
+        for (const WorldProblem& problem : problems) {
+            std::fprintf(stderr, "%s: %s\n", escapeForDisplay(worldFile).c_str(), problemLine(problem).c_str());
         }
     }
     theWorld.update(dt);

@@ -498,6 +498,37 @@ TEST_F(RenderTest, TimeAndFrameRateSetTheClockOfEachFrame) {
     EXPECT_NE(fileBytes(dir_ / "run-0000.png"), fileBytes(dir_ / "later.png"));
 }
 
+// Each frame's time comes from its number, not from a sum of steps: a
+// four-column sprite shows column k mod 4 on frame k, at 24 frames a second
+// from the start (a float sum of 1/24 falls behind by frame 7) and a
+// million seconds in (where a float sum stops moving).
+TEST_F(RenderTest, FrameTimesAreExactOverLongRunsAndLateStarts) {
+    std::ofstream(dir_ / "w" / "strip.txt") << "4 1\n3579\n";
+    const struct {
+        const char* rate;
+        const char* startFrame;
+        const char* start;
+    } cases[] = {{"24", "0", "0"}, {"24", "0.5", "1000000"}, {"30", "0.5", "1000000"}};
+    for (const auto& c : cases) {
+        std::ofstream(dir_ / "w" / "anim.xml")
+            << "<World>\n<image type=\"sprite\" name=\"s\" file=\"strip.txt\" sizex=\"1\" sizey=\"1\" />\n"
+               "<element type=\"ani\" imagename=\"s\" x=\"10\" y=\"10\" fps=\"" << c.rate << "\" startframe=\""
+            << c.startFrame << "\" />\n</World>\n";
+        const std::string args = std::string("f.png --view depth --seed 1 --world w/anim.xml --frames 40 --fps ") +
+                                 c.rate + " --time " + c.start;
+        ASSERT_EQ(render(args).status, 0) << args;
+        for (int k = 4; k < 40; ++k) {
+            ASSERT_EQ(fileBytes(dir_ / renderFileName("f.png", k, 40)),
+                      fileBytes(dir_ / renderFileName("f.png", k % 4, 40)))
+                << args << ": frame " << k;
+        }
+        for (int k = 1; k < 4; ++k) {
+            EXPECT_NE(fileBytes(dir_ / renderFileName("f.png", k, 40)), fileBytes(dir_ / "f-0000.png"))
+                << args << ": frame " << k;
+        }
+    }
+}
+
 TEST_F(RenderTest, FailuresSayWhatAndLeaveNothing) {
     struct Case {
         const char* arguments;
@@ -505,6 +536,10 @@ TEST_F(RenderTest, FailuresSayWhatAndLeaveNothing) {
     };
     const Case cases[] = {
         {"missing/out.png --world w/world.xml", "missing/out.png: cannot create: No such file or directory\n"},
+        {"out.png --world nowhere.xml",
+         "nowhere.xml: cannot be read from the working folder: No such file or directory; the world is empty\n"},
+        {"out.png --world w", "w: cannot be read from the working folder: it is a directory, not a file; the world is "
+                              "empty\n"},
         {"w/out.png --world w/world.xml --frames 2 --view depth --fps 0", "tolvane: --fps needs a whole number"},
         // The reason and a pointer to the help, not the whole usage.
         {"out.jpg", "tolvane: --render needs an output file ending in .png or .bmp, not \"out.jpg\"\n"
@@ -524,9 +559,10 @@ TEST_F(RenderTest, FailuresSayWhatAndLeaveNothing) {
 
     // World problems go to standard error as in the demo; the picture is
     // still made, flat.
-    const RenderRun flat = render("flat.png --view depth --world nowhere.xml");
+    std::ofstream(dir_ / "w" / "empty.xml") << "<World><element type=\"scene\" imagename=\"none\" /></World>";
+    const RenderRun flat = render("flat.png --view depth --world w/empty.xml");
     EXPECT_EQ(flat.status, 0);
-    EXPECT_EQ(flat.err.rfind("nowhere.xml: ", 0), 0u) << flat.err;
+    EXPECT_EQ(flat.err.rfind("w/empty.xml: element 1 (scene \"none\"): no image named", 0), 0u) << flat.err;
     const RgbPicture got = picture("flat.png");
     ASSERT_TRUE(got.read);
     EXPECT_TRUE(std::all_of(got.rgb.begin(), got.rgb.end(), [](std::uint8_t v) { return v == 0; }));

@@ -382,6 +382,26 @@ TEST_P(BlitTest, SceneWithSlopeRemovedFollowsTheCamera) {
     }
 }
 
+// A tall scene drawn far above its own rows: every pixel is its true depth
+// sum held to 0..31, also where that sum leaves the signed byte range.
+TEST_P(BlitTest, TallSceneKeepsTheTrueSumWhereverItIsDrawn) {
+    auto depth = [](std::int32_t r) { return static_cast<std::uint8_t>((r * 5) % 32); };
+    DepthMapPtr image = createDepthMap(3, 4000);
+    for (std::int32_t r = 0; r < 4000; ++r) {
+        for (std::int32_t c = 0; c < 3; ++c) *pixelAddress(*image, c, r) = depth(r);
+    }
+    removeDepthSlope(*image);
+    for (std::int32_t y : {0, -1400, -1920, -1935, -2000, -2520, -3500}) {
+        DepthMapPtr screen = filledMap(640, 480, 9);
+        blitScene(*image, image->area, *screen, 0, y);
+        for (std::int32_t r = 0; r < 479 && r - y < 4000; ++r) {
+            const int expected = std::clamp(depth(r - y) + r / 15 - (r - y) / 15, 0, 31);
+            ASSERT_EQ(rowOf(*screen, r, 0, 3), std::vector<std::uint8_t>(3, std::uint8_t(expected)))
+                << "drawn at " << y << ", screen row " << r;
+        }
+    }
+}
+
 // Each blit against its formula written plainly, over every source byte, at
 // every width from one pixel to past two 64-byte blocks, in the bands where a
 // sprite is lowered as well as raised.

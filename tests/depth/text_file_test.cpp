@@ -102,4 +102,39 @@ TEST(TextFileTest, LoadsFilesAndReportsMissingOnes) {
     EXPECT_EQ(loadTextDepthMap(folder.file("none.txt").c_str()).status, DepthStatus::CannotOpen);
 }
 
+// The loader reads only what the header lets the grid use, a header after
+// any amount of blank space included; whatever it reads, it agrees with
+// decoding the whole file.
+TEST(TextFileTest, LoadingAnyFileAgreesWithDecodingItWhole) {
+    ScratchFolder folder;
+    const std::string blank70k(70000, ' ');
+    const std::string texts[] = {
+        "3 2\n123\n456\n",
+        "3 2\r\n1\r\n456789\r\nUUU\n",
+        std::string(5000, ' ') + "2 2\n12\n3!\n",
+        blank70k + "\n\n2 1\n99",
+        "2" + blank70k + "1\nAB\n",
+        "2 2\n1234567890\n" + std::string(200, '5'),
+        "3 1\r",
+        "3 x\n123\n",
+        blank70k,
+        "",
+    };
+    for (const std::string& text : texts) {
+        for (const std::size_t padding : {0u, 1u, 100000u}) {
+            std::string whole = text + std::string(padding, padding % 2 == 0 ? '7' : '\n');
+            writeText(folder.file("t.txt"), whole);
+            const DepthResult loaded = loadTextDepthMap(folder.file("t.txt").c_str());
+            const DepthResult decoded = decode(whole);
+            const std::string what = text.substr(0, 40) + " + " + std::to_string(padding);
+            ASSERT_EQ(loaded.status, decoded.status) << what;
+            EXPECT_EQ(loaded.detail, decoded.detail) << what;
+            EXPECT_EQ(loaded.warnings, decoded.warnings) << what;
+            if (decoded.map) {
+                EXPECT_EQ(pixelsOf(*loaded.map), pixelsOf(*decoded.map)) << what;
+            }
+        }
+    }
+}
+
 }  // namespace

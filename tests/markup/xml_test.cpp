@@ -362,7 +362,7 @@ protected:
 TEST_F(MarkupFile, LoadsAWorld) {
     const std::string file = write("markup_world.xml", kSampleWorld);
     XmlNode root;
-    EXPECT_TRUE(root.loadFile(file.c_str()));
+    EXPECT_EQ(root.loadFile(file.c_str()), FileReadStatus::Ok);
     EXPECT_EQ(dump(root), kSampleTree);
 }
 
@@ -371,7 +371,7 @@ TEST_F(MarkupFile, EmptyOrLeadingWhitespaceGivesAnEmptyRoot) {
                                          std::string_view("\n<World />"), std::string_view("<World")}) {
         const std::string file = write("markup_odd.xml", bytes);
         XmlNode root;
-        EXPECT_TRUE(root.loadFile(file.c_str())) << bytes;
+        EXPECT_EQ(root.loadFile(file.c_str()), FileReadStatus::Ok) << bytes;
         EXPECT_EQ(dump(root), bytes == "<World" ? "World" : "") << bytes;
     }
 }
@@ -379,9 +379,9 @@ TEST_F(MarkupFile, EmptyOrLeadingWhitespaceGivesAnEmptyRoot) {
 TEST_F(MarkupFile, MissingOrUnreadableFileLeavesTheNodeAlone) {
     XmlNode root;
     root.name.assign("kept");
-    EXPECT_FALSE(root.loadFile(path("markup_no_such_file.xml").string().c_str()));
-    EXPECT_FALSE(root.loadFile(::testing::TempDir().c_str()));  // a directory
-    EXPECT_FALSE(root.loadFile(nullptr));
+    EXPECT_EQ(root.loadFile(path("markup_no_such_file.xml").string().c_str()), FileReadStatus::CannotOpen);
+    EXPECT_EQ(root.loadFile(::testing::TempDir().c_str()), FileReadStatus::NotAFile);
+    EXPECT_EQ(root.loadFile(nullptr), FileReadStatus::CannotOpen);
     EXPECT_EQ(dump(root), "kept");
 }
 
@@ -391,7 +391,7 @@ TEST_F(MarkupFile, PipeWithoutAWriterReadsAsEmpty) {
     std::filesystem::remove(fifo);
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     XmlNode root;
-    EXPECT_TRUE(root.loadFile(fifo.c_str()));
+    EXPECT_EQ(root.loadFile(fifo.c_str()), FileReadStatus::Ok);
     EXPECT_EQ(dump(root), "");
     std::filesystem::remove(fifo);
 }
@@ -401,12 +401,12 @@ TEST_F(MarkupFile, RefusesFilesAboveTheSizeLimit) {
     write("markup_large.xml", "<World />");
     std::filesystem::resize_file(file, static_cast<std::uintmax_t>(kMaxMarkupFileBytes));
     XmlNode atLimit;
-    EXPECT_TRUE(atLimit.loadFile(file.string().c_str()));
+    EXPECT_EQ(atLimit.loadFile(file.string().c_str()), FileReadStatus::Ok);
     EXPECT_EQ(dump(atLimit), "World");
 
     std::filesystem::resize_file(file, static_cast<std::uintmax_t>(kMaxMarkupFileBytes) + 1);
     XmlNode tooLarge;
-    EXPECT_FALSE(tooLarge.loadFile(file.string().c_str()));
+    EXPECT_EQ(tooLarge.loadFile(file.string().c_str()), FileReadStatus::TooLarge);
     EXPECT_EQ(dump(tooLarge), "");
     std::filesystem::remove(file);
 }

@@ -46,7 +46,7 @@ TEST_F(WorldBuild, CataloguesKnownImageTypesInDocumentOrderAndSkipsOthersSilentl
         "<image type=\"Scene\" name=\"caps\" file=\"a.txt\" />"
         "</World>");
     EXPECT_EQ(catalogue(world), (std::vector<std::string>{"scene:s", "sprite:p"}));
-    EXPECT_TRUE(problems.empty()) << problems[0];
+    EXPECT_TRUE(problems.empty()) << problemLine(problems[0]);
 }
 
 TEST_F(WorldBuild, FindsImagesAndElementsNestedAtAnyDepth) {
@@ -86,8 +86,8 @@ TEST_F(WorldBuild, DuplicateNameBindsEveryElementToTheFirstImage) {
     EXPECT_EQ(world.images[0].map->area.w, 4);
     EXPECT_EQ(world.images[0].useCount, 2);
     EXPECT_EQ(world.images[1].useCount, 0);
-    EXPECT_EQ(problems, (WorldProblems{
-        "image 2 \"x\": an earlier image has the same name; elements show that one"}));
+    ASSERT_EQ(kindsOf(problems), std::vector<WorldProblemKind>{WorldProblemKind::DuplicateImageName});
+    EXPECT_EQ(problems[0].element, "image 2 \"x\"");
 }
 
 TEST_F(WorldBuild, ElementsKeepDocumentOrderAndUnknownTypesAreSkipped) {

@@ -72,7 +72,21 @@ inline std::unique_ptr<XmlNode> parseMarkup(std::string_view text) {
     return node;
 }
 
-// Builds `world` from literal markup and returns the problem lines.
+// What tests assert of problems: their kinds in order, or, where the wording
+// is the point, the lines as printed.
+inline std::vector<WorldProblemKind> kindsOf(const WorldProblems& problems) {
+    std::vector<WorldProblemKind> kinds;
+    for (const WorldProblem& problem : problems) kinds.push_back(problem.kind);
+    return kinds;
+}
+
+inline std::vector<std::string> linesOf(const WorldProblems& problems) {
+    std::vector<std::string> lines;
+    for (const WorldProblem& problem : problems) lines.push_back(problemLine(problem));
+    return lines;
+}
+
+// Builds `world` from literal markup and returns its problems.
 inline WorldProblems buildFrom(World& world, std::string_view markup) {
     WorldProblems problems;
     world.build(parseMarkup(markup).get(), &problems);

@@ -11,10 +11,14 @@
 #include <cstdio>
 
 #include <cctype>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "world/elements.hpp"
+#include "world/image_files.hpp"
 #include "world/images.hpp"
+#include "world/world_file.hpp"
 #include "world/world.hpp"
 #include "world_fixture.hpp"
 
@@ -25,7 +29,7 @@ namespace {
 struct BadInput {
     const char* what;
     std::string markup;  // inside <World>, beside the good images below
-    WorldProblems lines;
+    std::vector<WorldProblemKind> kinds;
     bool drawsSomething;  // frame 0 of the good sprite
 };
 
@@ -38,54 +42,53 @@ std::string ani(const std::string& attributes) { return "<element type=\"ani\" "
 
 const BadInput kBadInputs[] = {
     {"unknown image name", ani("imagename=\"nothing\" x=\"5\" y=\"9\" fps=\"1\" startframe=\"0\""),
-     {"element 1 (ani \"nothing\"): no image named \"nothing\"; nothing is drawn"}, false},
+     {WorldProblemKind::NoSuchImage}, false},
     {"scene named by char", "<element type=\"char\" imagename=\"sky\" x=\"5\" y=\"9\" fps=\"1\" startframe=\"0\" />",
-     {"element 1 (char \"sky\"): \"sky\" is a scene image, not a sprite; nothing is drawn"}, false},
+     {WorldProblemKind::NotASprite}, false},
     {"scene named by ani", ani("imagename=\"sky\" x=\"5\" y=\"9\" fps=\"1\" startframe=\"0\""),
-     {"element 1 (ani \"sky\"): \"sky\" is a scene image, not a sprite; nothing is drawn"}, false},
+     {WorldProblemKind::NotASprite}, false},
     {"missing imagename", ani("x=\"5\" y=\"9\" fps=\"1\" startframe=\"0\""),
-     {"element 1 (ani): missing \"imagename\"; nothing is drawn"}, false},
+     {WorldProblemKind::MissingAttribute}, false},
     {"missing element type", "<element imagename=\"ball\" x=\"5\" y=\"9\" />",
-     {"element 1: missing \"type\"; skipped"}, false},
+     {WorldProblemKind::MissingAttribute}, false},
     {"missing x and y", ani("imagename=\"ball\" fps=\"1\" startframe=\"0\""),
-     {"element 1 (ani \"ball\"): missing \"x\"; using 0", "element 1 (ani \"ball\"): missing \"y\"; using 0"}, false},
+     {WorldProblemKind::MissingAttribute, WorldProblemKind::MissingAttribute}, false},
     {"missing fps", ani("imagename=\"ball\" x=\"5\" y=\"9\" startframe=\"1\""),
-     {"element 1 (ani \"ball\"): missing \"fps\"; showing frame 0"}, true},
+     {WorldProblemKind::MissingAttribute}, true},
     {"fps 0", ani("imagename=\"ball\" x=\"5\" y=\"9\" fps=\"0\" startframe=\"1\""),
-     {"element 1 (ani \"ball\"): \"fps\" 0 is zero; showing frame 0"}, true},
+     {WorldProblemKind::ZeroFps}, true},
     {"fps below the smallest float", ani("imagename=\"ball\" x=\"5\" y=\"9\" fps=\"0.0000000000000000000000000000000000000000000000001\" startframe=\"1\""),
-     {"element 1 (ani \"ball\"): \"fps\" 0.0000000000000000000000000000000000000000000000001 is zero; showing frame 0"}, true},
+     {WorldProblemKind::ZeroFps}, true},
     {"negative fps", ani("imagename=\"ball\" x=\"5\" y=\"9\" fps=\"-3\" startframe=\"0\""),
-     {"element 1 (ani \"ball\"): \"fps\" -3 is negative; the frames run backwards"}, true},
+     {WorldProblemKind::NegativeFps}, true},
     {"missing startframe", ani("imagename=\"ball\" x=\"5\" y=\"9\" fps=\"2\""),
-     {"element 1 (ani \"ball\"): missing \"startframe\"; starting at frame 0"}, true},
+     {WorldProblemKind::MissingAttribute}, true},
     {"negative startframe", ani("imagename=\"ball\" x=\"5\" y=\"9\" fps=\"2\" startframe=\"-2\""),
-     {"element 1 (ani \"ball\"): \"startframe\" -2 is negative; counting back from the last frame"}, true},
+     {WorldProblemKind::NegativeStartFrame}, true},
     {"infinite frame number", ani("imagename=\"ball\" x=\"5\" y=\"9\" fps=\"0.0000000000000000000000000000000000000001\" startframe=\"1\""),
-     {"element 1 (ani \"ball\"): \"startframe\" 1 gives no finite frame number; showing frame 0"}, true},
+     {WorldProblemKind::NoFiniteFrame}, true},
     {"control characters in names", ani("imagename=\"no\\nthing\\there\" x=\"5\" y=\"9\" fps=\"1\" startframe=\"0\""),
-     {"element 1 (ani \"no\\nthing\\there\"): no image named \"no\\nthing\\there\"; nothing is drawn"}, false},
+     {WorldProblemKind::NoSuchImage}, false},
     {"control characters in values", ani("imagename=\"ball\" x=\"5\" y=\"9\" fps=\"-5\x1b\" startframe=\"0\""),
-     {"element 1 (ani \"ball\"): \"fps\" -5\\x1b is negative; the frames run backwards"}, true},
+     {WorldProblemKind::NegativeFps}, true},
     {"characters outside the depth table", "<image type=\"scene\" name=\"odd\" file=\"odd.txt\" />",
-     {"image 3 \"odd\": \"odd.txt\": 3 characters outside the depth table, the first \"a\" at row 2, column 1 (line 3 of the file); "
-      "only space, 1-9, 0 (for 10) and A-U give the depths 0-31"}, false},
+     {WorldProblemKind::ImageFileWarning}, false},
     {"missing image name", "<image type=\"scene\" file=\"sky.txt\" />",
-     {"image 3: missing \"name\"; it is named \"\" (imagename=\"\" shows it)"}, false},
+     {WorldProblemKind::MissingAttribute}, false},
     {"missing file", "<image type=\"scene\" name=\"hill\" />",
-     {"image 3 \"hill\": missing \"file\"; nothing is drawn"}, false},
+     {WorldProblemKind::MissingAttribute}, false},
     {"missing image type", "<image name=\"hill\" file=\"sky.txt\" />",
-     {"image 3 \"hill\": missing \"type\"; skipped"}, false},
+     {WorldProblemKind::MissingAttribute}, false},
     {"sizex 0", "<image type=\"sprite\" name=\"s\" file=\"ball.txt\" sizex=\"0\" sizey=\"2\" />",
-     {"image 3 \"s\": \"sizex\" 0 is not a positive width; nothing is drawn"}, false},
+     {WorldProblemKind::BadFrameSize}, false},
     {"negative sizey", "<image type=\"sprite\" name=\"s\" file=\"ball.txt\" sizex=\"2\" sizey=\"-2\" />",
-     {"image 3 \"s\": \"sizey\" -2 is not a positive height; nothing is drawn"}, false},
+     {WorldProblemKind::BadFrameSize}, false},
     {"sizex wider than the sheet", "<image type=\"sprite\" name=\"s\" file=\"ball.txt\" sizex=\"5\" sizey=\"2\" />",
-     {"image 3 \"s\": \"sizex\" 5 is larger than the sheet's 4 px width; nothing is drawn"}, false},
+     {WorldProblemKind::FrameLargerThanSheet}, false},
     {"sizey taller than the sheet", "<image type=\"sprite\" name=\"s\" file=\"ball.txt\" sizex=\"2\" sizey=\"3\" />",
-     {"image 3 \"s\": \"sizey\" 3 is larger than the sheet's 2 px height; nothing is drawn"}, false},
+     {WorldProblemKind::FrameLargerThanSheet}, false},
     {"missing sizex", "<image type=\"sprite\" name=\"s\" file=\"ball.txt\" sizey=\"2\" />",
-     {"image 3 \"s\": missing \"sizex\"; nothing is drawn"}, false},
+     {WorldProblemKind::MissingAttribute}, false},
 };
 
 class Problems : public ::testing::TestWithParam<BadInput> {
@@ -103,8 +106,8 @@ TEST_P(Problems, ReportedOnceAndDrawnSafely) {
     World world;
     // Each bad element names the sprite or scene, possibly drawn from one
     // bad image; the image itself is only catalogued, never drawn.
-    WorldProblems lines = buildFrom(world, std::string("<World>") + kGoodImages + bad.markup + "</World>");
-    EXPECT_EQ(lines, bad.lines);
+    const WorldProblems problems = buildFrom(world, std::string("<World>") + kGoodImages + bad.markup + "</World>");
+    EXPECT_EQ(kindsOf(problems), bad.kinds);
 
     DepthMapPtr target = blankMap(32, 32);
     for (int frame = 0; frame < 5; ++frame) {
@@ -131,6 +134,32 @@ INSTANTIATE_TEST_SUITE_P(World, Problems, ::testing::ValuesIn(kBadInputs),
                              return name;
                          });
 
+// The lines as printed: the image or element, then what is wrong, with
+// names and values escaped so that each problem stays one line.
+TEST(ProblemLines, NameTheImageOrElementAndStayOneLine) {
+    ScratchFolder folder;
+    writeDepthText("ball.txt", {"AAKK", "AAKK"});
+    writeDepthText("odd.txt", {"11", "ab", "c1"});
+    World world;
+    const WorldProblems problems = buildFrom(world,
+        "<World><image type=\"sprite\" name=\"ball\" file=\"ball.txt\" sizex=\"2\" sizey=\"2\" />"
+        "<image type=\"scene\" name=\"odd\" file=\"odd.txt\" /><image type=\"scene\" file=\"odd.txt\" />" +
+        ani("imagename=\"no\\nthing\\there\" x=\"5\" y=\"9\" fps=\"1\" startframe=\"0\"") +
+        ani("imagename=\"ball\" fps=\"-5\x1b\" startframe=\"0\"") + "</World>");
+    EXPECT_EQ(linesOf(problems),
+              (std::vector<std::string>{
+                  "image 2 \"odd\": \"odd.txt\": 3 characters outside the depth table, the first \"a\" at row 2, "
+                  "column 1 (line 3 of the file); only space, 1-9, 0 (for 10) and A-U give the depths 0-31",
+                  "image 3: missing \"name\"; it is named \"\" (imagename=\"\" shows it)",
+                  "image 3: \"odd.txt\": 3 characters outside the depth table, the first \"a\" at row 2, column 1 "
+                  "(line 3 of the file); only space, 1-9, 0 (for 10) and A-U give the depths 0-31",
+                  "element 1 (ani \"no\\nthing\\there\"): no image named \"no\\nthing\\there\"; nothing is drawn",
+                  "element 2 (ani \"ball\"): missing \"x\"; using 0",
+                  "element 2 (ani \"ball\"): missing \"y\"; using 0",
+                  "element 2 (ani \"ball\"): \"fps\" -5\\x1b is negative; the frames run backwards",
+              }));
+}
+
 TEST(ProblemsWithFrames, StoppedAnimationShowsFrameZero) {
     ScratchFolder folder;
     writeDepthText("ball.txt", {"AAKK", "AAKK"});
@@ -145,11 +174,11 @@ TEST(ProblemsWithFrames, StoppedAnimationShowsFrameZero) {
 TEST(ProblemsWithFiles, UnreadableFileNamesTheFile) {
     ScratchFolder folder;
     World world;
-    WorldProblems lines = buildFrom(world,
+    const std::vector<std::string> lines = linesOf(buildFrom(world,
         "<World><image type=\"scene\" name=\"gone\" file=\"gone.txt\" />"
         "<image type=\"sprite\" name=\"odd\" file=\"odd.png\" sizex=\"2\" sizey=\"2\" />"
         "<element type=\"scene\" imagename=\"gone\" x=\"0\" y=\"0\" />"
-        "<element type=\"ani\" imagename=\"odd\" x=\"0\" y=\"0\" fps=\"1\" startframe=\"0\" /></World>");
+        "<element type=\"ani\" imagename=\"odd\" x=\"0\" y=\"0\" fps=\"1\" startframe=\"0\" /></World>"));
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0].rfind("image 1 \"gone\": cannot read \"gone.txt\"", 0), 0u) << lines[0];
     EXPECT_EQ(lines[1].rfind("image 2 \"odd\": cannot read \"odd.png\"", 0), 0u) << lines[1];
@@ -171,13 +200,14 @@ TEST(ProblemsWithFiles, ImagesPastThePixelBudgetAreNotLoaded) {
     ScratchFolder folder;
     writeDepthText("four.txt", {"1111", "1111"});
     World world(20);
-    WorldProblems lines = buildFrom(world,
+    const WorldProblems problems = buildFrom(world,
         "<World><image type=\"scene\" name=\"a\" file=\"four.txt\" />"
         "<image type=\"scene\" name=\"b\" file=\"four.txt\" />"
         "<image type=\"scene\" name=\"c\" file=\"four.txt\" /></World>");
     ASSERT_EQ(world.images.count(), 2);
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0], "image 3 \"c\": its 8 pixels would take the images past 20 pixels in all; not loaded");
+    ASSERT_EQ(kindsOf(problems), std::vector<WorldProblemKind>{WorldProblemKind::PastPixelBudget});
+    EXPECT_EQ(problemLine(problems[0]),
+              "image 3 \"c\": its 8 pixels would take the images past 20 pixels in all; not loaded");
 }
 
 // Run in a child whose address space has room for far less than one
@@ -206,7 +236,7 @@ TEST(ProblemsWithFiles, BudgetsComeBeforeAllocationAndMemoryRunsOutGracefully) {
         if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(11);
         {
             World world(std::int64_t{1} << 20);
-            const WorldProblems lines = buildFrom(world, many);
+            const std::vector<std::string> lines = linesOf(buildFrom(world, many));
             if (lines.size() != 40 || world.images.count() != 0) ::_exit(12);
             if (lines[39] != "image 40 \"h\": its 268435456 pixels would take the images past 1048576 pixels "
                              "in all; not loaded") {
@@ -214,14 +244,115 @@ TEST(ProblemsWithFiles, BudgetsComeBeforeAllocationAndMemoryRunsOutGracefully) {
             }
         }
         World world;
-        const WorldProblems lines = buildFrom(world,
+        const std::vector<std::string> lines = linesOf(buildFrom(world,
             "<World><image type=\"scene\" name=\"h\" file=\"huge.txt\" />"
-            "<image type=\"scene\" name=\"s\" file=\"small.txt\" /></World>");
-        if (lines != WorldProblems{"image 1 \"h\": cannot read \"huge.txt\": not enough memory for a 16384 x 16384 "
+            "<image type=\"scene\" name=\"s\" file=\"small.txt\" /></World>"));
+        if (lines != std::vector<std::string>{"image 1 \"h\": cannot read \"huge.txt\": not enough memory for a 16384 x 16384 "
                                    "map; nothing is drawn"}) {
             ::_exit(14);
         }
         ::_exit(world.images.count() == 2 && !world.images[0].map && world.images[1].map ? 0 : 15);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "see the numbered exits above";
+#endif
+}
+
+// A description naming thousands of missing files prints a screenful of
+// lines and a count of the rest.
+TEST(ProblemsWithFiles, LinesStopAtTheLimitAndCountTheRest) {
+    ScratchFolder folder;
+    std::string many = "<World>";
+    for (std::size_t i = 0; i < kMaxWorldProblemLines + 50; ++i) {
+        many += "<image type=\"scene\" name=\"i" + std::to_string(i) + "\" file=\"gone.txt\" />";
+    }
+    World world;
+    const std::vector<std::string> lines = linesOf(buildFrom(world, many + "</World>"));
+    ASSERT_EQ(lines.size(), kMaxWorldProblemLines + 1);
+    EXPECT_EQ(lines[kMaxWorldProblemLines - 1].rfind("image 100 \"i99\": cannot read \"gone.txt\"", 0), 0u);
+    EXPECT_EQ(lines.back(), "50 more problems with images and elements are not shown");
+}
+
+// A file is read once per build however often it is named: a later use gets
+// the map read first, even when the file has changed since.
+TEST(ProblemsWithFiles, EachFileIsReadOnceAndEachUseHasItsOwnMap) {
+    ScratchFolder folder;
+    writeDepthText("a.txt", {"12", "34"});
+    ImageFiles files;
+    for (int i = 0; i < 3; ++i) files.expect("a.txt");
+    DepthResult first = files.load("a.txt");
+    ASSERT_TRUE(first);
+    writeDepthText("a.txt", {"99", "99"});  // the same file, rewritten in place
+    std::int64_t width = 0;
+    std::int64_t height = 0;
+    EXPECT_TRUE(files.peekSize("a.txt", width, height));
+    EXPECT_EQ(width * height, 4);
+    DepthResult second = files.load("a.txt");
+    DepthResult third = files.load("a.txt");
+    ASSERT_TRUE(second && third);
+    EXPECT_NE(second.map->pixels, third.map->pixels);
+    for (const DepthResult* r : {&first, &second, &third}) {
+        EXPECT_EQ(std::vector<std::uint8_t>(r->map->pixels, r->map->pixels + 4), (std::vector<std::uint8_t>{1, 2, 3, 4}));
+    }
+    // Past its last counted use the file is read afresh.
+    DepthResult again = files.load("a.txt");
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again.map->pixels[0], 9);
+}
+
+// Run in a child with little address space to spare: padded image files
+// are read only as far as their declared size needs, and a description
+// whose tree does not fit in memory is refused as a whole, never aborting.
+TEST(ProblemsWithFiles, PaddedFilesCostTheirSizeAndHugeTreesRunOutGracefully) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit allows";
+#else
+    ScratchFolder folder;
+    constexpr std::uintmax_t kPadded = 200u << 20;
+    writeFile("pad.schm", std::string("\x01\0\0\0\x01\0\0\0\x01\0\0\0\x05", 13));
+    std::filesystem::resize_file("pad.schm", kPadded);
+    writeFile("pad.txt", std::string(5000, ' ') + "1 1\n7\n");
+    std::filesystem::resize_file("pad.txt", kPadded);
+    std::string padded = "<World>";
+    for (int i = 0; i < 3; ++i) {
+        padded += "<image type=\"scene\" name=\"s" + std::to_string(i) + "\" file=\"pad.schm\" />"
+                  "<image type=\"scene\" name=\"t" + std::to_string(i) + "\" file=\"pad.txt\" />";
+    }
+    padded += "</World>";
+    {
+        std::ofstream huge("huge.xml", std::ios::binary);
+        huge << "<World>";
+        for (int i = 0; i < 3'000'000; ++i) huge << "<a />";
+        huge << "</World>";
+    }
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        long pages = 0;
+        std::FILE* statm = std::fopen("/proc/self/statm", "r");
+        if (statm == nullptr || std::fscanf(statm, "%ld", &pages) != 1) ::_exit(10);
+        std::fclose(statm);
+        const rlim_t bytes = rlim_t(pages) * rlim_t(::sysconf(_SC_PAGESIZE)) + (48u << 20);
+        const rlimit limit{bytes, bytes};
+        if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(11);
+        {
+            World world;
+            const WorldProblems lines = buildFrom(world, padded);
+            if (!lines.empty() || world.images.count() != 6) ::_exit(12);
+            for (const auto& image : world.images) {
+                if (!image->map || image->map->area.w != 1 || image->map->area.h != 1) ::_exit(13);
+            }
+        }
+        World world;
+        WorldProblems problems;
+        if (loadWorld(world, "huge.xml", problems)) ::_exit(14);
+        ::_exit(kindsOf(problems) == std::vector<WorldProblemKind>{WorldProblemKind::OutOfMemory} &&
+                        problemLine(problems[0]) == "there is not enough memory to read it; the world is empty" &&
+                        world.images.empty() && world.elements.empty()
+                    ? 0
+                    : 15);
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
@@ -245,8 +376,8 @@ TEST(ProblemsWithMarkup, EveryTruncatedDescriptionBuildsAndDrawsSafely) {
     DepthMapPtr target = blankMap(24, 24);
     for (std::size_t n = 0; n <= full.size(); ++n) {
         World world;
-        const WorldProblems lines = buildFrom(world, std::string_view(full).substr(0, n));
-        for (const std::string& line : lines) EXPECT_EQ(line.find('\n'), std::string::npos) << n;
+        const WorldProblems problems = buildFrom(world, std::string_view(full).substr(0, n));
+        for (const std::string& line : linesOf(problems)) EXPECT_EQ(line.find('\n'), std::string::npos) << n;
         world.cameraY = static_cast<std::int32_t>(n % 40);
         world.update(0.1f);
         world.draw(*target);

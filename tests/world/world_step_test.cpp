@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "depth/depth_file.hpp"
@@ -44,7 +45,8 @@ const char* const kSmallWorld =
 
 TEST_F(Step, WithoutWorldFileTheMapIsFlatAndTheFileIsNeverReadLater) {
     fillDepthMap(*target, 7);
-    EXPECT_EQ(step(), "world.xml: cannot be read from the working folder; the world is empty\n");
+    EXPECT_EQ(step(), "world.xml: cannot be read from the working folder: No such file or directory; the world is "
+                      "empty\n");
     EXPECT_TRUE(worldLoaded);
     EXPECT_TRUE(allZero(*target));
 
@@ -58,12 +60,12 @@ TEST_F(Step, WithoutWorldFileTheMapIsFlatAndTheFileIsNeverReadLater) {
 
 TEST_F(Step, AMissingWorldInTheWorkingFolderNamesTheSampleWorld) {
     EXPECT_EQ(step(0.0f, false, "world.xml", "/usr/share/tolvane/world.xml"),
-              "world.xml: cannot be read from the working folder; the world is empty; the sample world is "
-              "/usr/share/tolvane/world.xml\n");
+              "world.xml: cannot be read from the working folder: No such file or directory; the world is empty; "
+              "the sample world is /usr/share/tolvane/world.xml\n");
     reset();
     // A path the user gave is not the working folder's world: no hint.
     EXPECT_EQ(step(0.0f, false, "lake/world.xml", "/usr/share/tolvane/world.xml"),
-              "lake/world.xml: cannot be read; the world is empty\n");
+              "lake/world.xml: cannot be read: No such file or directory; the world is empty\n");
     reset();
     // Nor when the world is there.
     writeFile("world.xml", "<World />");
@@ -87,7 +89,7 @@ TEST(WorldMarkup, TrapsAreNamedByTheirCause) {
     const struct {
         const char* what;
         std::string text;
-        WorldProblems lines;
+        std::vector<std::string> lines;
         int elements;
     } cases[] = {
         {"clean", kWorld, {}, 1},
@@ -114,6 +116,20 @@ TEST(WorldMarkup, TrapsAreNamedByTheirCause) {
          {"line 3: a comment \"<!--\"" + kSwallows + " (and 1 more)", "line 4: a declaration \"<?pi\"" + kSwallows},
          0},
         {"comment after the end is never read", kWorld + "<!-- done -->\n", {}, 1},
+        {"nested too deep", "<World>\n" + kImage + "\n" + kElement + "\n" + [] {
+             std::string deep;
+             for (int i = 0; i < 300; ++i) deep += "<d>\n";
+             return deep + "</World>";
+         }(),
+         {"line 259: an element nested deeper than 256 levels, which this reader drops with all it holds"}, 1},
+        {"two subtrees too deep", [] {
+             std::string deep;
+             for (int i = 0; i < 256; ++i) deep += "<e>";
+             return deep + "\n<a />\n<b><c /></b>";
+         }(),
+         {"has no \"World\" element; the world is empty",
+          "line 2: an element nested deeper than 256 levels, which this reader drops with all it holds (and 1 more)"},
+         0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -121,15 +137,16 @@ TEST(WorldMarkup, TrapsAreNamedByTheirCause) {
         writeFlatDepthText("s.txt", 2, 2, '5');
         writeFile("world.xml", c.text);
         World world;
-        WorldProblems lines;
-        loadWorld(world, "world.xml", lines);
-        EXPECT_EQ(lines, c.lines);
+        WorldProblems problems;
+        EXPECT_TRUE(loadWorld(world, "world.xml", problems));
+        EXPECT_EQ(linesOf(problems), c.lines);
         EXPECT_EQ(world.elements.count(), c.elements);
     }
 }
 
 TEST_F(Step, WorldFileNameIsPrintedSafely) {
-    EXPECT_EQ(step(0.0f, false, "no\x1b[2J\n/lake.xml"), "no\\x1b[2J\\n/lake.xml: cannot be read; the world is empty\n");
+    EXPECT_EQ(step(0.0f, false, "no\x1b[2J\n/lake.xml"),
+              "no\\x1b[2J\\n/lake.xml: cannot be read: No such file or directory; the world is empty\n");
 }
 
 TEST_F(Step, BuildsOnTheFirstStepDrawsEveryStepAndResetsTheCamera) {
@@ -245,8 +262,40 @@ TEST_F(Step, WorldFromAnotherFolderReadsItsImagesThereAndSavesHere) {
 }
 
 TEST_F(Step, UnreadableDescriptionElsewhereIsNamedAsGiven) {
-    EXPECT_EQ(step(0.0f, false, "nowhere/lake.xml"), "nowhere/lake.xml: cannot be read; the world is empty\n");
+    EXPECT_EQ(step(0.0f, false, "nowhere/lake.xml"),
+              "nowhere/lake.xml: cannot be read: No such file or directory; the world is empty\n");
     EXPECT_TRUE(allZero(*target));
+}
+
+// A description that cannot be read at all says why, in one line, and
+// leaves the world empty.
+TEST(WorldFile, UnreadableDescriptionsGiveTheTrueReason) {
+    ScratchFolder folder;
+    std::filesystem::create_directory("folder.xml");
+    std::filesystem::create_directory("w");
+    std::filesystem::create_directory("w/inner.xml");
+    {
+        std::ofstream big("big.xml", std::ios::binary);
+        big << "<World>" << std::string(kMaxMarkupFileBytes, ' ') << "</World>";
+    }
+    const struct {
+        const char* file;
+        const char* line;
+    } cases[] = {
+        {"missing.xml", "cannot be read from the working folder: No such file or directory; the world is empty"},
+        {"folder.xml", "cannot be read from the working folder: it is a directory, not a file; the world is empty"},
+        {"w/inner.xml", "cannot be read: it is a directory, not a file; the world is empty"},
+        {"big.xml", "cannot be read from the working folder: it is larger than the 16 MiB a world description may "
+                    "hold; the world is empty"},
+    };
+    for (const auto& c : cases) {
+        World world;
+        WorldProblems problems;
+        EXPECT_FALSE(loadWorld(world, c.file, problems)) << c.file;
+        EXPECT_EQ(kindsOf(problems), std::vector<WorldProblemKind>{WorldProblemKind::CannotReadDescription}) << c.file;
+        EXPECT_EQ(linesOf(problems), std::vector<std::string>{c.line}) << c.file;
+        EXPECT_TRUE(world.images.empty());
+    }
 }
 
 }  // namespace
