@@ -20,24 +20,6 @@ namespace tolvane {
 
 namespace {
 
-bool endsWith(std::string_view text, std::string_view end) {
-    return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
-}
-
-// A plain decimal from `low` to `high`: no sign, no spaces, no fraction, so
-// a typo is told rather than half-read.
-bool readWholeNumber(std::string_view text, int low, int high, int& value) {
-    if (text.empty() || text.size() > 9) return false;
-    int result = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') return false;
-        result = result * 10 + (c - '0');
-    }
-    if (result < low || result > high) return false;
-    value = result;
-    return true;
-}
-
 CommandLine failure(std::string why) {
     CommandLine command;
     command.mode = RunMode::Error;
@@ -46,6 +28,10 @@ CommandLine failure(std::string why) {
 }
 
 }  // namespace
+
+bool endsWith(std::string_view text, std::string_view end) {
+    return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
+}
 
 CommandLine parseCommandLine(int argc, const char* const* argv) {
     CommandLine command;

@@ -1,8 +1,12 @@
 #pragma once
 // The command line: what to run and with which options.
 
+#include <charconv>
 #include <iosfwd>
 #include <string>
+#include <string_view>
+#include <system_error>
+#include <type_traits>
 
 namespace tolvane {
 
@@ -35,6 +39,25 @@ struct CommandLine {
 // the demo. "--" ends the options. "--render" as the first argument hands
 // everything after it to the renderer untouched.
 CommandLine parseCommandLine(int argc, const char* const* argv);
+
+// A whole number from `low` to `high` in plain decimal digits: a minus sign
+// only where the range goes below 0; no plus, no spaces, no fraction, so a
+// typo is told rather than half-read. `value` is set only on success.
+template <typename T>
+bool readWholeNumber(std::string_view text, T low, T high, T& value) {
+    if (text.empty()) return false;
+    if constexpr (std::is_signed_v<T>) {
+        if (text[0] == '-' && low >= 0) return false;
+    }
+    T result{};
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), result);
+    if (error != std::errc() || end != text.data() + text.size() || result < low || result > high) return false;
+    value = result;
+    return true;
+}
+
+// Whether `text` ends with `end`.
+bool endsWith(std::string_view text, std::string_view end);
 
 // The sample world where the install put it (the data folder of the install
 // prefix: "/usr/share/tolvane/world.xml" for the package), or empty when no

@@ -72,10 +72,6 @@ bool loadFrame(const std::string& name, const RenderOptions& options, DepthMapPt
     return true;
 }
 
-std::string sizeText(std::int64_t width, std::int64_t height) {
-    return std::to_string(width) + " x " + std::to_string(height);
-}
-
 // Frames 1 and on, looked at before anything is written: each must exist,
 // start as its format does and have frame 0's size. A file whose size its
 // header does not tell cheaply is read whole here, unless it is a pipe,

@@ -22,12 +22,6 @@ void stepPatternWidth(std::int32_t step) {
               std::clamp(getOption(OptionSlot::PatternWidth) + step, kMinPatternWidth, kMaxPatternWidth));
 }
 
-// The camera wraps rather than overflowing after absurdly long drags; the
-// addition is done unsigned because signed overflow is undefined.
-std::int32_t moveBy(std::int32_t position, int delta) {
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(position) + static_cast<std::uint32_t>(delta));
-}
-
 // An arrow scrolls the view that way: the world moves as under a drag the
 // other way.
 void scrollBy(int dx, int dy) {

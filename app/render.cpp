@@ -14,6 +14,7 @@
 #include "app/command_line.hpp"
 #include "app/depth_render.hpp"
 #include "depth/file_io.hpp"
+#include "depth/indexed_bitmap.hpp"
 #include "display/display.hpp"
 #include "display/options.hpp"
 #include "markup/text.hpp"
@@ -44,17 +45,6 @@ bool endsWithAnyCase(std::string_view text, std::string_view end) {
     return true;
 }
 
-// Whole numbers as from_chars reads them (an optional minus, digits, nothing
-// else), within [low, high].
-template <typename T>
-bool readWhole(std::string_view text, T low, T high, T& value) {
-    T result{};
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), result);
-    if (error != std::errc() || end != text.data() + text.size() || result < low || result > high) return false;
-    value = result;
-    return true;
-}
-
 // Plain decimals such as 2.5: no exponent, no sign, no infinity.
 bool readSeconds(std::string_view text, double& value) {
     double result = 0.0;
@@ -66,16 +56,6 @@ bool readSeconds(std::string_view text, double& value) {
     }
     value = result;
     return true;
-}
-
-// The camera moves as it would under a drag, wrapping rather than
-// overflowing.
-std::int32_t moveBy(std::int32_t position, std::int32_t delta) {
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(position) + static_cast<std::uint32_t>(delta));
-}
-
-void putLittle(std::vector<std::uint8_t>& bytes, std::uint32_t value, int size) {
-    for (int i = 0; i < size; ++i) bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
 }
 
 DepthOutcome encodePicture(const DepthMap& image, const RgbPalette& palette, PictureFormat format,
@@ -105,7 +85,7 @@ bool readDepthOption(int argc, const char* const* argv, int& i, RenderOptions& o
     if (argument == "--guide-dots") {
         options.guideDots = true;
     } else if (argument == "--depth-levels") {
-        if (!readWhole(std::string_view(argv[++i]), kMinDepthLevels, kMaxDepthLevels, options.depthLevels)) {
+        if (!readWholeNumber(std::string_view(argv[++i]), kMinDepthLevels, kMaxDepthLevels, options.depthLevels)) {
             error = "--depth-levels needs a whole number from " + std::to_string(kMinDepthLevels) + " to " +
                     std::to_string(kMaxDepthLevels) + ", not \"" + argv[i] + "\"";
             failed = true;
@@ -192,10 +172,10 @@ bool parseRenderArguments(int argc, const char* const* argv, RenderOptions& opti
                                        std::to_string(kMaxCameraOffset);
             std::int64_t x = 0;
             std::int64_t y = 0;
-            if (!readWhole<std::int64_t>(argv[i + 1], -kMaxCameraOffset, kMaxCameraOffset, x)) {
+            if (!readWholeNumber<std::int64_t>(argv[i + 1], -kMaxCameraOffset, kMaxCameraOffset, x)) {
                 return bad(argv[i + 1], wanted);
             }
-            if (!readWhole<std::int64_t>(argv[i + 2], -kMaxCameraOffset, kMaxCameraOffset, y)) {
+            if (!readWholeNumber<std::int64_t>(argv[i + 2], -kMaxCameraOffset, kMaxCameraOffset, y)) {
                 return bad(argv[i + 2], wanted);
             }
             options.cameraX = static_cast<std::int32_t>(x);
@@ -221,12 +201,12 @@ bool parseRenderArguments(int argc, const char* const* argv, RenderOptions& opti
                 value = &options.patternWidth;
                 options.patternWidthGiven = true;
             }
-            if (!readWhole(std::string_view(argv[++i]), low, high, *value)) {
+            if (!readWholeNumber(std::string_view(argv[++i]), low, high, *value)) {
                 return bad(argv[i], "a whole number from " + std::to_string(low) + " to " + std::to_string(high));
             }
         } else if (argument == "--seed") {
             if (!values(1)) return false;
-            if (!readWhole<std::uint32_t>(argv[++i], 0, UINT32_MAX, options.seed)) {
+            if (!readWholeNumber<std::uint32_t>(argv[++i], 0, UINT32_MAX, options.seed)) {
                 return bad(argv[i], "a whole number from 0 to " + std::to_string(UINT32_MAX));
             }
             options.seeded = true;
@@ -279,48 +259,6 @@ RgbPalette currentPalette() {
         palette[i] = RgbColor{table[i].r, table[i].g, table[i].b};
     }
     return palette;
-}
-
-DepthOutcome encodeIndexedBitmap(const DepthMap& image, const RgbPalette& palette,
-                                 std::vector<std::uint8_t>& bytes) {
-    bytes.clear();
-    if (image.pixels == nullptr || image.area.w < 1 || image.area.h < 1) {
-        return failedOutcome(DepthStatus::BadSize, "the picture is empty");
-    }
-    const auto width = static_cast<std::uint32_t>(image.area.w);
-    const auto height = static_cast<std::uint32_t>(image.area.h);
-    const std::uint32_t rowBytes = (width + 3) & ~3u;
-    constexpr std::uint32_t kHeaders = 14 + 40 + 256 * 4;
-    const std::uint64_t fileSize = kHeaders + std::uint64_t{rowBytes} * height;
-    if (fileSize > UINT32_MAX) {
-        return failedOutcome(DepthStatus::TooLargeToWrite, "the picture is beyond the 4 GiB a bitmap can hold");
-    }
-    bytes.reserve(static_cast<std::size_t>(fileSize));
-    bytes.push_back('B');
-    bytes.push_back('M');
-    putLittle(bytes, static_cast<std::uint32_t>(fileSize), 4);
-    putLittle(bytes, 0, 4);         // reserved
-    putLittle(bytes, kHeaders, 4);  // where the pixels start
-    putLittle(bytes, 40, 4);        // BITMAPINFOHEADER
-    putLittle(bytes, width, 4);
-    putLittle(bytes, height, 4);    // positive: bottom row first
-    putLittle(bytes, 1, 2);         // planes
-    putLittle(bytes, 8, 2);         // bits per pixel
-    putLittle(bytes, 0, 4);         // no compression
-    putLittle(bytes, static_cast<std::uint32_t>(fileSize - kHeaders), 4);
-    putLittle(bytes, 2835, 4);      // 72 dots per inch, both ways
-    putLittle(bytes, 2835, 4);
-    putLittle(bytes, 256, 4);       // colours used
-    putLittle(bytes, 0, 4);         // all of them important
-    for (const RgbColor& color : palette) {
-        bytes.insert(bytes.end(), {color.blue, color.green, color.red, 0});
-    }
-    for (std::int32_t y = image.area.h - 1; y >= 0; --y) {
-        const std::uint8_t* row = pixelAddress(image, 0, y);
-        bytes.insert(bytes.end(), row, row + width);
-        bytes.insert(bytes.end(), rowBytes - width, 0);
-    }
-    return {};
 }
 
 DepthOutcome savePicture(const DepthMap& image, const RgbPalette& palette, PictureFormat format,

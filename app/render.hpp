@@ -67,11 +67,6 @@ int runRenderer(int argc, const char* const* argv, std::ostream& err);
 // The palette the display holds now, as the picture encoders take it.
 RgbPalette currentPalette();
 
-// A 256-colour bottom-up Windows bitmap of `image`, each byte a palette
-// index: exact colours, rows padded to four bytes. BadSize for an empty
-// image, TooLargeToWrite beyond the format's 4 GiB.
-DepthOutcome encodeIndexedBitmap(const DepthMap& image, const RgbPalette& palette, std::vector<std::uint8_t>& bytes);
-
 // Writes `image` with `palette` in `format` to `fileName` through the safe
 // writer: when it fails nothing is left behind and an existing file is
 // untouched.

@@ -165,4 +165,21 @@ void BM_StereoEchoFree(benchmark::State& state) {
 }
 BENCHMARK(BM_StereoEchoFree);
 
+// The same on the loops of one level.
+void echoFreeAt(benchmark::State& state, CpuLevel level) {
+    const ForcedCpuLevel forced(level);
+    if (!forced.active()) {
+        state.SkipWithError("level not supported here");
+        return;
+    }
+    BM_StereoEchoFree(state);
+}
+
+void BM_StereoEchoFreeAvx512(benchmark::State& state) { echoFreeAt(state, CpuLevel::Avx512); }
+BENCHMARK(BM_StereoEchoFreeAvx512);
+void BM_StereoEchoFreeAvx2(benchmark::State& state) { echoFreeAt(state, CpuLevel::Avx2); }
+BENCHMARK(BM_StereoEchoFreeAvx2);
+void BM_StereoEchoFreeScalar(benchmark::State& state) { echoFreeAt(state, CpuLevel::Scalar); }
+BENCHMARK(BM_StereoEchoFreeScalar);
+
 }  // namespace

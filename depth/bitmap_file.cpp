@@ -12,7 +12,7 @@
 
 #include <unistd.h>
 
-#include "markup/byte_cursor.hpp"
+#include "io/byte_cursor.hpp"
 
 namespace tolvane {
 

@@ -5,7 +5,7 @@
 #include <bit>
 #include <cstring>
 
-#include "markup/byte_cursor.hpp"
+#include "io/byte_cursor.hpp"
 
 namespace tolvane {
 
@@ -27,10 +27,6 @@ constexpr std::uint64_t kLargestMapPixels = kMaxDepthFilePixels;
 constexpr std::uint64_t kLargestSchmFile = kSchmHeaderBytes + kLargestMapPixels;
 constexpr std::uint64_t kLargestScmhmFile =
     kHeaderBytes + kScmhmGroupBytes * ((kLargestMapPixels + 3) / kScmhmRunsPerGroup);
-
-std::string sizeText(std::int64_t width, std::int64_t height) {
-    return std::to_string(width) + " x " + std::to_string(height);
-}
 
 // The pixels as the encoders must see them. A value above 31 would spill
 // into the length bits of its run byte, so such maps are encoded from a

@@ -10,7 +10,7 @@ CpuLevel probeCpuLevel() {
 #if defined(__x86_64__) && defined(__GNUC__)
     // These also ask whether the operating system saves the wide registers.
     if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-        __builtin_cpu_supports("avx512vbmi")) {
+        __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi")) {
         return CpuLevel::Avx512;
     }
     if (__builtin_cpu_supports("avx2")) {

@@ -178,7 +178,7 @@ struct Sse2::Half : Sse2 {
     static void store(std::uint8_t* p, const Reg& r) { _mm_storel_epi64(reinterpret_cast<__m128i*>(p), r); }
 };
 
-#define TOLVANE_AVX2 __attribute__((target("avx2")))
+#define TOLVANE_AVX2 TOLVANE_TARGET_AVX2
 struct Avx2 {
     using Reg = __m256i;
     using Narrower = Sse2;
@@ -204,7 +204,7 @@ struct Avx2 {
 
 // AVX-512 ends a row with one masked block, whose loads and stores leave the
 // bytes past the row alone.
-#define TOLVANE_AVX512 __attribute__((target("avx512f,avx512bw")))
+#define TOLVANE_AVX512 TOLVANE_TARGET_AVX512
 struct Avx512 {
     using Reg = __m512i;
     using Part = __mmask64;
@@ -303,44 +303,44 @@ template <class V, bool kLowered>
     pixels = moved;
 }
 
-// One row of each blit: whole registers, then the end of the row. A row that
-// ends on a whole block skips the partial one: even an empty masked store
-// costs as much as the rest of a 64-pixel row.
-template <class V>
-[[gnu::always_inline]] inline void sceneRow(std::uint8_t* to, const std::uint8_t* from, std::int32_t width,
-                                            std::uint8_t band) {
-    const Splats<V> k(static_cast<std::uint8_t>(band + 128));
-    typename V::Reg pixels;
-    std::int32_t j = 0;
-    for (; j + V::kWidth <= width; j += V::kWidth) {
-        V::load(pixels, from + j);
+// The two kinds of blit, as the row driver below applies them to one
+// register of pixels: the scene replaces the target, a sprite is laid over
+// it and so reads it first.
+struct SceneKind {
+    static constexpr bool kReadsTarget = false;
+    template <class V>
+    [[gnu::always_inline]] static void apply(typename V::Reg& pixels, const typename V::Reg&, const Splats<V>& k) {
         scenePixels<V>(pixels, k);
-        V::store(to + j, pixels);
     }
-    if (j == width) {
-        return;
-    }
-    if constexpr (V::kPartial) {
-        const auto part = V::part(width - j);
-        V::loadPart(pixels, from + j, part);
-        scenePixels<V>(pixels, k);
-        V::storePart(to + j, part, pixels);
-    } else if constexpr (V::kWidth > 1) {
-        sceneRow<typename V::Narrower>(to + j, from + j, width - j, band);
-    }
-}
+};
 
-template <class V, bool kLowered>
-[[gnu::always_inline]] inline void spriteRow(std::uint8_t* to, const std::uint8_t* from, std::int32_t width,
-                                             SpriteOffset offset) {
-    const Splats<V> k(kLowered ? offset.lower : offset.raise);
+template <bool kLowered>
+struct SpriteKind {
+    static constexpr bool kReadsTarget = true;
+    template <class V>
+    [[gnu::always_inline]] static void apply(typename V::Reg& pixels, const typename V::Reg& target,
+                                             const Splats<V>& k) {
+        spritePixels<V, kLowered>(pixels, target, k);
+    }
+};
+
+// One row of a blit: whole registers, then the end of the row. A row that
+// ends on a whole block skips the partial one: even an empty masked store
+// costs as much as the rest of a 64-pixel row. `splat` is the value the
+// kind's formula adds: the scene's band + 128, or the sprite's offset.
+template <class V, class Kind>
+[[gnu::always_inline]] inline void blitRow(std::uint8_t* to, const std::uint8_t* from, std::int32_t width,
+                                           std::uint8_t splat) {
+    const Splats<V> k(splat);
     typename V::Reg pixels;
-    typename V::Reg target;
+    typename V::Reg target{};
     std::int32_t j = 0;
     for (; j + V::kWidth <= width; j += V::kWidth) {
         V::load(pixels, from + j);
-        V::load(target, to + j);
-        spritePixels<V, kLowered>(pixels, target, k);
+        if constexpr (Kind::kReadsTarget) {
+            V::load(target, to + j);
+        }
+        Kind::template apply<V>(pixels, target, k);
         V::store(to + j, pixels);
     }
     if (j == width) {
@@ -349,11 +349,13 @@ template <class V, bool kLowered>
     if constexpr (V::kPartial) {
         const auto part = V::part(width - j);
         V::loadPart(pixels, from + j, part);
-        V::loadPart(target, to + j, part);
-        spritePixels<V, kLowered>(pixels, target, k);
+        if constexpr (Kind::kReadsTarget) {
+            V::loadPart(target, to + j, part);
+        }
+        Kind::template apply<V>(pixels, target, k);
         V::storePart(to + j, part, pixels);
     } else if constexpr (V::kWidth > 1) {
-        spriteRow<typename V::Narrower, kLowered>(to + j, from + j, width - j, offset);
+        blitRow<typename V::Narrower, Kind>(to + j, from + j, width - j, splat);
     }
 }
 
@@ -385,10 +387,10 @@ template <class V, bool kSprite, bool kLowered>
     std::uint8_t* to = plan.target;
     for (std::int32_t i = 0; i < plan.height; ++i, from += plan.sourceStride, to += plan.targetStride) {
         if constexpr (kSprite) {
-            spriteRow<V, kLowered>(to, from, plan.width, offset);
+            blitRow<V, SpriteKind<kLowered>>(to, from, plan.width, kLowered ? offset.lower : offset.raise);
         } else {
             if (flat) {
-                sceneRow<V>(to, from, plan.width, std::uint8_t{0});
+                blitRow<V, SceneKind>(to, from, plan.width, std::uint8_t{128});
                 continue;
             }
             const std::uint8_t band = bandOfRow(plan.firstRow + i);
@@ -397,7 +399,7 @@ template <class V, bool kSprite, bool kLowered>
             } else if (shift < kSmallestTrueShift) {
                 std::memset(to, 0, static_cast<std::size_t>(plan.width));
             } else {
-                sceneRow<V>(to, from, plan.width, band);
+                blitRow<V, SceneKind>(to, from, plan.width, static_cast<std::uint8_t>(band + 128));
             }
         }
     }
@@ -420,13 +422,13 @@ void blitRowsScalar(const BlitPlan& plan, BlitJob job) { blitRows<Bytes>(plan, j
 #if defined(TOLVANE_X86_KERNELS)
 void blitRowsSse2(const BlitPlan& plan, BlitJob job) { blitRows<Sse2>(plan, job); }
 
-__attribute__((target("avx2"), flatten)) void blitRowsAvx2(const BlitPlan& plan, BlitJob job) {
+TOLVANE_TARGET_AVX2 __attribute__((flatten)) void blitRowsAvx2(const BlitPlan& plan, BlitJob job) {
     blitRows<Avx2>(plan, job);
     // Plain SSE code follows; leave the upper halves clean for it.
     _mm256_zeroupper();
 }
 
-__attribute__((target("avx512f,avx512bw"), flatten)) void blitRowsAvx512(const BlitPlan& plan, BlitJob job) {
+TOLVANE_TARGET_AVX512 __attribute__((flatten)) void blitRowsAvx512(const BlitPlan& plan, BlitJob job) {
     blitRows<Avx512>(plan, job);
     _mm256_zeroupper();
 }

@@ -22,4 +22,8 @@ const char* describe(DepthStatus status) {
     return "unknown status";
 }
 
+std::string sizeText(std::int64_t width, std::int64_t height) {
+    return std::to_string(width) + " x " + std::to_string(height);
+}
+
 }  // namespace tolvane

@@ -4,6 +4,7 @@
 // ("run count 9 is beyond the 3 run bytes present") but not the file, which
 // the caller knows; only a conversion's detail starts with the file's name.
 
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -34,6 +35,9 @@ enum class DepthStatus {
 
 // A fixed text for each status ("malformed run data").
 const char* describe(DepthStatus status);
+
+// A map's size as the details give it: "640 x 480".
+std::string sizeText(std::int64_t width, std::int64_t height);
 
 // Warnings are for a file that was read as its format says but probably not
 // as its author meant (a bitmap whose palette is not a grey ramp, say): one

@@ -18,10 +18,6 @@ namespace {
 
 std::string errorText(int error) { return std::strerror(error); }
 
-std::string sizeText(std::int64_t width, std::int64_t height) {
-    return std::to_string(width) + " x " + std::to_string(height);
-}
-
 // Every byte, through short writes and interrupted calls.
 bool writeAll(int fd, const std::uint8_t* data, std::size_t size) {
     while (size > 0) {

@@ -25,7 +25,7 @@
 
 #include "depth/depth_map.hpp"
 #include "depth/depth_status.hpp"
-#include "markup/file_bytes.hpp"
+#include "io/file_bytes.hpp"
 
 namespace tolvane {
 

@@ -17,7 +17,7 @@
 #include <stdlib.h>  // mkdtemp
 
 #include "depth/depth_map.hpp"
-#include "markup/byte_cursor.hpp"
+#include "io/byte_cursor.hpp"
 
 using namespace tolvane;
 

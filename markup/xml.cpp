@@ -5,7 +5,7 @@
 #include <string>
 #include <utility>
 
-#include "markup/file_bytes.hpp"
+#include "io/file_bytes.hpp"
 
 namespace tolvane {
 

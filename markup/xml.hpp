@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "markup/file_bytes.hpp"
+#include "io/file_bytes.hpp"
 #include "markup/text.hpp"
 
 namespace tolvane {
@@ -63,7 +63,7 @@ public:
     std::int32_t childCount() const { return children.count(); }
 
     // Reads the whole file and parses its first element into this (fresh)
-    // node. Ok, or why not (markup/file_bytes.hpp): the file cannot be
+    // node. Ok, or why not (io/file_bytes.hpp): the file cannot be
     // opened or read, is neither a regular file nor a pipe, is larger than
     // kMaxMarkupFileBytes or does not
     // fit in memory, or its tree does not (OutOfMemory); the node is then

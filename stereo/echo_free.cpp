@@ -113,15 +113,27 @@ bool prepareScratch(std::int32_t width, std::int32_t period) {
     return true;
 }
 
-// The sight-line pass uses GCC's vector extension, so that one loop serves
-// every target; the clones pick the widest registers the processor has.
+// The sight-line pass uses GCC's vector extension, so that one body serves
+// every level: each level's wrapper below compiles it for that level's
+// registers.
 using Bytes64 = std::uint8_t __attribute__((vector_size(64)));
 
-#if defined(__x86_64__) && defined(__GNUC__)
-#define TOLVANE_VECTOR_CLONES __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
-#else
-#define TOLVANE_VECTOR_CLONES
+// The loops of one level, chosen once a frame from the engine's CPU probe,
+// so that tests can run each of them.
+enum class Loops { Scalar, Avx2, Avx512 };
+
+Loops loopsFor(CpuLevel level) {
+#if defined(TOLVANE_X86_KERNELS)
+    if (level == CpuLevel::Avx512) {
+        return Loops::Avx512;
+    }
+    if (level >= CpuLevel::Avx2) {
+        return Loops::Avx2;
+    }
 #endif
+    (void)level;
+    return Loops::Scalar;
+}
 
 // Copies the row into `depths` and marks the points one eye cannot see. A
 // point of depth c (capped at 31) is hidden when some c(x +- t) - 2t is at
@@ -138,9 +150,9 @@ using Bytes64 = std::uint8_t __attribute__((vector_size(64)));
 // out all of `span` that its reads stay inside, padding included; the
 // columns it leaves out at the ends are ones no later pass needs. Its last
 // block is moved back to end there, repeating a few columns.
-TOLVANE_VECTOR_CLONES
-void markHidden(const std::uint8_t* row, std::size_t width, std::uint8_t cap, std::uint8_t* depths,
-                std::uint8_t* sight, std::uint8_t* span, std::uint8_t* spanNext, std::uint8_t* hidden) {
+[[gnu::always_inline]] inline void markHiddenBody(const std::uint8_t* row, std::size_t width, std::uint8_t cap,
+                                                  std::uint8_t* depths, std::uint8_t* sight, std::uint8_t* span,
+                                                  std::uint8_t* spanNext, std::uint8_t* hidden) {
     std::memcpy(depths + kReach, row, width);
     const std::size_t blocks = (width + kBlock - 1) / kBlock;
     for (std::size_t b = 0; b < blocks; ++b) {
@@ -191,6 +203,39 @@ void markHidden(const std::uint8_t* row, std::size_t width, std::uint8_t cap, st
     }
 }
 
+void markHiddenScalar(const std::uint8_t* row, std::size_t width, std::uint8_t cap, std::uint8_t* depths,
+                      std::uint8_t* sight, std::uint8_t* span, std::uint8_t* spanNext, std::uint8_t* hidden) {
+    markHiddenBody(row, width, cap, depths, sight, span, spanNext, hidden);
+}
+
+#if defined(TOLVANE_X86_KERNELS)
+TOLVANE_TARGET_AVX2 void markHiddenAvx2(const std::uint8_t* row, std::size_t width, std::uint8_t cap,
+                                        std::uint8_t* depths, std::uint8_t* sight, std::uint8_t* span,
+                                        std::uint8_t* spanNext, std::uint8_t* hidden) {
+    markHiddenBody(row, width, cap, depths, sight, span, spanNext, hidden);
+}
+
+TOLVANE_TARGET_AVX512 void markHiddenAvx512(const std::uint8_t* row, std::size_t width, std::uint8_t cap,
+                                            std::uint8_t* depths, std::uint8_t* sight, std::uint8_t* span,
+                                            std::uint8_t* spanNext, std::uint8_t* hidden) {
+    markHiddenBody(row, width, cap, depths, sight, span, spanNext, hidden);
+}
+#endif
+
+void markHidden(Loops loops, const std::uint8_t* row, std::size_t width, std::uint8_t cap, std::uint8_t* depths,
+                std::uint8_t* sight, std::uint8_t* span, std::uint8_t* spanNext, std::uint8_t* hidden) {
+#if defined(TOLVANE_X86_KERNELS)
+    if (loops == Loops::Avx512) {
+        return markHiddenAvx512(row, width, cap, depths, sight, span, spanNext, hidden);
+    }
+    if (loops == Loops::Avx2) {
+        return markHiddenAvx2(row, width, cap, depths, sight, span, spanNext, hidden);
+    }
+#endif
+    (void)loops;
+    markHiddenScalar(row, width, cap, depths, sight, span, spanNext, hidden);
+}
+
 // Turns each point into the pair of pixels it requires equal, ready for
 // linkRow: (left image, right image) for a visible point with both in the
 // row; a spare and W, which link nothing, for any other. A point that shares
@@ -222,6 +267,13 @@ std::uint32_t pairPointsScalar(const std::uint8_t* depths, const std::uint8_t* h
 
 #if defined(TOLVANE_X86_KERNELS)
 
+// The pairing and the put-off walks keep one copy per instruction set. As
+// one body each in GCC's vector extension, compiled per level as markHidden
+// is, the pairing made the whole transform a quarter slower at AVX2 and
+// three times slower at AVX-512 (this compiler widens the depth bytes to
+// 32-bit lanes one lane at a time), and the walks a sixth slower at both;
+// nor can that extension say the AVX-512 loops' compressing stores.
+
 struct ImagesAvx2 {
     __m256i left, right, skip;
 };
@@ -229,9 +281,9 @@ struct ImagesAvx2 {
 // The images of the 8 points from column x0 on, whose depths and marks are
 // at `depths` and `hidden` (x0 may be one before the row, which both are
 // padded for; it then wraps, and its mark says hidden).
-__attribute__((target("avx2"))) inline ImagesAvx2 imagesAvx2(const std::uint8_t* depths, const std::uint8_t* hidden,
-                                                            std::uint32_t x0, __m256i nearest, __m256i p,
-                                                            __m256i w) {
+TOLVANE_TARGET_AVX2 inline ImagesAvx2 imagesAvx2(const std::uint8_t* depths, const std::uint8_t* hidden,
+                                                 std::uint32_t x0, __m256i nearest, __m256i p,
+                                                 __m256i w) {
     const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     const __m256i depth = _mm256_min_epu32(
         _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(depths))), nearest);
@@ -252,9 +304,9 @@ __attribute__((target("avx2"))) inline ImagesAvx2 imagesAvx2(const std::uint8_t*
 // The same as pairPointsScalar, 8 points at a time; the points before are
 // worked out again from one column earlier (the padding before the row
 // counts as hidden).
-__attribute__((target("avx2"))) std::uint32_t pairPointsAvx2(const std::uint8_t* depths, const std::uint8_t* hidden,
-                                                    std::uint32_t width, std::uint32_t period,
-                                                    std::uint32_t* pairFrom, std::uint32_t* pairTo) {
+TOLVANE_TARGET_AVX2 std::uint32_t pairPointsAvx2(const std::uint8_t* depths, const std::uint8_t* hidden,
+                                                 std::uint32_t width, std::uint32_t period,
+                                                 std::uint32_t* pairFrom, std::uint32_t* pairTo) {
     const __m256i nearest = _mm256_set1_epi32(static_cast<std::int32_t>(period - 1));
     const __m256i p = _mm256_set1_epi32(static_cast<std::int32_t>(period));
     const __m256i w = _mm256_set1_epi32(static_cast<std::int32_t>(width));
@@ -280,11 +332,11 @@ __attribute__((target("avx2"))) std::uint32_t pairPointsAvx2(const std::uint8_t*
 // uninitialised-use warning then flags inside them.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-__attribute__((target("avx512f,avx512bw,avx512vl"))) std::uint32_t pairPointsAvx512(const std::uint8_t* depths,
-                                                                          const std::uint8_t* hidden,
-                                                                          std::uint32_t width, std::uint32_t period,
-                                                                          std::uint32_t* pairFrom,
-                                                                          std::uint32_t* pairTo) {
+TOLVANE_TARGET_AVX512 std::uint32_t pairPointsAvx512(const std::uint8_t* depths,
+                                                     const std::uint8_t* hidden,
+                                                     std::uint32_t width, std::uint32_t period,
+                                                     std::uint32_t* pairFrom,
+                                                     std::uint32_t* pairTo) {
     const __m512i lanes = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
     // The cap taken on the bytes: P - 1, or 255, which caps nothing.
     const __m128i nearest = _mm_set1_epi8(static_cast<char>(std::min<std::uint32_t>(period - 1, 255)));
@@ -325,26 +377,6 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) std::uint32_t pairPointsAvx
 #pragma GCC diagnostic pop
 
 #endif
-
-// Which loops pair the points and find the put-off walks: chosen once a
-// frame from the engine's CPU probe, so that tests can run each of them.
-enum class Loops { Scalar, Avx2, Avx512 };
-
-Loops loopsFor(CpuLevel level) {
-#if defined(TOLVANE_X86_KERNELS)
-    // The AVX-512 level's processors all have the 128- and 256-bit forms too;
-    // asked all the same, as it costs one look a run.
-    static const bool lanes128 = __builtin_cpu_supports("avx512vl");
-    if (level == CpuLevel::Avx512 && lanes128) {
-        return Loops::Avx512;
-    }
-    if (level >= CpuLevel::Avx2) {
-        return Loops::Avx2;
-    }
-#endif
-    (void)level;
-    return Loops::Scalar;
-}
 
 std::uint32_t pairPoints(Loops loops, const std::uint8_t* depths, const std::uint8_t* hidden, std::uint32_t width,
                 std::uint32_t period, std::uint32_t* pairFrom, std::uint32_t* pairTo) {
@@ -415,9 +447,9 @@ void finishWalksScalar(const std::uint32_t* before, const std::uint32_t* pairTo,
 
 // The same, 8 points a time: `before` and `pairTo` are padded to whole
 // blocks of 8, and the lanes past the row are dropped from the mask.
-__attribute__((target("avx2"))) void finishWalksAvx2(const std::uint32_t* before, const std::uint32_t* pairTo,
-                                                     std::uint32_t pairs, std::uint32_t width,
-                                                     std::uint32_t* links) {
+TOLVANE_TARGET_AVX2 void finishWalksAvx2(const std::uint32_t* before, const std::uint32_t* pairTo,
+                                         std::uint32_t pairs, std::uint32_t width,
+                                         std::uint32_t* links) {
     const __m256i w = _mm256_set1_epi32(static_cast<std::int32_t>(width));
     const __m256i all = _mm256_set1_epi32(-1);
     for (std::uint32_t x0 = 0; x0 < pairs; x0 += 32) {
@@ -447,10 +479,10 @@ __attribute__((target("avx2"))) void finishWalksAvx2(const std::uint32_t* before
 // one pairPointsAvx512 explains.)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-__attribute__((target("avx512f"))) void finishWalksAvx512(const std::uint32_t* before, const std::uint32_t* pairTo,
-                                                          std::uint32_t pairs, std::uint32_t width,
-                                                          std::uint32_t* links,
-                                                          std::uint32_t* walkLeft, std::uint32_t* walkRight) {
+TOLVANE_TARGET_AVX512 void finishWalksAvx512(const std::uint32_t* before, const std::uint32_t* pairTo,
+                                             std::uint32_t pairs, std::uint32_t width,
+                                             std::uint32_t* links,
+                                             std::uint32_t* walkLeft, std::uint32_t* walkRight) {
     const __m512i w = _mm512_set1_epi32(static_cast<std::int32_t>(width));
     std::uint32_t count = 0;
     for (std::uint32_t x0 = 0; x0 < pairs; x0 += 16) {
@@ -531,7 +563,7 @@ void transformRow(Loops loops, std::uint8_t* row, std::int32_t width, const std:
     const auto w = static_cast<std::size_t>(width);
     const auto uw = static_cast<std::uint32_t>(width);
     std::memcpy(links, scratch.unlinked.data(), w * sizeof(std::uint32_t));
-    markHidden(row, w, scratch.cap, scratch.depths.data(), scratch.sight.data(), scratch.span.data(),
+    markHidden(loops, row, w, scratch.cap, scratch.depths.data(), scratch.sight.data(), scratch.span.data(),
                scratch.spanNext.data(), scratch.hidden.data());
     const std::uint32_t pairs = pairPoints(loops, scratch.depths.data(), scratch.hidden.data(), uw, static_cast<std::uint32_t>(period),
                scratch.pairFrom.data(), scratch.pairTo.data());

@@ -122,7 +122,7 @@ void advanceScalar(std::uint32_t* lags, std::uint8_t* out, std::size_t count) {
 // of the last three values of `newer`: a prefix sum with stride 3, which
 // waits only on `older`. What waits on the block just made is one permute
 // and two adds.
-__attribute__((target("avx512f"))) std::size_t advanceAvx512(std::uint32_t* lags, std::uint8_t* out,
+TOLVANE_TARGET_AVX512 std::size_t advanceAvx512(std::uint32_t* lags, std::uint8_t* out,
                                                              std::size_t count) {
     const std::size_t blocks = count / 16;
     if (blocks == 0) {

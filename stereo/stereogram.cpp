@@ -40,8 +40,7 @@ constexpr std::int32_t kRowsAtOnce = 8;
 constexpr std::int32_t kMinVectorPattern = 32;
 
 // A depth the vector blocks take without clamping: their shuffle indices are
-// 32 - d + lane (64 - d + lane for 64-pixel blocks), which must stay within
-// their windows.
+// 32 - d + lane, which must stay within their windows.
 constexpr std::int32_t kMaxVectorDepth = 31;
 
 // Which blocks of a gather may use vectors: a block goes wide only when no
@@ -76,98 +75,131 @@ void gatherRunsScalar(const Run* runs, std::int32_t runCount, std::int32_t count
 
 #if defined(TOLVANE_X86_KERNELS)
 
-// One vector gather per block width: WideBlock<W>::gather does the W pixels
-// of `run` from k0 at once and returns true, or returns false, changing
-// nothing, when a depth there exceeds `limit`.
+// The registers of one block width, as the one gather body below uses them.
+// Each 128-bit lane holds a 16-pixel block; the wider registers are several
+// such blocks side by side.
 template <std::int32_t kWidth>
-struct WideBlock;
+struct Lanes;
 
-// 16 pixels from a 48-byte window w: out[i] = w[32 + i - d(i)]. Each table is
-// XORed with the one before so that the three shuffles, whose indices go
-// negative (and so select 0) below their own table, add up to the one table
-// that holds the byte.
 template <>
-struct WideBlock<16> {
-    __attribute__((target("ssse3"))) static bool gather(Run run, std::int32_t k0, std::int32_t p, std::int32_t limit) {
-        const __m128i depth = _mm_loadu_si128(reinterpret_cast<const __m128i*>(run.dst + k0));
-        const __m128i over = _mm_subs_epu8(depth, _mm_set1_epi8(static_cast<char>(limit)));
-        if (_mm_movemask_epi8(_mm_cmpeq_epi8(over, _mm_setzero_si128())) != 0xFFFF) {
+struct Lanes<16> {
+    using Reg = __m128i;
+    TOLVANE_TARGET_SSSE3 static Reg load(const std::uint8_t* p) {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    }
+    TOLVANE_TARGET_SSSE3 static Reg loadMiddle(const std::uint8_t* p) { return load(p); }
+    TOLVANE_TARGET_SSSE3 static void store(std::uint8_t* p, Reg r) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p), r);
+    }
+    TOLVANE_TARGET_SSSE3 static Reg splat(std::int32_t v) { return _mm_set1_epi8(static_cast<char>(v)); }
+    TOLVANE_TARGET_SSSE3 static Reg window() {
+        return _mm_setr_epi8(32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43, 44, 45, 46, 47);
+    }
+    TOLVANE_TARGET_SSSE3 static bool noneAbove(Reg depth, std::int32_t limit) {
+        const __m128i over = _mm_subs_epu8(depth, splat(limit));
+        return _mm_movemask_epi8(_mm_cmpeq_epi8(over, _mm_setzero_si128())) == 0xFFFF;
+    }
+    TOLVANE_TARGET_SSSE3 static Reg sub(Reg a, Reg b) { return _mm_sub_epi8(a, b); }
+    TOLVANE_TARGET_SSSE3 static Reg exclusiveOr(Reg a, Reg b) { return _mm_xor_si128(a, b); }
+    TOLVANE_TARGET_SSSE3 static Reg shuffle(Reg table, Reg index) { return _mm_shuffle_epi8(table, index); }
+};
+
+template <>
+struct Lanes<32> {
+    using Reg = __m256i;
+    TOLVANE_TARGET_AVX2 static Reg load(const std::uint8_t* p) {
+        return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    }
+    // Loaded as two halves: a single load here would straddle two blocks
+    // stored moments before and wait for both to reach the cache.
+    TOLVANE_TARGET_AVX2 static Reg loadMiddle(const std::uint8_t* p) {
+        return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))),
+                                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16)), 1);
+    }
+    TOLVANE_TARGET_AVX2 static void store(std::uint8_t* p, Reg r) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), r);
+    }
+    TOLVANE_TARGET_AVX2 static Reg splat(std::int32_t v) { return _mm256_set1_epi8(static_cast<char>(v)); }
+    TOLVANE_TARGET_AVX2 static Reg window() {
+        return _mm256_setr_epi8(32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43, 44, 45, 46, 47, 32, 33, 34, 35, 36, 37,
+                                38, 39, 40, 41, 42, 43, 44, 45, 46, 47);
+    }
+    TOLVANE_TARGET_AVX2 static bool noneAbove(Reg depth, std::int32_t limit) {
+        const __m256i over = _mm256_subs_epu8(depth, splat(limit));
+        return _mm256_testz_si256(over, over) != 0;
+    }
+    TOLVANE_TARGET_AVX2 static Reg sub(Reg a, Reg b) { return _mm256_sub_epi8(a, b); }
+    TOLVANE_TARGET_AVX2 static Reg exclusiveOr(Reg a, Reg b) { return _mm256_xor_si256(a, b); }
+    TOLVANE_TARGET_AVX2 static Reg shuffle(Reg table, Reg index) { return _mm256_shuffle_epi8(table, index); }
+};
+
+template <>
+struct Lanes<64> {
+    using Reg = __m512i;
+    TOLVANE_TARGET_AVX512 static Reg load(const std::uint8_t* p) { return _mm512_loadu_si512(p); }
+    // As two halves for the same reason as the 32-pixel form's. (A two-table
+    // byte permute, VBMI, takes 64 pixels in one instruction, but measured
+    // slower than these three shuffles.)
+    TOLVANE_TARGET_AVX512 static Reg loadMiddle(const std::uint8_t* p) {
+        const __m512i low = _mm512_maskz_inserti64x4(0xFF, _mm512_setzero_si512(), Lanes<32>::loadMiddle(p), 0);
+        return _mm512_maskz_inserti64x4(0xFF, low, Lanes<32>::loadMiddle(p + 32), 1);
+    }
+    TOLVANE_TARGET_AVX512 static void store(std::uint8_t* p, Reg r) { _mm512_storeu_si512(p, r); }
+    TOLVANE_TARGET_AVX512 static Reg splat(std::int32_t v) { return _mm512_set1_epi8(static_cast<char>(v)); }
+    // The zero-masked forms with every lane selected are the plain
+    // instructions; the plain intrinsics of this compiler's headers start
+    // from an undefined vector and draw a false uninitialised warning.
+    TOLVANE_TARGET_AVX512 static Reg window() { return _mm512_maskz_broadcast_i32x4(0xFFFF, Lanes<16>::window()); }
+    TOLVANE_TARGET_AVX512 static bool noneAbove(Reg depth, std::int32_t limit) {
+        return _mm512_cmpgt_epu8_mask(depth, splat(limit)) == 0;
+    }
+    TOLVANE_TARGET_AVX512 static Reg sub(Reg a, Reg b) { return _mm512_sub_epi8(a, b); }
+    TOLVANE_TARGET_AVX512 static Reg exclusiveOr(Reg a, Reg b) { return _mm512_xor_si512(a, b); }
+    TOLVANE_TARGET_AVX512 static Reg shuffle(Reg table, Reg index) { return _mm512_shuffle_epi8(table, index); }
+};
+
+// One vector gather for every block width: WideBlock<W>::gather does the W
+// pixels of `run` from k0 at once and returns true, or returns false, changing
+// nothing, when a depth there exceeds `limit`.
+//
+// Each 16 pixels come from a 48-byte window w: out[i] = w[32 + i - d(i)].
+// Each table is XORed with the one before so that the three shuffles, whose
+// indices go negative (and so select 0) below their own table, add up to the
+// one table that holds the byte. In a wider register each 128-bit lane is a
+// 16-pixel block whose window is 16 bytes further on, which is exactly what
+// loads at w, w + 16 and w + 32 put in that lane.
+//
+// The body has no target of its own: it runs only inlined into the wrapper
+// of its level below, which has that level's target. Compiled on its own it
+// would pass wide registers between functions without AVX, which the
+// compiler warns changes the calling convention; no such call is left.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpsabi"
+template <std::int32_t kWidth>
+struct WideBlock {
+    static bool gather(Run run, std::int32_t k0, std::int32_t p, std::int32_t limit) {
+        using L = Lanes<kWidth>;
+        const auto depth = L::load(run.dst + k0);
+        if (!L::noneAbove(depth, limit)) {
             return false;
         }
         const std::uint8_t* w = run.src + k0 + p - 32;
-        const __m128i lanes = _mm_setr_epi8(32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43, 44, 45, 46, 47);
-        const __m128i sixteen = _mm_set1_epi8(16);
-        const __m128i t0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w));
-        const __m128i t1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 16));
-        const __m128i t2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 32));
-        const __m128i i0 = _mm_sub_epi8(lanes, depth);
-        const __m128i i1 = _mm_sub_epi8(i0, sixteen);
-        const __m128i i2 = _mm_sub_epi8(i1, sixteen);
-        __m128i out = _mm_shuffle_epi8(t0, i0);
-        out = _mm_xor_si128(out, _mm_shuffle_epi8(_mm_xor_si128(t0, t1), i1));
-        out = _mm_xor_si128(out, _mm_shuffle_epi8(_mm_xor_si128(t1, t2), i2));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(run.dst + k0), out);
+        const auto t0 = L::load(w);
+        const auto t1 = L::loadMiddle(w + 16);
+        const auto t2 = L::load(w + 32);
+        const auto sixteen = L::splat(16);
+        const auto i0 = L::sub(L::window(), depth);
+        const auto i1 = L::sub(i0, sixteen);
+        const auto i2 = L::sub(i1, sixteen);
+        auto out = L::shuffle(t0, i0);
+        out = L::exclusiveOr(out, L::shuffle(L::exclusiveOr(t0, t1), i1));
+        out = L::exclusiveOr(out, L::shuffle(L::exclusiveOr(t1, t2), i2));
+        L::store(run.dst + k0, out);
         return true;
     }
 };
+#pragma GCC diagnostic pop
 
-// The 32-pixel form: each 128-bit half is a 16-pixel block whose window is
-// 16 bytes further on, which is exactly what 256-bit loads at w, w + 16 and
-// w + 32 put in the upper halves. The middle one is loaded as two halves: a
-// single load there would straddle two blocks stored moments before and wait
-// for both to reach the cache.
-template <>
-struct WideBlock<32> {
-    __attribute__((target("avx2"))) static bool gather(Run run, std::int32_t k0, std::int32_t p, std::int32_t limit) {
-        const __m256i depth = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(run.dst + k0));
-        const __m256i over = _mm256_subs_epu8(depth, _mm256_set1_epi8(static_cast<char>(limit)));
-        if (!_mm256_testz_si256(over, over)) {
-            return false;
-        }
-        const std::uint8_t* w = run.src + k0 + p - 32;
-        const __m256i lanes = _mm256_setr_epi8(32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43, 44, 45, 46, 47, 32, 33,
-                                               34, 35, 36, 37, 38, 39, 40, 41, 42, 43, 44, 45, 46, 47);
-        const __m256i sixteen = _mm256_set1_epi8(16);
-        const __m256i t0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w));
-        const __m256i t2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w + 32));
-        const __m256i t1 =
-            _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 16))),
-                                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 32)), 1);
-        const __m256i i0 = _mm256_sub_epi8(lanes, depth);
-        const __m256i i1 = _mm256_sub_epi8(i0, sixteen);
-        const __m256i i2 = _mm256_sub_epi8(i1, sixteen);
-        __m256i out = _mm256_shuffle_epi8(t0, i0);
-        out = _mm256_xor_si256(out, _mm256_shuffle_epi8(_mm256_xor_si256(t0, t1), i1));
-        out = _mm256_xor_si256(out, _mm256_shuffle_epi8(_mm256_xor_si256(t1, t2), i2));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(run.dst + k0), out);
-        return true;
-    }
-};
-
-// 64 pixels with one two-table byte permute: the sources of a 64-pixel block
-// lie within 64 + 31 bytes, inside the 128 bytes from w = block + p - 64. The
-// index 64 + i - d(i) picks from the first table below 64, the second above.
-template <>
-struct WideBlock<64> {
-    __attribute__((target("avx512f,avx512bw,avx512vbmi"))) static bool gather(Run run, std::int32_t k0, std::int32_t p,
-                                                                              std::int32_t limit) {
-        alignas(64) static constexpr std::uint8_t kLanes[64] = {
-            64,  65,  66,  67,  68,  69,  70,  71,  72,  73,  74,  75,  76,  77,  78,  79,  80,  81,  82,  83,  84,  85,
-            86,  87,  88,  89,  90,  91,  92,  93,  94,  95,  96,  97,  98,  99,  100, 101, 102, 103, 104, 105, 106, 107,
-            108, 109, 110, 111, 112, 113, 114, 115, 116, 117, 118, 119, 120, 121, 122, 123, 124, 125, 126, 127,
-        };
-        const __m512i depth = _mm512_loadu_si512(run.dst + k0);
-        if (_mm512_cmpgt_epu8_mask(depth, _mm512_set1_epi8(static_cast<char>(limit))) != 0) {
-            return false;
-        }
-        const std::uint8_t* w = run.src + k0 + p - 64;
-        const __m512i t0 = _mm512_loadu_si512(w);
-        const __m512i t1 = _mm512_loadu_si512(w + 64);
-        const __m512i index = _mm512_sub_epi8(_mm512_load_si512(kLanes), depth);
-        _mm512_storeu_si512(run.dst + k0, _mm512_permutex2var_epi8(t0, index, t1));
-        return true;
-    }
-};
 
 template <std::int32_t kWidth>
 [[gnu::always_inline]] inline std::int32_t limitFor(const BlockLimits& limits) {
@@ -218,14 +250,14 @@ template <std::int32_t kWidth>
 
 // One wrapper per instruction set, each compiled for its own target with
 // everything it calls inlined.
-__attribute__((target("ssse3"), flatten)) void gatherRunsSsse3(const Run* runs, std::int32_t runCount,
+TOLVANE_TARGET_SSSE3 __attribute__((flatten)) void gatherRunsSsse3(const Run* runs, std::int32_t runCount,
                                                                std::int32_t count, std::int32_t p,
                                                                const BlockLimits& limits) {
     const std::int32_t left = gatherBlocks<16>(runs, runCount, count, p, limits);
     gatherRunsScalar(runs, runCount, left, p, limits);
 }
 
-__attribute__((target("avx2"), flatten)) void gatherRunsAvx2(const Run* runs, std::int32_t runCount,
+TOLVANE_TARGET_AVX2 __attribute__((flatten)) void gatherRunsAvx2(const Run* runs, std::int32_t runCount,
                                                              std::int32_t count, std::int32_t p,
                                                              const BlockLimits& limits) {
     const std::int32_t left = gatherBlocks<32>(runs, runCount, count, p, limits);
@@ -235,7 +267,7 @@ __attribute__((target("avx2"), flatten)) void gatherRunsAvx2(const Run* runs, st
     gatherRunsScalar(runs, runCount, left, p, limits);
 }
 
-__attribute__((target("avx512f,avx512bw,avx512vbmi"), flatten)) void gatherRunsAvx512(const Run* runs,
+TOLVANE_TARGET_AVX512 __attribute__((flatten)) void gatherRunsAvx512(const Run* runs,
                                                                                      std::int32_t runCount,
                                                                                      std::int32_t count,
                                                                                      std::int32_t p,

@@ -97,6 +97,13 @@ inline constexpr std::size_t kMaxWorldProblemLines = 100;
 // again, so the total is bounded too. Images past it are not loaded.
 inline constexpr std::int64_t kMaxWorldImagePixels = std::int64_t{1} << 28;
 
+// A camera coordinate moved by `delta`, as a drag moves it: it wraps rather
+// than overflowing after absurdly long drags (added unsigned, since signed
+// overflow is undefined).
+inline std::int32_t moveBy(std::int32_t position, std::int32_t delta) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(position) + static_cast<std::uint32_t>(delta));
+}
+
 class World {
 public:
     // Scroll offset added to every element's position when drawing; the

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "markup/file_bytes.hpp"
+#include "io/file_bytes.hpp"
 #include "markup/xml.hpp"
 
 namespace tolvane {

@@ -96,6 +96,23 @@ TEST(CommandLine, ArgumentsToModeAndOptions) {
     }
 }
 
+// The one whole-number reader of every mode: a minus only where the range
+// goes below 0 (no option of the demo has such a range, --camera does).
+TEST(CommandLine, WholeNumbersTakeASignOnlyWhereTheRangeGoesBelowZero) {
+    int value = 7;
+    EXPECT_FALSE(readWholeNumber("-0", 0, 5, value));
+    EXPECT_EQ(value, 7);
+    EXPECT_TRUE(readWholeNumber("0", 0, 5, value));
+    EXPECT_EQ(value, 0);
+    long long offset = 0;
+    EXPECT_TRUE(readWholeNumber("-3", -5LL, 5LL, offset));
+    EXPECT_EQ(offset, -3);
+    EXPECT_FALSE(readWholeNumber("-6", -5LL, 5LL, offset));
+    unsigned seed = 1;
+    EXPECT_FALSE(readWholeNumber("-0", 0u, 9u, seed));
+    EXPECT_EQ(seed, 1u);
+}
+
 TEST(CommandLine, RenderArgumentsStartRightAfterTheFlag) {
     const CommandLine got = parse({"--render", "--bogus", "x.xml"});
     EXPECT_EQ(got.mode, RunMode::Render);

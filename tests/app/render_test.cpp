@@ -23,6 +23,7 @@
 
 #include "app/depth_render.hpp"
 #include "bench/stereo_oracle.hpp"
+#include "depth/indexed_bitmap.hpp"
 #include "tests/app/test_picture.hpp"
 #include "tests/depth/png_fixtures.hpp"
 #include "tests/stereo/echo_free_reference.hpp"

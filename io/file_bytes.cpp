@@ -1,4 +1,4 @@
-#include "markup/file_bytes.hpp"
+#include "io/file_bytes.hpp"
 
 #include <algorithm>
 #include <cerrno>
