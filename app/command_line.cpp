@@ -1,13 +1,19 @@
 #include "app/command_line.hpp"
 
+#include <unistd.h>
+
 #include <ostream>
 #include <string_view>
 #include <utility>
 
 #include "display/display.hpp"
+#include "markup/text.hpp"
 
 #ifndef TOLVANE_VERSION
 #define TOLVANE_VERSION "unknown"
+#endif
+#ifndef TOLVANE_SAMPLE_WORLD
+#define TOLVANE_SAMPLE_WORLD ""
 #endif
 
 namespace tolvane {
@@ -70,6 +76,12 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
                 if (argument == candidate.name) option = &candidate;
             }
             if (option == nullptr) {
+                // Most likely a renderer option written before --render.
+                for (int j = i + 1; j < argc && std::string_view(argv[j]) != "--"; ++j) {
+                    if (std::string_view(argv[j]) == "--render") {
+                        return failure("--render must be the first argument, before " + std::string(argument));
+                    }
+                }
                 return failure("unknown option " + std::string(argument));
             }
             const std::string range =
@@ -100,6 +112,11 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
         command.convertFile.clear();
     }
     return command;
+}
+
+std::string installedSampleWorld() {
+    const char* path = TOLVANE_SAMPLE_WORLD;
+    return *path != '\0' && ::access(path, R_OK) == 0 ? path : "";
 }
 
 void printUsage(std::ostream& out) {
@@ -142,11 +159,16 @@ void printUsage(std::ostream& out) {
            "  [ ]    narrower / wider pattern\n"
            "  B      grey dots on / off\n"
            "  Esc    quit\n"
-           "  Drag with any mouse button to scroll the world.\n"
+           "  Drag with any mouse button, or press the arrow keys (16 pixels a press),\n"
+           "  to scroll the world. B, X, Q, [ and ] print what they have set.\n"
            "\n"
            "Environment: SDL_VIDEODRIVER=dummy runs without a window.\n";
 }
 
 void printVersion(std::ostream& out) { out << "Tolvane " << TOLVANE_VERSION << "\n"; }
+
+void printCommandLineError(std::ostream& err, const std::string& reason) {
+    err << "tolvane: " << escapeForDisplay(reason) << "\ntry tolvane --help\n";
+}
 
 }  // namespace tolvane

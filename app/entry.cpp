@@ -67,6 +67,22 @@ void printBanner(std::ostream& out) {
     out << "LSize = " << kBannerLSize << std::endl;
 }
 
+std::string windowScaleWarning(int scale, DesktopSize desktop, int width, int height) {
+    if (scale <= 0 || desktop.width <= 0 || desktop.height <= 0) return {};
+    const int windowWidth = width * scale;
+    const int windowHeight = height * scale;
+    if (windowWidth <= desktop.width && windowHeight <= desktop.height) return {};
+    std::string warning = "tolvane: warning: --scale " + std::to_string(scale) + " makes a " +
+                          std::to_string(windowWidth) + " x " + std::to_string(windowHeight) +
+                          " window, larger than the " + std::to_string(desktop.width) + " x " +
+                          std::to_string(desktop.height) + " desktop";
+    if (width <= desktop.width && height <= desktop.height) {
+        warning += "; --scale " + std::to_string(chooseWindowScale(desktop.width, desktop.height, width, height)) +
+                   " is the largest that fits";
+    }
+    return warning;
+}
+
 // Warnings about the input come first, one line each ("<file>: warning:
 // ..."), then the outcome.
 int convertArgument(const char* fileName, std::ostream& out, std::ostream& err) {
@@ -99,8 +115,7 @@ int runEntry(int argc, char** argv) {
             printVersion(std::cout);
             return reportStandardOutput(standardOutputFailure(), 0, std::cerr);
         case RunMode::Error:
-            std::cerr << "tolvane: " << escapeForDisplay(command.error) << "\n\n";
-            printUsage(std::cerr);
+            printCommandLineError(std::cerr, command.error);
             return kBadCommandLine;
         case RunMode::Render: {
             // No display is opened: the renderer draws into plain memory.
@@ -124,10 +139,15 @@ int runEntry(int argc, char** argv) {
     // Test hook, read once: see FrameLoop::exitAfterFrames.
     loop.exitAfterFrames = exitAfterFramesFrom(std::getenv("TOLVANE_EXIT_AFTER_FRAMES"));
     loop.worldFile = command.worldFile;
+    loop.sampleWorld = installedSampleWorld();
     loop.maxFps = command.maxFps;
     floatMaxFractionDigits = 4;
 
     initDisplay(kScreenWidth, kScreenHeight, command.scale);
+    if (const std::string warning = windowScaleWarning(command.scale, desktopSize(), kScreenWidth, kScreenHeight);
+        !warning.empty()) {
+        std::cerr << warning << '\n';
+    }
     errno = 0;
     printBanner(std::cout);
     // Said at once, though the demo runs on: its window is its output.

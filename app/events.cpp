@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
+#include <string>
 
 #include "app/frame_clock.hpp"
 #include "display/options.hpp"
@@ -19,6 +21,15 @@ void stepPatternWidth(std::int32_t step) {
     setOption(OptionSlot::PatternWidth,
               std::clamp(getOption(OptionSlot::PatternWidth) + step, kMinPatternWidth, kMaxPatternWidth));
 }
+
+// An arrow scrolls the view that way: the world moves as under a drag the
+// other way.
+void scrollBy(int dx, int dy) {
+    theWorld.cameraX = moveBy(theWorld.cameraX, -dx);
+    theWorld.cameraY = moveBy(theWorld.cameraY, -dy);
+}
+
+const char* onOff(OptionSlot slot) { return getOption(slot) != 0 ? "on" : "off"; }
 
 void dispatchKey(SDLKey sym, InputState& input) {
     switch (sym) {
@@ -56,6 +67,18 @@ void dispatchKey(SDLKey sym, InputState& input) {
         case SDLK_RIGHTBRACKET:
             stepPatternWidth(kPatternWidthStep);
             break;
+        case SDLK_LEFT:
+            scrollBy(-kArrowScrollStep, 0);
+            break;
+        case SDLK_RIGHT:
+            scrollBy(kArrowScrollStep, 0);
+            break;
+        case SDLK_UP:
+            scrollBy(0, -kArrowScrollStep);
+            break;
+        case SDLK_DOWN:
+            scrollBy(0, kArrowScrollStep);
+            break;
         case SDLK_k:
             screenshotRequested = true;
             break;
@@ -69,11 +92,35 @@ void dispatchKey(SDLKey sym, InputState& input) {
 
 }  // namespace
 
+std::string settingAfterKey(SDLKey sym) {
+    switch (sym) {
+        case SDLK_x:
+            return std::string("cross-eyed ") + onOff(OptionSlot::CrossEyed);
+        case SDLK_q:
+            return std::string("echo-free ") + onOff(OptionSlot::EchoFree);
+        case SDLK_b:
+            return std::string("grey dots ") +
+                   ((getOption(OptionSlot::PaletteFlags) & paletteBits(PaletteFlag::GreyDots)) != 0 ? "on" : "off");
+        case SDLK_LEFTBRACKET:
+        case SDLK_RIGHTBRACKET:
+            return "pattern width " + std::to_string(getOption(OptionSlot::PatternWidth));
+        default:
+            return {};
+    }
+}
+
 void dispatchEvent(const SDL_Event& event, InputState& input) {
     switch (event.type) {
-        case SDL_KEYDOWN:
+        case SDL_KEYDOWN: {
             dispatchKey(event.key.keysym.sym, input);
+            // These settings show only in the dots, so the console says
+            // what is set now.
+            if (const std::string line = settingAfterKey(event.key.keysym.sym); !line.empty()) {
+                std::printf("%s\n", line.c_str());
+                std::fflush(stdout);
+            }
             break;
+        }
         case SDL_MOUSEMOTION:
             if (input.dragging) {
                 theWorld.cameraX = moveBy(theWorld.cameraX, event.motion.x - input.dragLastX);

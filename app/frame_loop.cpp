@@ -83,7 +83,7 @@ void runFrameAfterLock(FrameLoop& loop, bool locked) {
         // The world gets the frame's time and the request as values; one
         // drawn frame answers every K pressed since the last one.
         const bool pictureRequested = screenshotRequested;
-        stepWorld(screenDepthMap(), frameDt, screenshotRequested, loop.worldFile.c_str());
+        stepWorld(screenDepthMap(), frameDt, screenshotRequested, loop.worldFile.c_str(), loop.sampleWorld.c_str());
         screenshotRequested = false;
         // The world step saved the depth map; the picture shown is only
         // there once presentFrame has made it.

@@ -23,6 +23,8 @@ struct FrameLoop {
     FrameRate rate;
     // The world description the first frame reads.
     std::string worldFile = "world.xml";
+    // Named when worldFile is a bare name that cannot be read; empty: none.
+    std::string sampleWorld;
     // Frames per second at most; 0 runs frames back to back.
     int maxFps = 0;
 };

@@ -34,6 +34,18 @@ constexpr std::int32_t kFrameHeight = 480;
 constexpr int kRenderFailed = 2;
 constexpr int kMaxPictureNumber = 9999;
 
+// "out.PNG" is as much a PNG as "out.png": cameras and other programs
+// write extensions in capitals.
+bool endsWithAnyCase(std::string_view text, std::string_view end) {
+    if (text.size() < end.size()) return false;
+    text.remove_prefix(text.size() - end.size());
+    for (std::size_t i = 0; i < end.size(); ++i) {
+        const char c = text[i] >= 'A' && text[i] <= 'Z' ? static_cast<char>(text[i] - 'A' + 'a') : text[i];
+        if (c != end[i]) return false;
+    }
+    return true;
+}
+
 // Plain decimals such as 2.5, .5 or 2.: digits with at most one point, no
 // sign, no exponent, no infinity. Checked by hand and then read by strtod,
 // correctly rounded in every C library we build with (WebAssembly's has no
@@ -223,9 +235,9 @@ bool parseRenderArguments(int argc, const char* const* argv, RenderOptions& opti
             error = "two output files given: " + options.output + " and " + std::string(argument);
             return false;
         } else {
-            if (endsWith(argument, ".png") && argument.size() > 4) {
+            if (endsWithAnyCase(argument, ".png") && argument.size() > 4) {
                 options.format = PictureFormat::Png;
-            } else if (endsWith(argument, ".bmp") && argument.size() > 4) {
+            } else if (endsWithAnyCase(argument, ".bmp") && argument.size() > 4) {
                 options.format = PictureFormat::Bmp;
             } else {
                 error = "--render needs an output file ending in .png or .bmp, not \"" + std::string(argument) + "\"";
@@ -317,7 +329,7 @@ bool prepareRender(const RenderOptions& options, std::ostream& err) {
     // Loaded here rather than by the first step, because building the world
     // puts the camera back to (0, 0).
     WorldProblems problems;
-    const bool worldRead = loadWorld(theWorld, options.worldFile.c_str(), problems);
+    const bool worldRead = loadWorld(theWorld, options.worldFile.c_str(), problems, installedSampleWorld().c_str());
     worldLoaded = true;
     if (!worldRead) {
         // Nothing to draw: a picture of an empty world would only hide the
@@ -337,8 +349,7 @@ int runRenderer(int argc, const char* const* argv, std::ostream& err) {
     RenderOptions options;
     std::string error;
     if (!parseRenderArguments(argc, argv, options, error)) {
-        err << "tolvane: " << escapeForDisplay(error) << "\n\n";
-        printUsage(err);
+        printCommandLineError(err, error);
         return kRenderFailed;
     }
     if (!options.depthFile.empty()) return runDepthRenderer(options, err);

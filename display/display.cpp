@@ -22,6 +22,7 @@ namespace {
 // Owned by SDL, which frees it in SDL_Quit or on the next SDL_SetVideoMode.
 SDL_Surface* screen = nullptr;
 DepthMap frame;
+DesktopSize desktop;  // as found before the window opened
 std::array<SDL_Color, 256> palette{};
 
 constexpr int kGreyRampEntries = 32;
@@ -82,6 +83,8 @@ int chooseWindowScale(int desktopWidth, int desktopHeight, int width, int height
     return std::clamp(scale, 1, kMaxWindowScale);
 }
 
+DesktopSize desktopSize() { return desktop; }
+
 void initDisplay(int width, int height, int scale) {
     // One seed for the whole run: the palette and the random-dot pattern
     // both draw from this generator.
@@ -113,9 +116,11 @@ void initDisplay(int width, int height, int scale) {
     // known once video is up, and the layer reads the factor when the window
     // opens. A chosen scale wins over the environment; the
     // largest that fits does not override a user's own setting.
+    if (const SDL_VideoInfo* info = SDL_GetVideoInfo(); info != nullptr) {
+        desktop = DesktopSize{info->current_w, info->current_h};
+    }
     if (scale <= 0) {
-        const SDL_VideoInfo* info = SDL_GetVideoInfo();
-        scale = info != nullptr ? chooseWindowScale(info->current_w, info->current_h, width, height) : 1;
+        scale = desktop.width > 0 ? chooseWindowScale(desktop.width, desktop.height, width, height) : 1;
         setenv("SDL12COMPAT_WINDOW_SCALING", std::to_string(scale).c_str(), 0);
     } else {
         setenv("SDL12COMPAT_WINDOW_SCALING", std::to_string(scale).c_str(), 1);

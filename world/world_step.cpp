@@ -12,13 +12,13 @@ namespace tolvane {
 
 bool worldLoaded = false;
 
-void stepWorld(DepthMap& target, float dt, bool saveScreenshot, const char* worldFile) {
+void stepWorld(DepthMap& target, float dt, bool saveScreenshot, const char* worldFile, const char* sampleWorld) {
     fillDepthMap(target, 0);
     if (!worldLoaded) {
         // Read once, whatever comes of it. An author who gets a blank or
         // half-drawn screen learns why from these lines.
         WorldProblems problems;
-        loadWorld(theWorld, worldFile, problems);
+        loadWorld(theWorld, worldFile, problems, sampleWorld);
         worldLoaded = true;
         for (const WorldProblem& problem : problems) {
             std::fprintf(stderr, "%s: %s\n", escapeForDisplay(worldFile).c_str(), problemLine(problem).c_str());

@@ -16,6 +16,9 @@ extern bool worldLoaded;
 // `saveScreenshot` is set, saves `target` as "screenshot.bmp" in the working
 // folder, wherever the world lies (a line on standard error when that
 // fails). The caller owns the request and clears it once a step has seen it.
-void stepWorld(DepthMap& target, float dt, bool saveScreenshot, const char* worldFile = "world.xml");
+// `sampleWorld`, when given, is named in the line for a bare `worldFile`
+// that cannot be read (see loadWorld).
+void stepWorld(DepthMap& target, float dt, bool saveScreenshot, const char* worldFile = "world.xml",
+               const char* sampleWorld = nullptr);
 
 }  // namespace tolvane

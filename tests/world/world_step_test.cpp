@@ -29,9 +29,10 @@ protected:
         worldLoaded = false;
     }
     // Runs one step and returns what it printed on stderr.
-    std::string step(float dt = 0.0f, bool saveScreenshot = false, const char* worldFile = "world.xml") {
+    std::string step(float dt = 0.0f, bool saveScreenshot = false, const char* worldFile = "world.xml",
+                     const char* sampleWorld = nullptr) {
         ::testing::internal::CaptureStderr();
-        stepWorld(*target, dt, saveScreenshot, worldFile);
+        stepWorld(*target, dt, saveScreenshot, worldFile, sampleWorld);
         return ::testing::internal::GetCapturedStderr();
     }
     ScratchFolder folder;
@@ -55,6 +56,20 @@ TEST_F(Step, WithoutWorldFileTheMapIsFlatAndTheFileIsNeverReadLater) {
     EXPECT_EQ(step(), "");
     EXPECT_TRUE(allZero(*target));
     EXPECT_TRUE(theWorld.elements.empty());
+}
+
+TEST_F(Step, AMissingWorldInTheWorkingFolderNamesTheSampleWorld) {
+    EXPECT_EQ(step(0.0f, false, "world.xml", "/usr/share/tolvane/world.xml"),
+              "world.xml: cannot be read from the working folder: No such file or directory; the world is empty; "
+              "the sample world is /usr/share/tolvane/world.xml\n");
+    reset();
+    // A path the user gave is not the working folder's world: no hint.
+    EXPECT_EQ(step(0.0f, false, "lake/world.xml", "/usr/share/tolvane/world.xml"),
+              "lake/world.xml: cannot be read: No such file or directory; the world is empty\n");
+    reset();
+    // Nor when the world is there.
+    writeFile("world.xml", "<World />");
+    EXPECT_EQ(step(0.0f, false, "world.xml", "/usr/share/tolvane/world.xml"), "");
 }
 
 TEST_F(Step, FileWithoutWorldElementIsTold) {
