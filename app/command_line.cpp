@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <unistd.h>
+
 #include <ostream>
 #include <system_error>
 #include <vector>
@@ -12,9 +14,13 @@
 #include "display/display.hpp"
 #include "app/depth_render.hpp"
 #include "display/options.hpp"
+#include "markup/text.hpp"
 
 #ifndef TOLVANE_VERSION
 #define TOLVANE_VERSION "unknown"
+#endif
+#ifndef TOLVANE_SAMPLE_WORLD
+#define TOLVANE_SAMPLE_WORLD ""
 #endif
 
 namespace tolvane {
@@ -188,15 +194,27 @@ bool checkRenderKinds(const RenderOptions& options, const std::vector<const Rend
     return true;
 }
 
+// "out.PNG" is as much a PNG as "out.png": cameras and other programs
+// write extensions in capitals.
+bool endsWithAnyCase(std::string_view text, std::string_view end) {
+    if (text.size() < end.size()) return false;
+    text.remove_prefix(text.size() - end.size());
+    for (std::size_t i = 0; i < end.size(); ++i) {
+        const char c = text[i] >= 'A' && text[i] <= 'Z' ? static_cast<char>(text[i] - 'A' + 'a') : text[i];
+        if (c != end[i]) return false;
+    }
+    return true;
+}
+
 // OUT: the one argument of the renderer that is not an option.
 bool readOutput(std::string_view argument, RenderOptions& options, bool& given, std::string& error) {
     if (given) {
         error = "two output files given: " + options.output + " and " + std::string(argument);
         return false;
     }
-    if (endsWith(argument, ".png") && argument.size() > 4) {
+    if (endsWithAnyCase(argument, ".png") && argument.size() > 4) {
         options.format = PictureFormat::Png;
-    } else if (endsWith(argument, ".bmp") && argument.size() > 4) {
+    } else if (endsWithAnyCase(argument, ".bmp") && argument.size() > 4) {
         options.format = PictureFormat::Bmp;
     } else {
         error = "--render needs an output file ending in .png or .bmp, not \"" + std::string(argument) + "\"";
@@ -293,6 +311,12 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
                 if (argument == candidate.name) option = &candidate;
             }
             if (option == nullptr) {
+                // Most likely a renderer option written before --render.
+                for (int j = i + 1; j < argc && std::string_view(argv[j]) != "--"; ++j) {
+                    if (std::string_view(argv[j]) == "--render") {
+                        return failure("--render must be the first argument, before " + std::string(argument));
+                    }
+                }
                 return failure("unknown option " + std::string(argument));
             }
             const std::string range =
@@ -333,6 +357,11 @@ bool parseRenderArguments(int argc, const char* const* argv, RenderOptions& opti
     }
     options = std::move(command.render);
     return true;
+}
+
+std::string installedSampleWorld() {
+    const char* path = TOLVANE_SAMPLE_WORLD;
+    return *path != '\0' && ::access(path, R_OK) == 0 ? path : "";
 }
 
 void printUsage(std::ostream& out) {
@@ -376,11 +405,16 @@ void printUsage(std::ostream& out) {
            "  [ ]    narrower / wider pattern\n"
            "  B      grey dots on / off\n"
            "  Esc    quit\n"
-           "  Drag with any mouse button to scroll the world.\n"
+           "  Drag with any mouse button, or press the arrow keys (16 pixels a press),\n"
+           "  to scroll the world. B, X, Q, [ and ] print what they have set.\n"
            "\n"
            "Environment: SDL_VIDEODRIVER=dummy runs without a window.\n";
 }
 
 void printVersion(std::ostream& out) { out << "Tolvane " << TOLVANE_VERSION << "\n"; }
+
+void printCommandLineError(std::ostream& err, const std::string& reason) {
+    err << "tolvane: " << escapeForDisplay(reason) << "\ntry tolvane --help\n";
+}
 
 }  // namespace tolvane

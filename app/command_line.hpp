@@ -114,10 +114,20 @@ bool readWholeNumber(std::string_view text, T low, T high, T& value) {
 // Whether `text` ends with `end`.
 bool endsWith(std::string_view text, std::string_view end);
 
-// Modes, options and keys, for -h and for a bad command line.
+// The sample world where the install put it (the data folder of the install
+// prefix: "/usr/share/tolvane/world.xml" for the package), or empty when no
+// readable file is there, as when running from the build folder.
+std::string installedSampleWorld();
+
+// Modes, options and keys, for -h.
 void printUsage(std::ostream& out);
 
 // "Tolvane" and the version the build was configured with.
 void printVersion(std::ostream& out);
+
+// A bad command line, for the demo's options and the renderer's alike: the
+// one-line reason and where to read more, so the reason does not scroll
+// away behind the whole usage.
+void printCommandLineError(std::ostream& err, const std::string& reason);
 
 }  // namespace tolvane

@@ -1,6 +1,9 @@
 #include "app/engine.hpp"
 
 #include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "app/command_line.hpp"
 #include "display/options.hpp"
@@ -19,6 +22,15 @@ void stepPatternWidth(DisplayState& display, std::int32_t step) {
     setOption(display, OptionSlot::PatternWidth,
               std::clamp(getOption(display, OptionSlot::PatternWidth) + step, kMinPatternWidth, kMaxPatternWidth));
 }
+
+// An arrow scrolls the view that way: the world moves as under a drag the
+// other way.
+void scrollBy(World& world, std::int32_t dx, std::int32_t dy) {
+    world.cameraX = moveBy(world.cameraX, -dx);
+    world.cameraY = moveBy(world.cameraY, -dy);
+}
+
+const char* onOff(const DisplayState& display, OptionSlot slot) { return getOption(display, slot) != 0 ? "on" : "off"; }
 
 void applyAction(Engine& engine, const ActionStep& step) {
     DisplayState& display = engine.display;
@@ -61,6 +73,18 @@ void applyAction(Engine& engine, const ActionStep& step) {
         case Action::Screenshot:
             engine.screenshotRequested = true;
             break;
+        case Action::ScrollLeft:
+            scrollBy(engine.world.world, -kArrowScrollStep, 0);
+            break;
+        case Action::ScrollRight:
+            scrollBy(engine.world.world, kArrowScrollStep, 0);
+            break;
+        case Action::ScrollUp:
+            scrollBy(engine.world.world, 0, -kArrowScrollStep);
+            break;
+        case Action::ScrollDown:
+            scrollBy(engine.world.world, 0, kArrowScrollStep);
+            break;
         case Action::Quit:
             break;
         case Action::SetOption:
@@ -95,17 +119,43 @@ void startEngine(Engine& engine, std::uint32_t seed) {
     buildPalette(engine.display, getOption(engine.display, OptionSlot::PaletteFlags));
 }
 
-void applyCommand(Engine& engine, const FrameCommand& command) {
-    for (const ActionStep& step : command.actions) applyAction(engine, step);
+std::string settingAfterAction(const DisplayState& display, Action action) {
+    switch (action) {
+        case Action::ToggleCrossEyed:
+            return std::string("cross-eyed ") + onOff(display, OptionSlot::CrossEyed);
+        case Action::ToggleEchoFree:
+            return std::string("echo-free ") + onOff(display, OptionSlot::EchoFree);
+        case Action::ToggleGreyDots:
+            return std::string("grey dots ") +
+                   ((getOption(display, OptionSlot::PaletteFlags) & paletteBits(PaletteFlag::GreyDots)) != 0 ? "on"
+                                                                                                              : "off");
+        case Action::NarrowerPattern:
+        case Action::WiderPattern:
+            return "pattern width " + std::to_string(getOption(display, OptionSlot::PatternWidth));
+        default:
+            return {};
+    }
+}
+
+std::vector<std::string> applyCommand(Engine& engine, const FrameCommand& command) {
+    std::vector<std::string> settings;
+    for (const ActionStep& step : command.actions) {
+        applyAction(engine, step);
+        // Read after each press: two presses of ] in one frame say two widths.
+        if (std::string line = settingAfterAction(engine.display, step.action); !line.empty()) {
+            settings.push_back(std::move(line));
+        }
+    }
     World& world = engine.world.world;
     world.cameraX = moveBy(world.cameraX, command.cameraDx);
     world.cameraY = moveBy(world.cameraY, command.cameraDy);
+    return settings;
 }
 
 FrameOutcome stepEngine(Engine& engine, const FrameCommand& command, DepthMap* target, const FrameTime& time) {
     // Building the world puts the camera back to (0, 0), so it comes first.
     loadWorldOnce(engine.world, engine.worldFile.c_str());
-    applyCommand(engine, command);
+    std::vector<std::string> settings = applyCommand(engine, command);
     float dt = time.step;
     if (time.kind == FrameTime::Kind::Measured) {
         updateFrameTimeAt(engine.clock, time.nowNanoseconds);
@@ -115,6 +165,7 @@ FrameOutcome stepEngine(Engine& engine, const FrameCommand& command, DepthMap* t
         dt = 0.0f;
     }
     FrameOutcome outcome;
+    outcome.settings = std::move(settings);
     outcome.stereogram = getOption(engine.display, OptionSlot::DepthView) == 0;
     if (target == nullptr) {
         advanceWorld(engine.world, dt, engine.worldFile.c_str());

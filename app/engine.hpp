@@ -30,9 +30,16 @@ enum class Action : std::uint8_t {
     NarrowerPattern,
     WiderPattern,
     Screenshot,
+    ScrollLeft,  // the arrows: the view moves kArrowScrollStep pixels that way,
+    ScrollRight, // as a drag the other way would move it
+    ScrollUp,
+    ScrollDown,
     Quit,       // for the front end: the step does nothing with it
     SetOption,  // `slot` to `value` outright, as the renderer's options do
 };
+
+// How far an arrow key scrolls the view, in surface pixels.
+inline constexpr int kArrowScrollStep = 16;
 
 struct ActionStep {
     Action action = Action::Quit;
@@ -85,13 +92,21 @@ void startEngine(Engine& engine, std::uint32_t seed);
 
 // Applies what the command asks, in order: the option switches, the
 // palette (which draws from the generator), the pause, the screenshot
-// request, the camera.
-void applyCommand(Engine& engine, const FrameCommand& command);
+// request, the arrows' scrolling, the camera. Returns, in the same order,
+// the line each action whose effect shows only in the dots says about what
+// it has just set (see settingAfterAction).
+std::vector<std::string> applyCommand(Engine& engine, const FrameCommand& command);
+
+// The one line saying what `action` has just set ("pattern width 144",
+// "cross-eyed on", "echo-free off", "grey dots on"), read from `display`'s
+// options as they are now; empty for actions whose effect shows by itself.
+std::string settingAfterAction(const DisplayState& display, Action action);
 
 // What a step reports to its front end.
 struct FrameOutcome {
     bool screenshot = false;  // screenshot.bmp was asked for by this frame
     bool stereogram = false;  // the picture is the stereogram, not the depth view
+    std::vector<std::string> settings;  // what the command's keys set (applyCommand)
 };
 
 // One frame: reads the world on the first step (so that the command's drag

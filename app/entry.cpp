@@ -66,6 +66,22 @@ void printBanner(std::ostream& out) {
     out << "LSize = " << kBannerLSize << std::endl;
 }
 
+std::string windowScaleWarning(int scale, DesktopSize desktop, int width, int height) {
+    if (scale <= 0 || desktop.width <= 0 || desktop.height <= 0) return {};
+    const int windowWidth = width * scale;
+    const int windowHeight = height * scale;
+    if (windowWidth <= desktop.width && windowHeight <= desktop.height) return {};
+    std::string warning = "tolvane: warning: --scale " + std::to_string(scale) + " makes a " +
+                          std::to_string(windowWidth) + " x " + std::to_string(windowHeight) +
+                          " window, larger than the " + std::to_string(desktop.width) + " x " +
+                          std::to_string(desktop.height) + " desktop";
+    if (width <= desktop.width && height <= desktop.height) {
+        warning += "; --scale " + std::to_string(chooseWindowScale(desktop.width, desktop.height, width, height)) +
+                   " is the largest that fits";
+    }
+    return warning;
+}
+
 // Warnings about the input come first, one line each ("<file>: warning:
 // ..."), then the outcome.
 int convertArgument(const char* fileName, std::ostream& out, std::ostream& err) {
@@ -98,8 +114,7 @@ int runEntry(int argc, char** argv, std::ostream& out, std::ostream& err) {
             printVersion(out);
             return reportStandardOutput(standardOutputFailure(out), 0, err);
         case RunMode::Error:
-            err << "tolvane: " << escapeForDisplay(command.error) << "\n\n";
-            printUsage(err);
+            printCommandLineError(err, command.error);
             return kBadCommandLine;
         case RunMode::Render: {
             // No display is opened: the renderer draws into plain memory.
@@ -123,10 +138,15 @@ int runEntry(int argc, char** argv, std::ostream& out, std::ostream& err) {
     // Test hook, read once: see FrameLoop::exitAfterFrames.
     loop->exitAfterFrames = exitAfterFramesFrom(std::getenv("TOLVANE_EXIT_AFTER_FRAMES"));
     loop->engine.worldFile = command.worldFile;
+    loop->engine.world.sampleWorld = installedSampleWorld();
     loop->maxFps = command.maxFps;
 
     Engine& engine = loop->engine;
     initDisplay(engine.display, kScreenWidth, kScreenHeight, command.scale);
+    if (const std::string warning = windowScaleWarning(command.scale, desktopSize(), kScreenWidth, kScreenHeight);
+        !warning.empty()) {
+        err << warning << '\n';
+    }
     errno = 0;
     printBanner(out);
     // Said at once, though the demo runs on: its window is its output.

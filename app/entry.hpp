@@ -2,6 +2,9 @@
 // The program entry: conversion mode or the interactive demo.
 
 #include <iosfwd>
+#include <string>
+
+#include "display/display.hpp"
 
 namespace tolvane {
 
@@ -11,6 +14,11 @@ namespace tolvane {
 // until the user quits. Display failures end the process inside
 // initDisplay.
 int runEntry(int argc, char** argv, std::ostream& out, std::ostream& err);
+
+// The line warning that a window `scale` times the width x height surface
+// will not fit the desktop; empty when it fits, when no scale was asked for
+// (0: the program picks one that fits) or when the desktop is unknown.
+std::string windowScaleWarning(int scale, DesktopSize desktop, int width, int height);
 
 // The banner and key help, twelve lines, the last one flushed.
 void printBanner(std::ostream& out);

@@ -22,7 +22,10 @@ struct KeyBinding {
 // The one table of keys, acted on by symbol (Shift makes no difference):
 // P pause/resume, S depth view/stereogram, R dot renewal, C colour palette,
 // G grey palette, B grey dots on/off, X cross-eyed on/off, Q echo-free
-// on/off, [ and ] pattern width down/up, K screenshot, Escape quit.
+// on/off, [ and ] pattern width down/up, K screenshot, Escape quit; the
+// arrows scroll the view kArrowScrollStep pixels that way, as a drag the
+// other way would. B, X, Q, [ and ] have the frame loop print what they set
+// (settingAfterAction).
 inline constexpr KeyBinding kKeyBindings[] = {
     {SDLK_p, Action::TogglePause},
     {SDLK_s, Action::ToggleDepthView},
@@ -35,6 +38,10 @@ inline constexpr KeyBinding kKeyBindings[] = {
     {SDLK_LEFTBRACKET, Action::NarrowerPattern},
     {SDLK_RIGHTBRACKET, Action::WiderPattern},
     {SDLK_k, Action::Screenshot},
+    {SDLK_LEFT, Action::ScrollLeft},
+    {SDLK_RIGHT, Action::ScrollRight},
+    {SDLK_UP, Action::ScrollUp},
+    {SDLK_DOWN, Action::ScrollDown},
     {SDLK_ESCAPE, Action::Quit},
 };
 

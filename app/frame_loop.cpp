@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "app/frame_clock.hpp"
 #include "app/render.hpp"
@@ -30,6 +31,14 @@ void savePresentedPicture(const PresentedPicture& shown, const RgbPalette& palet
         return;
     }
     std::printf("Saved %s\n", name.c_str());
+    std::fflush(stdout);
+}
+
+// B, X, Q, [ and ] change what shows only in the dots, so the console
+// says what is set now.
+void printSettings(const std::vector<std::string>& settings) {
+    if (settings.empty()) return;
+    for (const std::string& line : settings) std::printf("%s\n", line.c_str());
     std::fflush(stdout);
 }
 
@@ -85,8 +94,9 @@ void runFrameAfterLock(FrameLoop& loop, bool locked) {
         if (savePicture) copyPicture(screen, true, shown);
         showScreen();
         if (savePicture) savePresentedPicture(shown, currentPalette(engine.display));
+        printSettings(outcome.settings);
     } else {
-        applyCommand(engine, loop.command);
+        printSettings(applyCommand(engine, loop.command));
         updateFrameTimeAt(engine.clock, now);
     }
     loop.command.clear();

@@ -128,6 +128,7 @@ void runRenderJob(const RenderOptions& options, std::uint32_t seed, RenderJob& j
     Engine engine;
     engine.worldFile = options.worldFile;
     engine.world.reportProblems = false;
+    engine.world.sampleWorld = installedSampleWorld();
     startEngine(engine, seed);
     // Read before any file is written: a picture of an empty world would
     // only hide the mistake in a script. Every job finds the same.

@@ -77,14 +77,10 @@ bool writePng(png_structp png, png_infop info, const DepthMap& image, const RgbP
     return true;
 }
 
-}  // namespace
-
-DepthOutcome encodeIndexedPng(const DepthMap& image, const RgbPalette& palette, std::vector<std::uint8_t>& bytes,
-                              const PngSettings& settings) {
-    bytes.clear();
-    if (image.pixels == nullptr || image.area.w < 1 || image.area.h < 1) {
-        return failedOutcome(DepthStatus::BadSize, "the picture is empty");
-    }
+// The encoder's set-up and tear-down around one writing function, which
+// holds the setjmp and no C++ object of its own.
+template <typename Write>
+DepthOutcome encodeWith(std::vector<std::uint8_t>& bytes, Write write) {
     PngSink sink;
     sink.bytes = &bytes;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &sink, onError, onWarning);
@@ -95,7 +91,7 @@ DepthOutcome encodeIndexedPng(const DepthMap& image, const RgbPalette& palette, 
     bool written = false;
     if (info != nullptr) {
         png_set_write_fn(png, &sink, onWrite, onFlush);
-        written = writePng(png, info, image, palette, settings);
+        written = write(png, info);
     } else {
         sink.outOfMemory = true;
     }
@@ -104,6 +100,19 @@ DepthOutcome encodeIndexedPng(const DepthMap& image, const RgbPalette& palette, 
     bytes.clear();
     if (sink.outOfMemory) return failedOutcome(DepthStatus::OutOfMemory, "out of memory for the PNG encoder");
     return failedOutcome(DepthStatus::CannotWrite, std::string("the PNG encoder failed: ") + sink.message);
+}
+
+}  // namespace
+
+DepthOutcome encodeIndexedPng(const DepthMap& image, const RgbPalette& palette, std::vector<std::uint8_t>& bytes,
+                              const PngSettings& settings) {
+    bytes.clear();
+    if (image.pixels == nullptr || image.area.w < 1 || image.area.h < 1) {
+        return failedOutcome(DepthStatus::BadSize, "the picture is empty");
+    }
+    return encodeWith(bytes, [&](png_structp png, png_infop info) {
+        return writePng(png, info, image, palette, settings);
+    });
 }
 
 namespace {
@@ -447,25 +456,9 @@ DepthOutcome encodeRgbPng(const DepthMap& red, const DepthMap& green, const Dept
     } catch (const std::bad_alloc&) {
         return failedOutcome(DepthStatus::OutOfMemory, "out of memory for the PNG encoder");
     }
-    PngSink sink;
-    sink.bytes = &bytes;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &sink, onError, onWarning);
-    if (png == nullptr) {
-        return failedOutcome(DepthStatus::OutOfMemory, "out of memory for the PNG encoder");
-    }
-    png_infop info = png_create_info_struct(png);
-    bool written = false;
-    if (info != nullptr) {
-        png_set_write_fn(png, &sink, onWrite, onFlush);
-        written = writeRgbPng(png, info, planes, row.data(), settings);
-    } else {
-        sink.outOfMemory = true;
-    }
-    png_destroy_write_struct(&png, info != nullptr ? &info : nullptr);
-    if (written) return {};
-    bytes.clear();
-    if (sink.outOfMemory) return failedOutcome(DepthStatus::OutOfMemory, "out of memory for the PNG encoder");
-    return failedOutcome(DepthStatus::CannotWrite, std::string("the PNG encoder failed: ") + sink.message);
+    return encodeWith(bytes, [&](png_structp png, png_infop info) {
+        return writeRgbPng(png, info, planes, row.data(), settings);
+    });
 }
 
 DepthResult decodePngDepthMap(std::span<const std::uint8_t> bytes, int levels) {

@@ -25,6 +25,7 @@ namespace {
 struct Window {
     SDL_Surface* screen = nullptr;
     const DisplayState* shown = nullptr;
+    DesktopSize desktop;  // as found before the window opened
 };
 Window window;
 
@@ -90,6 +91,8 @@ int chooseWindowScale(int desktopWidth, int desktopHeight, int width, int height
     return std::clamp(scale, 1, kMaxWindowScale);
 }
 
+DesktopSize desktopSize() { return window.desktop; }
+
 void initDisplay(DisplayState& display, int width, int height, int scale) {
     // One seed for the whole run: the palette and the random-dot pattern
     // both draw from this generator.
@@ -121,9 +124,12 @@ void initDisplay(DisplayState& display, int width, int height, int scale) {
     // known once video is up, and the layer reads the factor when the window
     // opens. A chosen scale wins over the environment; the
     // largest that fits does not override a user's own setting.
+    if (const SDL_VideoInfo* info = SDL_GetVideoInfo(); info != nullptr) {
+        window.desktop = DesktopSize{info->current_w, info->current_h};
+    }
     if (scale <= 0) {
-        const SDL_VideoInfo* info = SDL_GetVideoInfo();
-        scale = info != nullptr ? chooseWindowScale(info->current_w, info->current_h, width, height) : 1;
+        const DesktopSize desktop = window.desktop;
+        scale = desktop.width > 0 ? chooseWindowScale(desktop.width, desktop.height, width, height) : 1;
         setenv("SDL12COMPAT_WINDOW_SCALING", std::to_string(scale).c_str(), 0);
     } else {
         setenv("SDL12COMPAT_WINDOW_SCALING", std::to_string(scale).c_str(), 1);

@@ -37,6 +37,14 @@ inline constexpr int kMaxWindowScale = 8;
 // to kMaxWindowScale.
 int chooseWindowScale(int desktopWidth, int desktopHeight, int width, int height);
 
+struct DesktopSize {
+    int width = 0;  // 0 x 0: not known
+    int height = 0;
+};
+
+// The desktop's size as initDisplay found it, before its window opened.
+DesktopSize desktopSize();
+
 // Seeds `display`'s generator from the clock, opens SDL video and a width x
 // height x 8 surface shown in a window `scale` times as large (0: the
 // largest that fits the desktop), and builds `display`'s palette from its

@@ -2,8 +2,10 @@
 # Sets up, builds and runs every test: the unit and end-to-end tests of the
 # normal build, the same suite under AddressSanitizer and
 # UndefinedBehaviorSanitizer, a bounded run of every fuzz target, a
-# leak-checked run of the demo and the browser build tested in headless
-# Chromium. `--quick` runs the normal build's tests only; `--web` only the
+# leak-checked run of the demo, the browser build tested in headless
+# Chromium, the Debian package (built, checked by lintian, installed, its
+# program checked, purged) and the arm64 cross-build with its unit tests
+# under qemu. `--quick` runs the normal build's tests only; `--web` only the
 # browser build and its test (the native program draws the reference
 # pictures).
 set -euo pipefail
@@ -57,4 +59,15 @@ fi
 if [ -x "$root/scripts/leak_check.sh" ]; then
   stage "Leak-checked demo run"
   "$root/scripts/leak_check.sh"
+fi
+
+if [ -x "$root/scripts/package.sh" ]; then
+  stage "Debian package: build, lintian, install, check, purge"
+  "$root/scripts/package.sh"
+  "$root/scripts/check_package.sh"
+fi
+
+if [ -x "$root/scripts/cross-test.sh" ]; then
+  stage "arm64: cross-build, unit tests under qemu"
+  "$root/scripts/cross-test.sh" arm64
 fi

@@ -168,36 +168,50 @@ struct Lanes<64> {
 // 16-pixel block whose window is 16 bytes further on, which is exactly what
 // loads at w, w + 16 and w + 32 put in that lane.
 //
-// The body has no target of its own: it runs only inlined into the wrapper
-// of its level below, which has that level's target. Compiled on its own it
-// would pass wide registers between functions without AVX, which the
-// compiler warns changes the calling convention; no such call is left.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wpsabi"
+// The body is written once and compiled into each width's function with
+// that width's target: a body without a target of its own would pass wide
+// registers between functions without AVX, which changes the calling
+// convention (an error for clang, a warning for gcc).
+#define TOLVANE_WIDE_GATHER_BODY(L)                                    \
+    const auto depth = L::load(run.dst + k0);                          \
+    if (!L::noneAbove(depth, limit)) {                                 \
+        return false;                                                  \
+    }                                                                  \
+    const std::uint8_t* w = run.src + k0 + p - 32;                     \
+    const auto t0 = L::load(w);                                        \
+    const auto t1 = L::loadMiddle(w + 16);                             \
+    const auto t2 = L::load(w + 32);                                   \
+    const auto sixteen = L::splat(16);                                 \
+    const auto i0 = L::sub(L::window(), depth);                        \
+    const auto i1 = L::sub(i0, sixteen);                               \
+    const auto i2 = L::sub(i1, sixteen);                               \
+    auto out = L::shuffle(t0, i0);                                     \
+    out = L::exclusiveOr(out, L::shuffle(L::exclusiveOr(t0, t1), i1)); \
+    out = L::exclusiveOr(out, L::shuffle(L::exclusiveOr(t1, t2), i2)); \
+    L::store(run.dst + k0, out);                                       \
+    return true;
+
 template <std::int32_t kWidth>
-struct WideBlock {
-    static bool gather(Run run, std::int32_t k0, std::int32_t p, std::int32_t limit) {
-        using L = Lanes<kWidth>;
-        const auto depth = L::load(run.dst + k0);
-        if (!L::noneAbove(depth, limit)) {
-            return false;
-        }
-        const std::uint8_t* w = run.src + k0 + p - 32;
-        const auto t0 = L::load(w);
-        const auto t1 = L::loadMiddle(w + 16);
-        const auto t2 = L::load(w + 32);
-        const auto sixteen = L::splat(16);
-        const auto i0 = L::sub(L::window(), depth);
-        const auto i1 = L::sub(i0, sixteen);
-        const auto i2 = L::sub(i1, sixteen);
-        auto out = L::shuffle(t0, i0);
-        out = L::exclusiveOr(out, L::shuffle(L::exclusiveOr(t0, t1), i1));
-        out = L::exclusiveOr(out, L::shuffle(L::exclusiveOr(t1, t2), i2));
-        L::store(run.dst + k0, out);
-        return true;
+struct WideBlock;
+template <>
+struct WideBlock<16> {
+    TOLVANE_TARGET_SSSE3 static bool gather(Run run, std::int32_t k0, std::int32_t p, std::int32_t limit) {
+        TOLVANE_WIDE_GATHER_BODY(Lanes<16>)
     }
 };
-#pragma GCC diagnostic pop
+template <>
+struct WideBlock<32> {
+    TOLVANE_TARGET_AVX2 static bool gather(Run run, std::int32_t k0, std::int32_t p, std::int32_t limit) {
+        TOLVANE_WIDE_GATHER_BODY(Lanes<32>)
+    }
+};
+template <>
+struct WideBlock<64> {
+    TOLVANE_TARGET_AVX512 static bool gather(Run run, std::int32_t k0, std::int32_t p, std::int32_t limit) {
+        TOLVANE_WIDE_GATHER_BODY(Lanes<64>)
+    }
+};
+#undef TOLVANE_WIDE_GATHER_BODY
 
 
 template <std::int32_t kWidth>

@@ -163,7 +163,7 @@ std::string droppedLine(std::string_view text, const XmlNode::Parsed& parsed) {
     return line;
 }
 
-bool readWorld(World& world, const char* worldFile, WorldProblems& problems) {
+bool readWorld(World& world, const char* worldFile, WorldProblems& problems, const char* sampleWorld) {
     XmlNode root;
     // What XmlNode::loadFile does, keeping the text: the lines below name
     // what in it the reader did not take as its author meant.
@@ -171,10 +171,13 @@ bool readWorld(World& world, const char* worldFile, WorldProblems& problems) {
     if (!file) {
         // A bare name is looked for in the working folder: say so, since
         // that is where an author forgets to start the program.
-        problems.push_back({WorldProblemKind::CannotReadDescription, {},
-                            (std::strchr(worldFile, '/') == nullptr ? "cannot be read from the working folder: "
-                                                                    : "cannot be read: ") +
-                                unreadableReason(file) + "; the world is empty"});
+        const bool bare = std::strchr(worldFile, '/') == nullptr;
+        std::string line = (bare ? "cannot be read from the working folder: " : "cannot be read: ") +
+                           unreadableReason(file) + "; the world is empty";
+        if (bare && sampleWorld != nullptr && *sampleWorld != '\0') {
+            line += std::string("; the sample world is ") + sampleWorld;
+        }
+        problems.push_back({WorldProblemKind::CannotReadDescription, {}, std::move(line)});
         return false;
     }
     const std::string_view text(reinterpret_cast<const char*>(file.bytes.data()), file.bytes.size());
@@ -193,9 +196,9 @@ bool readWorld(World& world, const char* worldFile, WorldProblems& problems) {
 
 }  // namespace
 
-bool loadWorld(World& world, const char* worldFile, WorldProblems& problems) {
+bool loadWorld(World& world, const char* worldFile, WorldProblems& problems, const char* sampleWorld) {
     try {
-        return readWorld(world, worldFile, problems);
+        return readWorld(world, worldFile, problems, sampleWorld);
     } catch (const std::bad_alloc&) {
         // The tree and the text are gone by now; what was built of the world
         // goes too, so that a half-built world is never drawn.

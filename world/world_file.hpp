@@ -18,8 +18,10 @@ namespace tolvane {
 // elements. False, with an empty world and one last problem saying why
 // (CannotReadDescription or OutOfMemory), when the description cannot be
 // read at all: it is missing, not a file, larger than kMaxMarkupFileBytes or
-// unreadable, or it does not fit in memory.
-bool loadWorld(World& world, const char* worldFile, WorldProblems& problems);
+// unreadable, or it does not fit in memory. When a bare name cannot be read
+// and `sampleWorld` is given, that line also says where the sample world
+// lies, for a user who started the program in a folder without a world.
+bool loadWorld(World& world, const char* worldFile, WorldProblems& problems, const char* sampleWorld = nullptr);
 
 // Where an image file named `file` in the description `worldFile` is opened:
 // a relative name joined to the description's folder; an absolute or empty

@@ -14,7 +14,8 @@ void loadWorldOnce(WorldRun& run, const char* worldFile) {
     if (run.loaded) return;
     // Read once, whatever comes of it. An author who gets a blank or
     // half-drawn screen learns why from these lines.
-    run.readable = loadWorld(run.world, worldFile, run.problems);
+    run.readable = loadWorld(run.world, worldFile, run.problems,
+                             run.sampleWorld.empty() ? nullptr : run.sampleWorld.c_str());
     run.loaded = true;
     if (!run.reportProblems) return;
     for (const WorldProblem& problem : run.problems) {

@@ -4,6 +4,8 @@
 #include "depth/depth_map.hpp"
 #include "world/world.hpp"
 
+#include <string>
+
 namespace tolvane {
 
 // A world as the frame step runs it: built from its description on the
@@ -14,6 +16,9 @@ struct WorldRun {
     bool readable = false;  // ... and the description could be read (loadWorld)
     WorldProblems problems;  // what that found
     bool reportProblems = true;  // else the problems go unsaid, told by the caller
+    // Named when the description is a bare name that cannot be read; empty:
+    // none (see loadWorld).
+    std::string sampleWorld;
 };
 
 // On the first call only: reads the description `worldFile` (images

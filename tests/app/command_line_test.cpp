@@ -79,6 +79,9 @@ TEST(CommandLine, ArgumentsToModeAndOptions) {
         {{"a.xml", "b.xml"}, RunMode::Error, "world.xml", "", 0, 0, "two worlds given: a.xml and b.xml"},
         {{"--scale", "2", "--render", "out.png"}, RunMode::Error, "world.xml", "", 0, 0,
          "--render must be the first argument"},
+        {{"--world", "w.xml", "--render", "x.png"}, RunMode::Error, "world.xml", "", 0, 0,
+         "--render must be the first argument, before --world"},
+        {{"--bogus", "--", "--render"}, RunMode::Error, "world.xml", "", 0, 0, "unknown option --bogus"},
     };
     for (const Case& c : cases) {
         const CommandLine got = parse(c.arguments);
@@ -145,7 +148,7 @@ TEST(CommandLine, UsageNamesEveryModeOptionAndKey) {
           "[--frames N] [--seed S] [--cross-eyed] [--grey-dots] [--echo-free] [--guide-dots]\n",
           ".bmp or .png to .schm and .scmhm",
           "-h | --help", "--version", "  S ", "  R ", "  C ", "  G ", "  P ", "  K ", "  Q ", "  X ", "  [ ]",
-          "  B ", "  Esc "}) {
+          "  B ", "  Esc ", "arrow keys (16 pixels a press)"}) {
         EXPECT_NE(usage.find(promise), std::string::npos) << promise;
     }
     std::ostringstream version;

@@ -8,6 +8,7 @@
 
 #include <climits>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "app/engine.hpp"
@@ -60,11 +61,11 @@ SDL_Event motion(std::uint16_t x, std::uint16_t y, std::int16_t xrel = 0, std::i
 }
 
 // What the frame after `events` does with them: the command they make,
-// applied to `engine`.
-void dispatchAndApply(Engine& engine, InputState& input, const std::vector<SDL_Event>& events) {
+// applied to `engine`; returns the lines the frame loop prints.
+std::vector<std::string> dispatchAndApply(Engine& engine, InputState& input, const std::vector<SDL_Event>& events) {
     FrameCommand command;
     for (const SDL_Event& e : events) dispatchEvent(e, input, command);
-    applyCommand(engine, command);
+    return applyCommand(engine, command);
 }
 
 struct DragCase {
@@ -95,6 +96,12 @@ TEST(Events, DragsMoveTheCameraByThePointersMovement) {
         {"positions are unsigned 16-bit", {down(1, 0, 0), motion(65535, 65535)}, true, 65535, 65535, 66535, 64535},
         {"key and quit events leave the drag alone", {down(1, 1, 1), keyDown(SDLK_a), motion(2, 3)}, true, 2, 3, 1001,
          -998},
+        // An arrow shows more of its side: the world moves 16 the other way.
+        {"right arrow", {keyDown(SDLK_RIGHT)}, false, 0, 0, 984, -1000},
+        {"left arrow twice", {keyDown(SDLK_LEFT), keyDown(SDLK_LEFT, KMOD_LSHIFT)}, false, 0, 0, 1032, -1000},
+        {"down arrow", {keyDown(SDLK_DOWN)}, false, 0, 0, 1000, -1016},
+        {"up arrow during a drag", {down(1, 5, 5), keyDown(SDLK_UP), motion(6, 5)}, true, 6, 5, 1001, -984},
+        {"arrow release does nothing", {keyUp(SDLK_UP)}, false, 0, 0, 1000, -1000},
     };
     for (const DragCase& c : cases) {
         Engine engine;
@@ -163,7 +170,7 @@ TEST(Events, KeysSwitchModesBySymbol) {
         {"Shift+S acts like S", keyDown(SDLK_s, KMOD_LSHIFT), {1.0f, 1, 1, 4, false, false}},
         {"Shift+P acts like P", keyDown(SDLK_p, static_cast<SDLMod>(KMOD_RSHIFT | KMOD_CAPS)), {0.0f, 0, 1, 4, false, false}},
         {"I does nothing", keyDown(SDLK_i), {1.0f, 0, 1, 4, false, false}},
-        {"arrows do nothing", keyDown(SDLK_UP), {1.0f, 0, 1, 4, false, false}},
+        {"arrows switch no mode", keyDown(SDLK_UP), {1.0f, 0, 1, 4, false, false}},
         {"key release of Escape is ignored", keyUp(SDLK_ESCAPE), {1.0f, 0, 1, 4, false, false}},
         {"key release of S is ignored", keyUp(SDLK_s), {1.0f, 0, 1, 4, false, false}},
     };
@@ -214,24 +221,27 @@ TEST(Events, ViewingAidKeys) {
         const char* name;
         std::int32_t startWidth, startFlags;
         std::vector<SDLKey> keys;
-        std::int32_t crossEyed, width, flags, echoFree = 0;
+        std::int32_t crossEyed, width, flags, echoFree;
+        const char* said;  // the line the last key prints
     };
     const Case cases[] = {
-        {"X crosses the eyes", 128, 8, {SDLK_x}, 1, 128, 8},
-        {"X twice uncrosses them", 128, 8, {SDLK_x, SDLK_x}, 0, 128, 8},
-        {"[ narrows by 16", 128, 8, {SDLK_LEFTBRACKET}, 0, 112, 8},
-        {"] widens by 16", 128, 8, {SDLK_RIGHTBRACKET}, 0, 144, 8},
-        {"[ stops at 64", 80, 8, {SDLK_LEFTBRACKET, SDLK_LEFTBRACKET, SDLK_LEFTBRACKET}, 0, 64, 8},
-        {"] stops at 192", 176, 8, {SDLK_RIGHTBRACKET, SDLK_RIGHTBRACKET}, 0, 192, 8},
-        {"a width outside the range comes back into it", 40, 8, {SDLK_RIGHTBRACKET}, 0, 64, 8},
-        {"B grey dots from the grey ramp", 128, 8, {SDLK_b}, 0, 128, 24},
-        {"B grey dots from colours", 128, 7, {SDLK_b}, 0, 128, 24},
-        {"B twice gives the grey ramp", 128, 7, {SDLK_b, SDLK_b}, 0, 128, 8},
-        {"G after B gives the grey ramp", 128, 8, {SDLK_b, SDLK_g}, 0, 128, 8},
-        {"C after B gives colours", 128, 8, {SDLK_b, SDLK_c}, 0, 128, 7},
-        {"Q turns echo-free on", 128, 8, {SDLK_q}, 0, 128, 8, 1},
-        {"Q twice turns it off", 128, 8, {SDLK_q, SDLK_q}, 0, 128, 8, 0},
-        {"Q and X together", 128, 8, {SDLK_x, SDLK_q}, 1, 128, 8, 1},
+        {"X crosses the eyes", 128, 8, {SDLK_x}, 1, 128, 8, 0, "cross-eyed on"},
+        {"X twice uncrosses them", 128, 8, {SDLK_x, SDLK_x}, 0, 128, 8, 0, "cross-eyed off"},
+        {"[ narrows by 16", 128, 8, {SDLK_LEFTBRACKET}, 0, 112, 8, 0, "pattern width 112"},
+        {"] widens by 16", 128, 8, {SDLK_RIGHTBRACKET}, 0, 144, 8, 0, "pattern width 144"},
+        {"[ stops at 64", 80, 8, {SDLK_LEFTBRACKET, SDLK_LEFTBRACKET, SDLK_LEFTBRACKET}, 0, 64, 8, 0,
+         "pattern width 64"},
+        {"] stops at 192", 176, 8, {SDLK_RIGHTBRACKET, SDLK_RIGHTBRACKET}, 0, 192, 8, 0, "pattern width 192"},
+        {"a width outside the range comes back into it", 40, 8, {SDLK_RIGHTBRACKET}, 0, 64, 8, 0,
+         "pattern width 64"},
+        {"B grey dots from the grey ramp", 128, 8, {SDLK_b}, 0, 128, 24, 0, "grey dots on"},
+        {"B grey dots from colours", 128, 7, {SDLK_b}, 0, 128, 24, 0, "grey dots on"},
+        {"B twice gives the grey ramp", 128, 7, {SDLK_b, SDLK_b}, 0, 128, 8, 0, "grey dots off"},
+        {"G after B gives the grey ramp", 128, 8, {SDLK_b, SDLK_g}, 0, 128, 8, 0, ""},
+        {"C after B gives colours", 128, 8, {SDLK_b, SDLK_c}, 0, 128, 7, 0, ""},
+        {"Q turns echo-free on", 128, 8, {SDLK_q}, 0, 128, 8, 1, "echo-free on"},
+        {"Q twice turns it off", 128, 8, {SDLK_q, SDLK_q}, 0, 128, 8, 0, "echo-free off"},
+        {"Q and X together", 128, 8, {SDLK_x, SDLK_q}, 1, 128, 8, 1, "echo-free on"},
     };
     for (const Case& c : cases) {
         Engine engine;
@@ -242,7 +252,11 @@ TEST(Events, ViewingAidKeys) {
         // Held Shift changes nothing, as for the other keys.
         std::vector<SDL_Event> events;
         for (const SDLKey key : c.keys) events.push_back(keyDown(key, KMOD_LSHIFT));
+        const SDL_Event last = events.back();
+        events.pop_back();
         dispatchAndApply(engine, input, events);
+        const std::vector<std::string> said = dispatchAndApply(engine, input, {last});
+        EXPECT_EQ(said, c.said[0] == '\0' ? std::vector<std::string>{} : std::vector<std::string>{c.said}) << c.name;
         EXPECT_EQ(getOption(display, OptionSlot::CrossEyed), c.crossEyed) << c.name;
         EXPECT_EQ(getOption(display, OptionSlot::PatternWidth), c.width) << c.name;
         EXPECT_EQ(getOption(display, OptionSlot::PaletteFlags), c.flags) << c.name;

@@ -163,7 +163,9 @@ TEST(RenderArguments, OptionsAndTheirLimits) {
         {{}, "--render needs an output file ending in .png or .bmp"},
         {{"--view", "depth"}, "--render needs an output file ending in .png or .bmp"},
         {{"out.gif"}, "--render needs an output file ending in .png or .bmp, not \"out.gif\""},
-        {{"out.PNG"}, "--render needs an output file ending in .png or .bmp, not \"out.PNG\""},
+        {{"out.PNG"}, ""},  // extensions in any case
+        {{"out.gif.Bmp"}, ""},
+        {{".PNG"}, "--render needs an output file ending in .png or .bmp, not \".PNG\""},
         {{".png"}, "--render needs an output file ending in .png or .bmp, not \".png\""},
         {{"a.png", "b.png"}, "two output files given: a.png and b.png"},
         {{"out.png", "--bogus"}, "unknown renderer option --bogus"},
@@ -247,6 +249,11 @@ TEST(RenderArguments, OptionsAndTheirLimits) {
     EXPECT_EQ(defaults.startTime, 0.0);
     EXPECT_FALSE(defaults.seeded);
     EXPECT_EQ(defaults.patternWidth, 128);
+    for (const auto& [name, format] : {std::pair{"A.PNG", PictureFormat::Png}, std::pair{"a.bMp", PictureFormat::Bmp}}) {
+        const CommandLine named = parseRender({name});
+        ASSERT_EQ(named.mode, RunMode::Render) << name;
+        EXPECT_EQ(named.render.format, format) << name;
+    }
     EXPECT_EQ(defaults.format, PictureFormat::Png);
     EXPECT_EQ(defaults.firstFrame, 0);
     EXPECT_FALSE(defaults.firstFrameGiven);
@@ -585,7 +592,9 @@ TEST_F(RenderTest, FailuresSayWhatAndLeaveNothing) {
         {"out.png --world w", "w: cannot be read from the working folder: it is a directory, not a file; the world is "
                               "empty\n"},
         {"w/out.png --world w/world.xml --frames 2 --view depth --fps 0", "tolvane: --fps needs a whole number"},
-        {"out.jpg", "tolvane: --render needs an output file ending in .png or .bmp, not \"out.jpg\"\n\nUsage:\n"},
+        // The reason and a pointer to the help, not the whole usage.
+        {"out.jpg", "tolvane: --render needs an output file ending in .png or .bmp, not \"out.jpg\"\n"
+                    "try tolvane --help\n"},
     };
     for (const Case& c : cases) {
         const auto before = std::distance(fs::recursive_directory_iterator(dir_), fs::recursive_directory_iterator());

@@ -184,9 +184,19 @@ TEST(Display, WindowScaleIsTheLargestWholeFactorThatFits) {
     EXPECT_EQ(chooseWindowScale(1920, 1080, 0, 480), 1) << "an empty surface fits anywhere once";
 }
 
+// The death test runs in a fresh process, started anew from the program,
+// so that no display is open yet. A cross-built program under an emulator
+// cannot be started anew that way: there the emulator asks for the forking
+// style (GTEST_DEATH_TEST_STYLE, cmake/aarch64-linux-gnu.cmake) and ctest
+// runs every test in a process of its own, which is as fresh.
+namespace {
+void startDeathTestsAfresh() {
+    if (std::getenv("GTEST_DEATH_TEST_STYLE") == nullptr) GTEST_FLAG_SET(death_test_style, "threadsafe");
+}
+}  // namespace
+
 TEST(DisplayDeathTest, BeforeInitDisplayNothingIsTouched) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    // A fresh process, so no display is open yet.
+    startDeathTestsAfresh();
     EXPECT_EXIT(
         {
             const DepthMap map = screenDepthMap();
@@ -198,7 +208,7 @@ TEST(DisplayDeathTest, BeforeInitDisplayNothingIsTouched) {
 }
 
 TEST(DisplayDeathTest, ImpossibleModeExitsWithStatusFive) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    startDeathTestsAfresh();
     setenv("SDL_VIDEODRIVER", "dummy", 0);
     DisplayState display;
     EXPECT_EXIT(initDisplay(display, -5, -5), ::testing::ExitedWithCode(5), "^Couldn't set display mode: ");

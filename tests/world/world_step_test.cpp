@@ -21,10 +21,18 @@ namespace {
 class Step : public ::testing::Test {
 protected:
     // Runs one step and returns what it printed on stderr.
-    std::string step(float dt = 0.0f, bool saveScreenshot = false, const char* worldFile = "world.xml") {
+    std::string step(float dt = 0.0f, bool saveScreenshot = false, const char* worldFile = "world.xml",
+                     const char* sampleWorld = nullptr) {
         ::testing::internal::CaptureStderr();
+        run.sampleWorld = sampleWorld != nullptr ? sampleWorld : "";
         stepWorld(run, *target, dt, saveScreenshot, worldFile);
         return ::testing::internal::GetCapturedStderr();
+    }
+    // A fresh run, as for another start of the program.
+    void restart() {
+        run.world.clear();
+        run.loaded = false;
+        run.problems = {};
     }
     WorldRun run;
     ScratchFolder folder;
@@ -49,6 +57,20 @@ TEST_F(Step, WithoutWorldFileTheMapIsFlatAndTheFileIsNeverReadLater) {
     EXPECT_EQ(step(), "");
     EXPECT_TRUE(allZero(*target));
     EXPECT_TRUE(run.world.elements.empty());
+}
+
+TEST_F(Step, AMissingWorldInTheWorkingFolderNamesTheSampleWorld) {
+    EXPECT_EQ(step(0.0f, false, "world.xml", "/usr/share/tolvane/world.xml"),
+              "world.xml: cannot be read from the working folder: No such file or directory; the world is empty; "
+              "the sample world is /usr/share/tolvane/world.xml\n");
+    restart();
+    // A path the user gave is not the working folder's world: no hint.
+    EXPECT_EQ(step(0.0f, false, "lake/world.xml", "/usr/share/tolvane/world.xml"),
+              "lake/world.xml: cannot be read: No such file or directory; the world is empty\n");
+    restart();
+    // Nor when the world is there.
+    writeFile("world.xml", "<World />");
+    EXPECT_EQ(step(0.0f, false, "world.xml", "/usr/share/tolvane/world.xml"), "");
 }
 
 TEST_F(Step, FileWithoutWorldElementIsTold) {
