@@ -202,7 +202,15 @@ int runRenderer(const RenderOptions& options, std::ostream& err) {
     }
     std::atomic<int> stopAfter{INT_MAX};
     {
-        std::vector<std::jthread> threads;
+        // Joined on the way out, as std::jthread would, which Emscripten's
+        // C++ library does not have.
+        std::vector<std::thread> threads;
+        struct JoinAll {
+            std::vector<std::thread>& threads;
+            ~JoinAll() {
+                for (std::thread& thread : threads) thread.join();
+            }
+        } joinAll{threads};
         // A job whose thread cannot be had runs here after the first: the
         // files are the same, only later.
         std::vector<RenderJob*> here{&plan[0]};
