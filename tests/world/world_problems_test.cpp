@@ -26,6 +26,20 @@ using namespace tolvane;
 
 namespace {
 
+#if !defined(__SANITIZE_ADDRESS__)
+// In a forked child: caps the address space at what the child maps now plus
+// `headroom`, so that running out of memory is reached quickly and for sure.
+void limitAddressSpaceOrExit(rlim_t headroom) {
+    long pages = 0;
+    std::FILE* statm = std::fopen("/proc/self/statm", "r");
+    if (statm == nullptr || std::fscanf(statm, "%ld", &pages) != 1) ::_exit(10);
+    std::fclose(statm);
+    const rlim_t bytes = rlim_t(pages) * rlim_t(::sysconf(_SC_PAGESIZE)) + headroom;
+    const rlimit limit{bytes, bytes};
+    if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(11);
+}
+#endif
+
 struct BadInput {
     const char* what;
     std::string markup;  // inside <World>, beside the good images below
@@ -227,13 +241,7 @@ TEST(ProblemsWithFiles, BudgetsComeBeforeAllocationAndMemoryRunsOutGracefully) {
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        long pages = 0;
-        std::FILE* statm = std::fopen("/proc/self/statm", "r");
-        if (statm == nullptr || std::fscanf(statm, "%ld", &pages) != 1) ::_exit(10);
-        std::fclose(statm);
-        const rlimit limit{rlim_t(pages) * rlim_t(::sysconf(_SC_PAGESIZE)) + (64u << 20),
-                           rlim_t(pages) * rlim_t(::sysconf(_SC_PAGESIZE)) + (64u << 20)};
-        if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(11);
+        limitAddressSpaceOrExit(64u << 20);
         {
             World world(std::int64_t{1} << 20);
             const std::vector<std::string> lines = linesOf(buildFrom(world, many));
@@ -330,13 +338,7 @@ TEST(ProblemsWithFiles, PaddedFilesCostTheirSizeAndHugeTreesRunOutGracefully) {
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        long pages = 0;
-        std::FILE* statm = std::fopen("/proc/self/statm", "r");
-        if (statm == nullptr || std::fscanf(statm, "%ld", &pages) != 1) ::_exit(10);
-        std::fclose(statm);
-        const rlim_t bytes = rlim_t(pages) * rlim_t(::sysconf(_SC_PAGESIZE)) + (48u << 20);
-        const rlimit limit{bytes, bytes};
-        if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(11);
+        limitAddressSpaceOrExit(48u << 20);
         {
             World world;
             const WorldProblems lines = buildFrom(world, padded);
