@@ -402,7 +402,11 @@ DepthOutcome StagedFile::openTemporary(const struct stat* replaced) {
     // by others. The owner goes first, as a change of owner clears set-id
     // bits.
     if (::fchown(fd_, replaced->st_uid, replaced->st_gid) != 0) {
-        if (errno == EPERM) (void)::fchown(fd_, static_cast<uid_t>(-1), replaced->st_gid);
+        // Not allowed to give the file away: keep at least the group; when
+        // even that is refused the caller's own stays, as for a new file.
+        if (errno == EPERM) {
+            [[maybe_unused]] const int groupKept = ::fchown(fd_, static_cast<uid_t>(-1), replaced->st_gid);
+        }
     }
     if (::fchmod(fd_, replaced->st_mode & 0777) != 0) {
         const int failure = errno;

@@ -500,7 +500,7 @@ TOLVANE_TARGET_AVX512 void finishWalksAvx512(const std::uint32_t* before, const 
 
 #endif
 
-void finishWalks(RowScratch& scratch, Loops loops, const std::uint32_t* before, const std::uint32_t* pairTo,
+void finishWalks([[maybe_unused]] RowScratch& scratch, Loops loops, const std::uint32_t* before, const std::uint32_t* pairTo,
                  std::uint32_t pairs, std::uint32_t width, std::uint32_t* links) {
 #if defined(TOLVANE_X86_KERNELS)
     if (loops == Loops::Avx512) {
