@@ -39,13 +39,13 @@ std::string nameOf(const std::string& file) { return escapeForDisplay(file); }
 
 // The random-dot palette and generator exactly as the world renderer sets
 // them up, so that a seeded render draws the dots the demo would.
-RgbPalette prepareDots(const RenderOptions& options) {
-    seedRandom(options.seeded ? options.seed : static_cast<std::uint32_t>(std::time(nullptr)));
-    buildPalette(getOption(OptionSlot::PaletteFlags));
-    setOption(OptionSlot::PaletteFlags,
+RgbPalette prepareDots(const RenderOptions& options, DisplayState& display) {
+    seedRandom(display.random, options.seeded ? options.seed : static_cast<std::uint32_t>(std::time(nullptr)));
+    buildPalette(display, getOption(display, OptionSlot::PaletteFlags));
+    setOption(display, OptionSlot::PaletteFlags,
               options.greyDots ? paletteBits(PaletteFlag::GreyRamp | PaletteFlag::GreyDots)
                                : paletteBits(PaletteFlag::GreyRamp));
-    return currentPalette();
+    return currentPalette(display);
 }
 
 // Depth d drawn as L - 1 - d: crossing the eyes swaps near and far.
@@ -128,7 +128,7 @@ bool checkOutputsAreNotInputs(const RenderOptions& options, Failure& failure) {
     if (!options.textureFile.empty() && identify(options.textureFile, id)) inputs.emplace_back(id, options.textureFile);
     std::sort(inputs.begin(), inputs.end());
     for (int index = 0; index < options.frames; ++index) {
-        const std::string output = renderFileName(options.output, index, options.frames);
+        const std::string output = renderFileName(options.output, index, options.frames > 1);
         if (!identify(output, id)) continue;
         const auto found = std::lower_bound(inputs.begin(), inputs.end(), std::make_pair(id, std::string()));
         if (found != inputs.end() && found->first == id) {
@@ -193,10 +193,8 @@ public:
         Failure failure;
         if (!prepare(failure) || !drawAll(failure)) {
             err_ << failure.line << '\n';
-            releasePattern();
             return kRenderFailed;
         }
-        releasePattern();
         return 0;
     }
 
@@ -224,7 +222,7 @@ private:
         if (!checkSequence(options_, first_->area.w, first_->area.h, failure)) return false;
         if (!checkOutputsAreNotInputs(options_, failure)) return false;
         patternWidth_ = patternWidth;
-        if (texture_[0] == nullptr) palette_ = prepareDots(options_);
+        if (texture_[0] == nullptr) palette_ = prepareDots(options_, display_);
         return true;
     }
 
@@ -247,7 +245,7 @@ private:
                 height_ = map->area.h;
             }
             if (options_.crossEyed) mirrorLevels(*map, options_.depthLevels);
-            const std::string output = renderFileName(options_.output, index, options_.frames);
+            const std::string output = renderFileName(options_.output, index, options_.frames > 1);
             const DepthOutcome saved = texture_[0] ? drawTextured(std::move(map), output, bytes)
                                                    : drawDots(*map, output, bytes);
             if (!saved) {
@@ -265,7 +263,7 @@ private:
         settings.width = patternWidth_;
         settings.height = kDepthPatternRows;
         settings.echoFree = options_.echoFree;
-        renderStereogram(map, settings);
+        renderStereogram(display_.stereogram, display_.random, map, settings);
         if (options_.guideDots) drawGuideMarks(map, patternWidth_, kBlackIndex, kWhiteIndex);
         // Random dots hardly compress: room for the whole file at once, so
         // the buffer never holds two copies of a large picture while it grows.
@@ -278,8 +276,10 @@ private:
         std::array<DepthMapPtr, 3> planes = copiesOf(*map);
         planes[0] = std::move(map);
         for (int c = 0; c < 3; ++c) {
-            const bool made = options_.echoFree ? transformStereogramEchoFree(*planes[c], *texture_[c])
-                                                : transformStereogram(*planes[c], *texture_[c]);
+            StereogramState& kept = display_.stereogram;
+            const bool made = options_.echoFree
+                                  ? transformStereogramEchoFree(*planes[c], *texture_[c], kept.echoFree)
+                                  : transformStereogram(*planes[c], *texture_[c], kept.doubledRows);
             if (!made) return failedOutcome(DepthStatus::OutOfMemory, "not enough memory for the stereogram");
         }
         if (options_.guideDots) {
@@ -301,6 +301,7 @@ private:
     std::int32_t width_ = 0;
     std::int32_t height_ = 0;
     RgbPalette palette_{};
+    DisplayState display_;  // the dots' generator, palette and pattern
 };
 
 }  // namespace
@@ -370,7 +371,6 @@ int runDepthRenderer(const RenderOptions& options, std::ostream& err) {
         return DepthRender(options, err).run();
     } catch (const std::bad_alloc&) {
         err << nameOf(options.output) << ": cannot render: out of memory\n";
-        releasePattern();
         return kRenderFailed;
     }
 }

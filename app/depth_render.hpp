@@ -28,7 +28,7 @@ inline constexpr std::int32_t kDepthPatternRows = 60;
 // (such as "%s", "%5d" or a "%" at the end) and for a second number.
 bool depthFrameName(const std::string& pattern, int index, std::string& name, std::string& error);
 
-// Renders `options.depthFile` (options as parseRenderArguments left them,
+// Renders `options.depthFile` (options as parseCommandLine left them,
 // depthFile not empty). 0 when every file was written; 2 with one line
 // naming the file or option on `err` when an input cannot be read, the
 // pictures of a sequence differ in size, the options do not fit the picture

@@ -6,18 +6,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <iostream>
+#include <memory>
+#include <ostream>
 #include <string>
 
 #include "app/command_line.hpp"
-#include "app/frame_clock.hpp"
 #include "app/frame_loop.hpp"
 #include "app/render.hpp"
 #include "depth/depth_file.hpp"
 #include "display/display.hpp"
 #include "display/options.hpp"
 #include "markup/text.hpp"
-#include "stereo/stereogram.hpp"
 
 namespace tolvane {
 
@@ -36,9 +35,9 @@ constexpr int kOutputFailed = 2;
 // when it is not known. A write that failed at an earlier flush (std::endl)
 // shows only in the error flags: its reason is the errno it left, so the
 // caller clears errno before printing.
-int standardOutputFailure() {
-    std::cout.flush();
-    if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0 && std::cout.good()) return 0;
+int standardOutputFailure(std::ostream& out) {
+    out.flush();
+    if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0 && out.good()) return 0;
     return errno != 0 ? errno : -1;
 }
 
@@ -104,66 +103,65 @@ int convertArgument(const char* fileName, std::ostream& out, std::ostream& err) 
     return 0;
 }
 
-int runEntry(int argc, char** argv) {
+int runEntry(int argc, char** argv, std::ostream& out, std::ostream& err) {
     const CommandLine command = parseCommandLine(argc, argv);
     errno = 0;
     switch (command.mode) {
         case RunMode::Help:
-            printUsage(std::cout);
-            return reportStandardOutput(standardOutputFailure(), 0, std::cerr);
+            printUsage(out);
+            return reportStandardOutput(standardOutputFailure(out), 0, err);
         case RunMode::Version:
-            printVersion(std::cout);
-            return reportStandardOutput(standardOutputFailure(), 0, std::cerr);
+            printVersion(out);
+            return reportStandardOutput(standardOutputFailure(out), 0, err);
         case RunMode::Error:
-            printCommandLineError(std::cerr, command.error);
+            printCommandLineError(err, command.error);
             return kBadCommandLine;
         case RunMode::Render: {
             // No display is opened: the renderer draws into plain memory.
-            const int status =
-                runRenderer(argc - command.firstRenderArgument, argv + command.firstRenderArgument, std::cerr);
+            const int status = runRenderer(command.render, err);
             errno = 0;
-            return reportStandardOutput(standardOutputFailure(), status, std::cerr);
+            return reportStandardOutput(standardOutputFailure(out), status, err);
         }
         case RunMode::Convert: {
             // Looked at before the display opens, so converting a file
             // needs no screen and shows no window.
-            floatMaxFractionDigits = 4;
-            const int status = convertArgument(command.convertFile.c_str(), std::cout, std::cerr);
-            return reportStandardOutput(standardOutputFailure(), status, std::cerr);
+            const int status = convertArgument(command.convertFile.c_str(), out, err);
+            return reportStandardOutput(standardOutputFailure(out), status, err);
         }
         case RunMode::Demo:
             break;
     }
 
-    FrameLoop loop;
+    // The loop holds the engine, which the window shows: it lives until
+    // SDL has closed.
+    auto loop = std::make_unique<FrameLoop>();
     // Test hook, read once: see FrameLoop::exitAfterFrames.
-    loop.exitAfterFrames = exitAfterFramesFrom(std::getenv("TOLVANE_EXIT_AFTER_FRAMES"));
-    loop.worldFile = command.worldFile;
-    loop.sampleWorld = installedSampleWorld();
-    loop.maxFps = command.maxFps;
-    floatMaxFractionDigits = 4;
+    loop->exitAfterFrames = exitAfterFramesFrom(std::getenv("TOLVANE_EXIT_AFTER_FRAMES"));
+    loop->engine.worldFile = command.worldFile;
+    loop->engine.world.sampleWorld = installedSampleWorld();
+    loop->maxFps = command.maxFps;
 
-    initDisplay(kScreenWidth, kScreenHeight, command.scale);
+    Engine& engine = loop->engine;
+    initDisplay(engine.display, kScreenWidth, kScreenHeight, command.scale);
     if (const std::string warning = windowScaleWarning(command.scale, desktopSize(), kScreenWidth, kScreenHeight);
         !warning.empty()) {
-        std::cerr << warning << '\n';
+        err << warning << '\n';
     }
     errno = 0;
-    printBanner(std::cout);
+    printBanner(out);
     // Said at once, though the demo runs on: its window is its output.
-    const int bannerFailure = reportStandardOutput(standardOutputFailure(), 0, std::cerr);
-    setOption(OptionSlot::PaletteFlags, paletteBits(PaletteFlag::GreyRamp));
-    setOption(OptionSlot::DepthView, 1);
-    updateFrameTime();
+    const int bannerFailure = reportStandardOutput(standardOutputFailure(out), 0, err);
+    setOption(engine.display, OptionSlot::PaletteFlags, paletteBits(PaletteFlag::GreyRamp));
+    setOption(engine.display, OptionSlot::DepthView, 1);
+    updateFrameTime(engine.clock);
 
-    runFrameLoop(loop);
+    runFrameLoop(*loop);
 
-    releasePattern();
     SDL_Quit();
     // A later failure ("Saved ..." after K) is known by its flags alone.
     if (bannerFailure != 0) return bannerFailure;
     errno = 0;
-    return reportStandardOutput(standardOutputFailure(), 0, std::cerr);
+    return reportStandardOutput(standardOutputFailure(out), 0, err);
 }
 
 }  // namespace tolvane

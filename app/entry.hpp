@@ -8,12 +8,12 @@
 
 namespace tolvane {
 
-// Runs the program as its command line asks (see parseCommandLine) and gives
-// its exit status: help and version (0), a bad command line (usage on
+// Runs the program as its command line asks (see parseCommandLine), with
+// `out` and `err` for standard output and error, and gives its exit status: help and version (0), a bad command line (usage on
 // standard error, 2), a conversion without opening a window, or the demo
 // until the user quits. Display failures end the process inside
 // initDisplay.
-int runEntry(int argc, char** argv);
+int runEntry(int argc, char** argv, std::ostream& out, std::ostream& err);
 
 // The line warning that a window `scale` times the width x height surface
 // will not fit the desktop; empty when it fits, when no scale was asked for

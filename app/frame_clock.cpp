@@ -4,27 +4,22 @@
 
 namespace tolvane {
 
-std::int64_t lastFrameNanoseconds = kNoPreviousFrame;
-float frameDt = 0.0f;
-float timeScale = 1.0f;
-bool screenshotRequested = false;
-
 std::int64_t steadyNanoseconds() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 
-void updateFrameTime() { updateFrameTimeAt(steadyNanoseconds()); }
+void updateFrameTime(FrameClock& clock) { updateFrameTimeAt(clock, steadyNanoseconds()); }
 
-void updateFrameTimeAt(std::int64_t nowNanoseconds) {
-    if (lastFrameNanoseconds == kNoPreviousFrame) {
-        lastFrameNanoseconds = nowNanoseconds;
-        frameDt = 0.0f;
+void updateFrameTimeAt(FrameClock& clock, std::int64_t nowNanoseconds) {
+    if (clock.lastFrameNanoseconds == kNoPreviousFrame) {
+        clock.lastFrameNanoseconds = nowNanoseconds;
+        clock.frameDt = 0.0f;
         return;
     }
-    const std::int64_t elapsed = nowNanoseconds - lastFrameNanoseconds;
-    lastFrameNanoseconds = nowNanoseconds;
-    frameDt = static_cast<float>(static_cast<double>(elapsed) * 1e-9 * timeScale);
+    const std::int64_t elapsed = nowNanoseconds - clock.lastFrameNanoseconds;
+    clock.lastFrameNanoseconds = nowNanoseconds;
+    clock.frameDt = static_cast<float>(static_cast<double>(elapsed) * 1e-9 * clock.timeScale);
 }
 
 bool countFrame(FrameRate& rate, std::int64_t nowNanoseconds) {

@@ -1,5 +1,5 @@
 #pragma once
-// The frame clock, shared by the frame loop and the world step.
+// The frame clock: the time each frame advances the world by.
 
 #include <cstdint>
 
@@ -8,22 +8,23 @@ namespace tolvane {
 // Sentinel of lastFrameNanoseconds: no previous call.
 inline constexpr std::int64_t kNoPreviousFrame = INT64_MIN;
 
-extern std::int64_t lastFrameNanoseconds;  // kNoPreviousFrame until primed
-extern float frameDt;                      // seconds, already scaled by timeScale
-extern float timeScale;                    // 1 running, 0 paused
-extern bool screenshotRequested;           // key K; cleared once a drawn frame has saved it
+struct FrameClock {
+    std::int64_t lastFrameNanoseconds = kNoPreviousFrame;  // until primed
+    float frameDt = 0.0f;                                  // seconds, already scaled by timeScale
+    float timeScale = 1.0f;                                // 1 running, 0 paused
+};
 
 // A monotonic clock in nanoseconds from an arbitrary start: it never jumps
 // with the wall clock, and animation sees time finer than a millisecond.
 std::int64_t steadyNanoseconds();
 
 // Measures the time since the previous call with steadyNanoseconds.
-void updateFrameTime();
+void updateFrameTime(FrameClock& clock);
 
 // The clock's rule for a given reading: the first call primes the clock
 // (frameDt 0); later calls set frameDt to the time elapsed since the previous
 // call, in seconds, times timeScale.
-void updateFrameTimeAt(std::int64_t nowNanoseconds);
+void updateFrameTimeAt(FrameClock& clock, std::int64_t nowNanoseconds);
 
 // The frame rate shown in the caption: frames counted over about half a
 // second of real time, so the number can be read and does not flicker with

@@ -8,11 +8,11 @@
 #include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "app/frame_clock.hpp"
 #include "app/render.hpp"
 #include "display/display.hpp"
-#include "world/world_step.hpp"
 
 namespace tolvane {
 
@@ -21,9 +21,9 @@ namespace {
 constexpr int kMaxCountDigits = 18;  // fits in int64 without overflow checks
 
 // Key K in the stereogram view: the picture as shown, under a new name.
-void savePresentedPicture(const PresentedPicture& shown) {
+void savePresentedPicture(const PresentedPicture& shown, const RgbPalette& palette) {
     std::string name;
-    const DepthOutcome saved = shown.picture ? saveNumberedPicture(*shown.picture, currentPalette(), name)
+    const DepthOutcome saved = shown.picture ? saveNumberedPicture(*shown.picture, palette, name)
                                              : failedOutcome(DepthStatus::OutOfMemory, "out of memory");
     if (!saved) {
         std::fprintf(stderr, "%s: could not be written: %s\n", name.empty() ? "stereogram picture" : name.c_str(),
@@ -31,6 +31,14 @@ void savePresentedPicture(const PresentedPicture& shown) {
         return;
     }
     std::printf("Saved %s\n", name.c_str());
+    std::fflush(stdout);
+}
+
+// B, X, Q, [ and ] change what shows only in the dots, so the console
+// says what is set now.
+void printSettings(const std::vector<std::string>& settings) {
+    if (settings.empty()) return;
+    for (const std::string& line : settings) std::printf("%s\n", line.c_str());
     std::fflush(stdout);
 }
 
@@ -55,7 +63,7 @@ bool rebuildCaption(TextBuffer& caption, double framesPerSecond) {
     // formatFloat writes an infinite rate as 0.0000; a zero rate takes that
     // form so the caption keeps its four digits while paused.
     const double shown = framesPerSecond == 0.0 ? std::numeric_limits<double>::infinity() : framesPerSecond;
-    std::string text = kCaptionPrefix + formatFloat(shown);
+    std::string text = kCaptionPrefix + formatFloat(shown, FloatFormat{4});
     if (caption.equals(text.c_str())) return false;
     caption.adopt(std::move(text));
     return true;
@@ -70,28 +78,33 @@ std::int64_t nextFrameDue(std::int64_t due, std::int64_t now, int maxFps) {
 void runFrame(FrameLoop& loop) { runFrameAfterLock(loop, lockDisplay() == 0); }
 
 void runFrameAfterLock(FrameLoop& loop, bool locked) {
+    Engine& engine = loop.engine;
     const std::int64_t now = steadyNanoseconds();
     // The count starts with the clock's priming, so the first frame already
     // shows a rate: that of the time since start-up.
-    if (loop.rate.windowStart == kNoPreviousFrame) loop.rate.windowStart = lastFrameNanoseconds;
-    updateFrameTimeAt(now);
+    if (loop.rate.windowStart == kNoPreviousFrame) loop.rate.windowStart = engine.clock.lastFrameNanoseconds;
+    if (locked) {
+        DepthMap screen = screenDepthMap();
+        const FrameOutcome outcome = stepEngine(engine, loop.command, &screen, FrameTime::at(now));
+        // The world step saved the depth map; the picture shown is there
+        // now that the step has made it.
+        // Copied while the surface is still locked.
+        const bool savePicture = outcome.screenshot && outcome.stereogram;
+        PresentedPicture shown;
+        if (savePicture) copyPicture(screen, true, shown);
+        showScreen();
+        if (savePicture) savePresentedPicture(shown, currentPalette(engine.display));
+        printSettings(outcome.settings);
+    } else {
+        printSettings(applyCommand(engine, loop.command));
+        updateFrameTimeAt(engine.clock, now);
+    }
+    loop.command.clear();
     countFrame(loop.rate, now);
-    if (rebuildCaption(loop.caption, timeScale == 0.0f ? 0.0 : loop.rate.perSecond)) {
+    if (rebuildCaption(loop.caption, engine.clock.timeScale == 0.0f ? 0.0 : loop.rate.perSecond)) {
         SDL_WM_SetCaption(loop.caption.data(), "");
     }
-    if (locked) {
-        // The world gets the frame's time and the request as values; one
-        // drawn frame answers every K pressed since the last one.
-        const bool pictureRequested = screenshotRequested;
-        stepWorld(screenDepthMap(), frameDt, screenshotRequested, loop.worldFile.c_str(), loop.sampleWorld.c_str());
-        screenshotRequested = false;
-        // The world step saved the depth map; the picture shown is only
-        // there once presentFrame has made it.
-        PresentedPicture shown;
-        presentFrame(pictureRequested ? &shown : nullptr);
-        if (pictureRequested && shown.stereogram) savePresentedPicture(shown);
-    }
-    drainEvents(loop.input);
+    drainEvents(loop.input, loop.command);
     ++loop.framesRun;
     if (loop.exitAfterFrames >= 0 && loop.framesRun >= loop.exitAfterFrames) {
         loop.input.quitRequested = true;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "app/engine.hpp"
 #include "app/events.hpp"
 #include "app/frame_clock.hpp"
 #include "markup/text.hpp"
@@ -12,7 +13,11 @@ namespace tolvane {
 
 inline constexpr char kCaptionPrefix[] = "Tolvane Engine Demo - By Harwick - FPS: ";
 
+// The window's front end: an engine, the command being gathered for its
+// next frame, and what the loop itself counts and shows.
 struct FrameLoop {
+    Engine engine;
+    FrameCommand command;  // filled by the events of one frame, applied by the next
     InputState input;
     TextBuffer caption;
     // Test hook for headless leak checks and soak runs: the loop asks to
@@ -21,10 +26,6 @@ struct FrameLoop {
     std::int64_t exitAfterFrames = -1;
     std::int64_t framesRun = 0;
     FrameRate rate;
-    // The world description the first frame reads.
-    std::string worldFile = "world.xml";
-    // Named when worldFile is a bare name that cannot be read; empty: none.
-    std::string sampleWorld;
     // Frames per second at most; 0 runs frames back to back.
     int maxFps = 0;
 };
@@ -46,10 +47,12 @@ std::int64_t nextFrameDue(std::int64_t due, std::int64_t now, int maxFps);
 
 // One frame, locking the screen first.
 void runFrame(FrameLoop& loop);
-// The rest of a frame once the lock has been tried. A surface that could not
-// be locked is neither drawn nor presented, but the clock, the caption and
-// the input still run, so the user can always quit. Paused, the caption
-// reads 0.0000.
+// The rest of a frame once the lock has been tried: the engine's step on the
+// screen with the command gathered since the last frame, the picture shown,
+// the caption, then the events that make the next command. A surface that
+// could not be locked is neither drawn nor presented, but the command, the
+// clock, the caption and the input still run, so the user can always quit.
+// Paused, the caption reads 0.0000.
 void runFrameAfterLock(FrameLoop& loop, bool locked);
 // Frames until a quit is requested: back to back, or no faster than
 // loop.maxFps, sleeping in between.

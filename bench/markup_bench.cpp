@@ -82,24 +82,18 @@ void BM_FindNextOverWorld(benchmark::State& state) {
 BENCHMARK(BM_FindNextOverWorld)->Unit(benchmark::kMillisecond);
 
 void BM_FormatFloatCaption(benchmark::State& state) {
-    const std::int32_t saved = floatMaxFractionDigits;
-    floatMaxFractionDigits = 4;
     double rate = 59.99999;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(formatFloat(rate));
+        benchmark::DoNotOptimize(formatFloat(rate, FloatFormat{4}));
         rate += 0.001;
     }
-    floatMaxFractionDigits = saved;
 }
 BENCHMARK(BM_FormatFloatCaption);
 
 void BM_FormatFloatUnlimited(benchmark::State& state) {
-    const std::int32_t saved = floatMaxFractionDigits;
-    floatMaxFractionDigits = -1;
     for (auto _ : state) {
         benchmark::DoNotOptimize(formatFloat(1.0 / 3.0));
     }
-    floatMaxFractionDigits = saved;
 }
 BENCHMARK(BM_FormatFloatUnlimited);
 

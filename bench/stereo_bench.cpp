@@ -76,7 +76,11 @@ void runTransform(benchmark::State& state, Transform transform) {
 void BM_StereoOracle(benchmark::State& state) { runTransform(state, oracleTransform); }
 BENCHMARK(BM_StereoOracle);
 
-void transform(DepthMap& map, const DepthMap& pattern) { transformStereogram(map, pattern); }
+// The transforms as an engine runs them: their working memory kept from
+// frame to frame.
+StereogramState kept;
+
+void transform(DepthMap& map, const DepthMap& pattern) { transformStereogram(map, pattern, kept.doubledRows); }
 
 void BM_StereoTransform(benchmark::State& state) { runTransform(state, transform); }
 BENCHMARK(BM_StereoTransform);
@@ -103,12 +107,25 @@ BENCHMARK(BM_StereoTransformScalar);
 // 7,680 random draws: what PatternEveryFrame costs per frame.
 void BM_PatternRenewal(benchmark::State& state) {
     DepthMapPtr pattern = createDepthMap(128, 60);
+    RandomGenerator random;
     for (auto _ : state) {
-        fillRandom(*pattern);
+        fillRandom(random, *pattern);
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * 128 * 60);
 }
+// Passing over 100,000 stereogram frames' renewals of the 128 x 60 pattern
+// and drawing the next value: what a render starting at frame 100,000 costs
+// the generator.
+void BM_SkipRandom100000Frames(benchmark::State& state) {
+    RandomGenerator random(1);
+    for (auto _ : state) {
+        skipRandom(random, std::uint64_t{100000} * 128 * 60);
+        benchmark::DoNotOptimize(nextRandom(random));
+    }
+}
+BENCHMARK(BM_SkipRandom100000Frames)->Unit(benchmark::kMicrosecond);
+
 BENCHMARK(BM_PatternRenewal);
 
 void renewalWith(benchmark::State& state, CpuLevel level) {
@@ -161,7 +178,8 @@ BENCHMARK(BM_DepthReadWritePass);
 // The echo-free transform on BM_StereoOracle's frame: the figure to hold
 // within twice the oracle's.
 void BM_StereoEchoFree(benchmark::State& state) {
-    runTransform(state, [](DepthMap& map, const DepthMap& pattern) { transformStereogramEchoFree(map, pattern); });
+    runTransform(state,
+                 [](DepthMap& map, const DepthMap& pattern) { transformStereogramEchoFree(map, pattern, kept.echoFree); });
 }
 BENCHMARK(BM_StereoEchoFree);
 

@@ -47,15 +47,16 @@ void runSampleWorldFrame(benchmark::State& state) {
     auto world = sampleWorld();
     if (world->elements.empty()) state.SkipWithError("sample world did not load");
     DepthMapPtr screen = createDepthMap(kScreenW, kScreenH);
+    StereogramState stereogram;
+    RandomGenerator random;
     for (auto _ : state) {
         fillDepthMap(*screen, 0);
         world->update(kFrameDt);
         world->draw(*screen);
-        renderStereogram(*screen, PatternSettings{});  // the defaults: dots renewed
+        renderStereogram(stereogram, random, *screen, PatternSettings{});  // the defaults: dots renewed
         benchmark::DoNotOptimize(screen->pixels);
         benchmark::ClobberMemory();
     }
-    releasePattern();
 }
 
 void BM_SampleWorldFrame(benchmark::State& state) { runSampleWorldFrame(state); }
@@ -113,7 +114,10 @@ BENCHMARK(BM_SampleWorldOracleTransform)->Unit(benchmark::kMicrosecond);
 // The echo-free transform over the same depths, to hold within twice
 // BM_StereoOracle.
 void BM_SampleWorldEchoFree(benchmark::State& state) {
-    runOnSampleWorld(state, [](DepthMap& map, const DepthMap& pattern) { transformStereogramEchoFree(map, pattern); });
+    EchoFreeScratch scratch;
+    runOnSampleWorld(state, [&scratch](DepthMap& map, const DepthMap& pattern) {
+        transformStereogramEchoFree(map, pattern, scratch);
+    });
 }
 BENCHMARK(BM_SampleWorldEchoFree)->Unit(benchmark::kMicrosecond);
 

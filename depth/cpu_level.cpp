@@ -1,5 +1,7 @@
 #include "depth/cpu_level.hpp"
 
+#include <atomic>
+
 #include "depth/cpu_level_testing.hpp"
 
 namespace tolvane {
@@ -23,20 +25,28 @@ CpuLevel probeCpuLevel() {
     return CpuLevel::Scalar;
 }
 
-CpuLevel probedCpuLevel() {
-    static const CpuLevel level = probeCpuLevel();
-    return level;
-}
+// The two process-wide facts about the processor, read by render jobs on
+// every thread: the probe's answer, kept once asked (every thread that
+// races to ask finds the same), and the level a test forced, if any.
+constexpr int kNotYet = -1;
+constinit std::atomic<int> probed{kNotYet};
+constinit std::atomic<int> forced{kNotYet};
 
-// What detectedCpuLevel answers: the probe's result unless a test forced another.
-CpuLevel& currentLevel() {
-    static CpuLevel level = probedCpuLevel();
-    return level;
+CpuLevel probedCpuLevel() {
+    int level = probed.load(std::memory_order_relaxed);
+    if (level == kNotYet) {
+        level = static_cast<int>(probeCpuLevel());
+        probed.store(level, std::memory_order_relaxed);
+    }
+    return static_cast<CpuLevel>(level);
 }
 
 }  // namespace
 
-CpuLevel detectedCpuLevel() { return currentLevel(); }
+CpuLevel detectedCpuLevel() {
+    const int level = forced.load(std::memory_order_relaxed);
+    return level == kNotYet ? probedCpuLevel() : static_cast<CpuLevel>(level);
+}
 
 const char* cpuLevelName(CpuLevel level) {
     switch (level) {
@@ -57,13 +67,12 @@ ForcedCpuLevel::ForcedCpuLevel(CpuLevel level) {
         return;
     }
     active_ = true;
-    previous_ = currentLevel();
-    currentLevel() = level;
+    previous_ = forced.exchange(static_cast<int>(level));
 }
 
 ForcedCpuLevel::~ForcedCpuLevel() {
     if (active_) {
-        currentLevel() = previous_;
+        forced.store(previous_);
     }
 }
 

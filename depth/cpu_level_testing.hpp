@@ -26,7 +26,7 @@ public:
 
 private:
     bool active_ = false;
-    CpuLevel previous_ = CpuLevel::Scalar;
+    int previous_ = -1;  // the level forced before, or none
 };
 
 }  // namespace tolvane

@@ -12,7 +12,6 @@
 
 namespace tolvane {
 
-std::int32_t rowPhase = 0;
 
 namespace {
 
@@ -77,6 +76,7 @@ struct BlitPlan {
     std::int32_t width = 0;
     std::int32_t height = 0;
     std::int32_t firstRow = 0;  // target row of the first row written
+    std::int32_t rowPhase = 0;  // shift of the depth bands (computeRowPhase)
     std::int64_t firstSourceRow = 0;  // source map row of the first row read
 };
 
@@ -112,9 +112,9 @@ bool planBlit(const DepthMap& source, const Rect& sourceRect, const DepthMap& ta
     return true;
 }
 
-// The slope level of a target row: bands of 15 rows, shifted by rowPhase so
-// that they stay on the same world rows while the camera moves.
-std::uint8_t bandOfRow(std::int32_t row) {
+// The slope level of a target row: bands of 15 rows, shifted by the row
+// phase so that they stay on the same world rows while the camera moves.
+std::uint8_t bandOfRow(std::int32_t row, std::int32_t rowPhase) {
     return static_cast<std::uint8_t>((static_cast<std::int64_t>(row) + rowPhase) / kBandRows);
 }
 
@@ -393,7 +393,7 @@ template <class V, bool kSprite, bool kLowered>
                 blitRow<V, SceneKind>(to, from, plan.width, std::uint8_t{128});
                 continue;
             }
-            const std::uint8_t band = bandOfRow(plan.firstRow + i);
+            const std::uint8_t band = bandOfRow(plan.firstRow + i, plan.rowPhase);
             if (const std::int64_t shift = band - (plan.firstSourceRow + i) / kBandRows; shift > kLargestTrueShift) {
                 std::memset(to, kNearest, static_cast<std::size_t>(plan.width));
             } else if (shift < kSmallestTrueShift) {
@@ -502,19 +502,21 @@ bool clipRect(const Rect& target, const Rect& source, std::int32_t x, std::int32
     return true;
 }
 
-void computeRowPhase(std::int32_t cameraY) {
+std::int32_t computeRowPhase(std::int32_t cameraY) {
     std::int32_t m = cameraY % kBandRows;
     if (m < 0) {
         m += kBandRows;
     }
-    rowPhase = -m;
+    return -m;
 }
 
-void blitScene(const DepthMap& source, const Rect& sourceRect, DepthMap& target, std::int32_t x, std::int32_t y) {
+void blitScene(const DepthMap& source, const Rect& sourceRect, DepthMap& target, std::int32_t x, std::int32_t y,
+               std::int32_t rowPhase) {
     BlitPlan plan;
     if (!planBlit(source, sourceRect, target, x, y, plan)) {
         return;
     }
+    plan.rowPhase = rowPhase;
     drawBlit(plan, BlitJob{false, SpriteOffset{}});
 }
 
@@ -527,14 +529,15 @@ void blitSceneFlat(const DepthMap& source, const Rect& sourceRect, DepthMap& tar
     drawBlit(plan, BlitJob{false, SpriteOffset{}, true});
 }
 
-void blitSprite(const DepthMap& source, const Rect& sourceRect, DepthMap& target, std::int32_t x, std::int32_t y) {
+void blitSprite(const DepthMap& source, const Rect& sourceRect, DepthMap& target, std::int32_t x, std::int32_t y,
+                std::int32_t rowPhase) {
     BlitPlan plan;
     if (!planBlit(source, sourceRect, target, x, y, plan)) {
         return;
     }
     // The whole sprite takes the band under its feet: the last row actually
     // drawn, so a sprite cut by the bottom edge stands on the visible row.
-    drawBlit(plan, BlitJob{true, spriteOffset(bandOfRow(plan.firstRow + plan.height - 1))});
+    drawBlit(plan, BlitJob{true, spriteOffset(bandOfRow(plan.firstRow + plan.height - 1, rowPhase))});
 }
 
 void removeDepthSlope(DepthMap& map) {

@@ -61,9 +61,9 @@ std::uint8_t* pixelAddress(const DepthMap& map, std::int32_t column, std::int32_
 // never negative.
 bool clipRect(const Rect& target, const Rect& source, std::int32_t x, std::int32_t y, Rect& out);
 
-// Shift of the 15-row depth bands, -14..0, following the camera's y.
-extern std::int32_t rowPhase;
-void computeRowPhase(std::int32_t cameraY);
+// Shift of the 15-row depth bands, -14..0, following the camera's y: the
+// `rowPhase` the blits take.
+std::int32_t computeRowPhase(std::int32_t cameraY);
 
 // Both blits put `sourceRect` of `source` with its top-left corner at (x, y)
 // of `target`, clipped by clipRect. A source rectangle reaching outside its
@@ -71,7 +71,7 @@ void computeRowPhase(std::int32_t cameraY);
 //
 // Opaque: every pixel becomes source + band of its target row, capped at 31.
 void blitScene(const DepthMap& source, const Rect& sourceRect, DepthMap& target,
-               std::int32_t x, std::int32_t y);
+               std::int32_t x, std::int32_t y, std::int32_t rowPhase = 0);
 // Opaque without the slope: every pixel becomes its source value, capped at
 // 31 (values from 128 up count as below 0 and show as 0, as in blitScene).
 void blitSceneFlat(const DepthMap& source, const Rect& sourceRect, DepthMap& target,
@@ -79,7 +79,7 @@ void blitSceneFlat(const DepthMap& source, const Rect& sourceRect, DepthMap& tar
 // Transparent where the source is 0; elsewhere source + (band of the last
 // drawn row - 2), capped at 31, wherever that is nearer than the target.
 void blitSprite(const DepthMap& source, const Rect& sourceRect, DepthMap& target,
-                std::int32_t x, std::int32_t y);
+                std::int32_t x, std::int32_t y, std::int32_t rowPhase = 0);
 // Takes row / 15 off every byte of each row, wrapping, so that blitScene can
 // put the slope of whatever screen row the image lands on back in.
 void removeDepthSlope(DepthMap& map);

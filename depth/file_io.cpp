@@ -1,14 +1,17 @@
 #include "depth/file_io.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <utility>
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -51,6 +54,9 @@ struct sigaction previousActions[std::size(kInterrupts)];
 // temporary exists, the write fails instead with EFBIG and the system's own
 // reason, and the temporary is removed like any other failed write.
 struct sigaction previousFileSizeAction;
+// Render jobs write from several threads: the slots change under this lock
+// too, taken by InterruptsHeld (which one thread may hold more than once).
+std::recursive_mutex slotsLock;
 
 extern "C" void removeTemporariesAndExit(int signal) {
     for (int i = 0; i < kSlots; ++i) {
@@ -66,6 +72,8 @@ int takeSlot(const std::string& name) {
     for (int i = 0; i < kSlots; ++i) {
         if (slotUsed[i] != 0) continue;
         std::memcpy(slotNames[i], name.c_str(), name.size() + 1);
+        // A handler running on another thread sees the name before the flag.
+        std::atomic_thread_fence(std::memory_order_release);
         slotUsed[i] = 1;
         // The handler is there only while a temporary is, so a program
         // that writes nothing keeps its own (SDL's, in the demo).
@@ -210,7 +218,7 @@ std::size_t longestEntryIn(const std::string& folder) {
 // shortened first, so that any name that can be written can be replaced.
 // The mode lets the umask decide, as for any new file.
 int createTemporary(const std::string& target, std::string& name, int& slot) {
-    static unsigned counter = 0;
+    static std::atomic<unsigned> counter{0};
     const std::string folder = folderOf(target);
     const std::string entry = target.substr(folder.size());
     const std::size_t longest = longestEntryIn(folder);
@@ -243,10 +251,14 @@ InterruptsHeld::InterruptsHeld() {
     sigset_t set;
     sigemptyset(&set);
     for (const int signal : kInterrupts) sigaddset(&set, signal);
-    ::sigprocmask(SIG_BLOCK, &set, &previous_);
+    ::pthread_sigmask(SIG_BLOCK, &set, &previous_);
+    slotsLock.lock();
 }
 
-InterruptsHeld::~InterruptsHeld() { ::sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+InterruptsHeld::~InterruptsHeld() {
+    slotsLock.unlock();
+    ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+}
 
 DepthResult checkDepthFileSize(std::int64_t width, std::int64_t height) {
     if (width < 0 || height < 0) {
@@ -390,7 +402,11 @@ DepthOutcome StagedFile::openTemporary(const struct stat* replaced) {
     // by others. The owner goes first, as a change of owner clears set-id
     // bits.
     if (::fchown(fd_, replaced->st_uid, replaced->st_gid) != 0) {
-        if (errno == EPERM) (void)::fchown(fd_, static_cast<uid_t>(-1), replaced->st_gid);
+        // Not allowed to give the file away: keep at least the group; when
+        // even that is refused the caller's own stays, as for a new file.
+        if (errno == EPERM) {
+            [[maybe_unused]] const int groupKept = ::fchown(fd_, static_cast<uid_t>(-1), replaced->st_gid);
+        }
     }
     if (::fchmod(fd_, replaced->st_mode & 0777) != 0) {
         const int failure = errno;

@@ -19,16 +19,18 @@ namespace tolvane {
 
 namespace {
 
-// Owned by SDL, which frees it in SDL_Quit or on the next SDL_SetVideoMode.
-SDL_Surface* screen = nullptr;
-DepthMap frame;
-DesktopSize desktop;  // as found before the window opened
-std::array<SDL_Color, 256> palette{};
+// SDL 1.2 has one video surface per process, so the window stays
+// process-wide: its surface, owned by SDL, which frees it in SDL_Quit or on
+// the next SDL_SetVideoMode, and the state whose palette it shows.
+struct Window {
+    SDL_Surface* screen = nullptr;
+    const DisplayState* shown = nullptr;
+    DesktopSize desktop;  // as found before the window opened
+};
+Window window;
 
 constexpr int kGreyRampEntries = 32;
 constexpr int kGreyRampStep = 8;
-
-std::uint8_t randomByte() { return nextRandomByte(); }
 
 // Emscripten's SDL locks every surface, whatever its flags.
 bool mustLock([[maybe_unused]] const SDL_Surface* surface) { return SDL_MUSTLOCK(surface); }
@@ -61,19 +63,25 @@ void failNoDisplay(const char* driver) {
 
 }  // namespace
 
-PatternSettings patternSettingsFromOptions() {
+PatternSettings patternSettingsFromOptions(const DisplayState& display) {
     PatternSettings settings;
-    settings.width = getOption(OptionSlot::PatternWidth);
-    settings.height = getOption(OptionSlot::PatternHeight);
-    settings.renewEveryFrame = getOption(OptionSlot::PatternEveryFrame) == 1;
-    settings.crossEyed = getOption(OptionSlot::CrossEyed) != 0;
-    settings.echoFree = getOption(OptionSlot::EchoFree) != 0;
+    settings.width = getOption(display, OptionSlot::PatternWidth);
+    settings.height = getOption(display, OptionSlot::PatternHeight);
+    settings.renewEveryFrame = getOption(display, OptionSlot::PatternEveryFrame) == 1;
+    settings.crossEyed = getOption(display, OptionSlot::CrossEyed) != 0;
+    settings.echoFree = getOption(display, OptionSlot::EchoFree) != 0;
     return settings;
 }
 
-void composeFrame(DepthMap& map) {
-    if (getOption(OptionSlot::DepthView) == 0) {
-        renderStereogram(map, patternSettingsFromOptions());
+void composeFrame(DisplayState& display, DepthMap& map) {
+    if (getOption(display, OptionSlot::DepthView) == 0) {
+        renderStereogram(display.stereogram, display.random, map, patternSettingsFromOptions(display));
+    }
+}
+
+void skipFrame(DisplayState& display) {
+    if (getOption(display, OptionSlot::DepthView) == 0) {
+        skipStereogram(display.stereogram, display.random, patternSettingsFromOptions(display));
     }
 }
 
@@ -83,12 +91,12 @@ int chooseWindowScale(int desktopWidth, int desktopHeight, int width, int height
     return std::clamp(scale, 1, kMaxWindowScale);
 }
 
-DesktopSize desktopSize() { return desktop; }
+DesktopSize desktopSize() { return window.desktop; }
 
-void initDisplay(int width, int height, int scale) {
+void initDisplay(DisplayState& display, int width, int height, int scale) {
     // One seed for the whole run: the palette and the random-dot pattern
     // both draw from this generator.
-    seedRandom(static_cast<std::uint32_t>(std::time(nullptr)));
+    seedRandom(display.random, static_cast<std::uint32_t>(std::time(nullptr)));
 
     // The SDL 1.2 compatibility layer would otherwise present our 640 x 480
     // software surface through an OpenGL scaler, which costs some 85 MiB of
@@ -117,9 +125,10 @@ void initDisplay(int width, int height, int scale) {
     // opens. A chosen scale wins over the environment; the
     // largest that fits does not override a user's own setting.
     if (const SDL_VideoInfo* info = SDL_GetVideoInfo(); info != nullptr) {
-        desktop = DesktopSize{info->current_w, info->current_h};
+        window.desktop = DesktopSize{info->current_w, info->current_h};
     }
     if (scale <= 0) {
+        const DesktopSize desktop = window.desktop;
         scale = desktop.width > 0 ? chooseWindowScale(desktop.width, desktop.height, width, height) : 1;
         setenv("SDL12COMPAT_WINDOW_SCALING", std::to_string(scale).c_str(), 0);
     } else {
@@ -127,8 +136,8 @@ void initDisplay(int width, int height, int scale) {
     }
     // A software surface with its own palette: depth values are palette
     // indexes, so the palette must be ours alone.
-    screen = SDL_SetVideoMode(width, height, 8, SDL_HWPALETTE);
-    if (screen == nullptr) {
+    window.screen = SDL_SetVideoMode(width, height, 8, SDL_HWPALETTE);
+    if (window.screen == nullptr) {
         std::fprintf(stderr, "Couldn't set display mode: %s\n", SDL_GetError());
         SDL_Quit();
         std::exit(5);
@@ -139,99 +148,98 @@ void initDisplay(int width, int height, int scale) {
     // (Emscripten's SDL shows nothing before the first unlock, and cannot
     // fill a palettised surface that has no palette yet.)
 #if !defined(__EMSCRIPTEN__)
-    SDL_FillRect(screen, nullptr, 0);
+    SDL_FillRect(window.screen, nullptr, 0);
 #endif
-    buildPalette(getOption(OptionSlot::PaletteFlags));
+    window.shown = &display;
+    buildPalette(display, getOption(display, OptionSlot::PaletteFlags));
 }
 
 int lockDisplay() {
-    if (screen == nullptr || !mustLock(screen)) {
+    if (window.screen == nullptr || !mustLock(window.screen)) {
         return 0;
     }
-    if (SDL_LockSurface(screen) < 0) {
+    if (SDL_LockSurface(window.screen) < 0) {
         std::fprintf(stderr, "Couldn't lock display surface: %s\n", SDL_GetError());
         return -1;
     }
     return 0;
 }
 
-DepthMap& screenDepthMap() {
+DepthMap screenDepthMap() {
     // Rows are taken to lie `w` bytes apart. Every surface has pitch >= w
     // bytes per row, so w x h bytes never pass the pixels SDL allocated; at
     // 8 bits per pixel the two are equal. Without pixels to point at, the map
     // is empty and drawing into it does nothing.
-    if (screen == nullptr || screen->pixels == nullptr || screen->pitch < screen->w) {
-        frame.pixels = nullptr;
-        frame.area = Rect{};
+    DepthMap frame;
+    if (window.screen == nullptr || window.screen->pixels == nullptr || window.screen->pitch < window.screen->w) {
         return frame;
     }
-    frame.pixels = static_cast<std::uint8_t*>(screen->pixels);
-    frame.area = Rect{0, 0, screen->w, screen->h};
+    frame.pixels = static_cast<std::uint8_t*>(window.screen->pixels);
+    frame.area = Rect{0, 0, window.screen->w, window.screen->h};
     return frame;
 }
 
-void presentFrame(PresentedPicture* copy) {
-    if (screen == nullptr) {
-        return;
+void copyPicture(const DepthMap& map, bool stereogram, PresentedPicture& copy) {
+    copy.stereogram = stereogram;
+    copy.picture = createDepthMap(map.area.w, map.area.h);
+    if (copy.picture && map.pixels != nullptr) {
+        std::memcpy(copy.picture->pixels, map.pixels,
+                    static_cast<std::size_t>(map.area.w) * static_cast<std::size_t>(map.area.h));
     }
-    DepthMap& map = screenDepthMap();
-    composeFrame(map);
-    if (copy != nullptr) {
-        copy->stereogram = getOption(OptionSlot::DepthView) == 0;
-        copy->picture = createDepthMap(map.area.w, map.area.h);
-        if (copy->picture && map.pixels != nullptr) {
-            std::memcpy(copy->picture->pixels, map.pixels,
-                        static_cast<std::size_t>(map.area.w) * static_cast<std::size_t>(map.area.h));
-        }
-    }
-    if (mustLock(screen)) {
-        SDL_UnlockSurface(screen);
-    }
-    SDL_UpdateRect(screen, 0, 0, 0, 0);
 }
 
-void buildPalette(std::int32_t flags) {
+void showScreen() {
+    if (window.screen == nullptr) {
+        return;
+    }
+    if (mustLock(window.screen)) {
+        SDL_UnlockSurface(window.screen);
+    }
+    SDL_UpdateRect(window.screen, 0, 0, 0, 0);
+}
+
+void buildPalette(DisplayState& display, std::int32_t flags) {
     const bool greyRamp = (flags & paletteBits(PaletteFlag::GreyRamp)) != 0;
     const bool greyDots = (flags & paletteBits(PaletteFlag::GreyDots)) != 0;
     for (int index = 0; index < 256; ++index) {
         if (greyRamp && index < kGreyRampEntries) {
             const auto grey = static_cast<std::uint8_t>(index * kGreyRampStep);
-            setPaletteEntry(index, grey, grey, grey);
+            setPaletteEntry(display, index, grey, grey, grey);
             continue;
         }
         // Three draws per entry whatever the flags, so the generator moves
         // on the same way for every colour choice.
-        const std::uint8_t red = randomByte();
-        const std::uint8_t green = randomByte();
-        const std::uint8_t blue = randomByte();
+        const std::uint8_t red = nextRandomByte(display.random);
+        const std::uint8_t green = nextRandomByte(display.random);
+        const std::uint8_t blue = nextRandomByte(display.random);
         if (greyDots) {
-            setPaletteEntry(index, red, red, red);
+            setPaletteEntry(display, index, red, red, red);
         } else if (greyRamp) {
-            setPaletteEntry(index, red, green, blue);
+            setPaletteEntry(display, index, red, green, blue);
         } else {
-            setPaletteEntry(index, (flags & paletteBits(PaletteFlag::Red)) != 0 ? red : 0,
+            setPaletteEntry(display, index, (flags & paletteBits(PaletteFlag::Red)) != 0 ? red : 0,
                             (flags & paletteBits(PaletteFlag::Green)) != 0 ? green : 0,
                             (flags & paletteBits(PaletteFlag::Blue)) != 0 ? blue : 0);
         }
     }
-    // Options are set before the window exists (and in tests without one):
-    // the table is then handed over by initDisplay.
-    if (screen != nullptr) {
-        SDL_SetColors(screen, palette.data(), 0, static_cast<int>(palette.size()));
+    // Options are set before the window exists (and in tests and renders
+    // without one): the table is then handed over by initDisplay.
+    if (window.screen != nullptr && window.shown == &display) {
+        SDL_SetColors(window.screen, display.palette.data(), 0, static_cast<int>(display.palette.size()));
     }
 }
 
-void setPaletteEntry(int index, std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
-    if (index < 0 || index >= static_cast<int>(palette.size())) {
+void setPaletteEntry(DisplayState& display, int index, std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
+    if (index < 0 || index >= static_cast<int>(display.palette.size())) {
         return;
     }
-    SDL_Color& entry = palette[static_cast<std::size_t>(index)];
+    SDL_Color& entry = display.palette[static_cast<std::size_t>(index)];
     entry.r = red;
     entry.g = green;
     entry.b = blue;
     entry.unused = 0;
 }
 
-const SDL_Color* paletteTable() { return palette.data(); }
+const SDL_Color* paletteTable(const DisplayState& display) { return display.palette.data(); }
 
 }  // namespace tolvane

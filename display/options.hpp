@@ -1,9 +1,12 @@
 #pragma once
 // The render option slots.
 
+#include <array>
 #include <cstdint>
 
 namespace tolvane {
+
+struct DisplayState;
 
 // The named slots; 0 to 2 are reserved: stored and read back, used by nothing.
 enum class OptionSlot : std::int32_t {
@@ -43,12 +46,18 @@ constexpr PaletteFlag operator|(PaletteFlag a, PaletteFlag b) {
 // The flags as the slot and buildPalette hold them.
 constexpr std::int32_t paletteBits(PaletteFlag flags) { return static_cast<std::int32_t>(flags); }
 
-// Slot numbers outside 0..kOptionSlotCount - 1 are ignored by setOption
-// and read as 0 by getOption. Slot 0 keeps only the low 8 bits. Setting PaletteFlags rebuilds
-// the palette, also when the value is the one it already holds.
-void setOption(std::int32_t slot, std::int32_t value);
-std::int32_t getOption(std::int32_t slot);
-void setOption(OptionSlot slot, std::int32_t value);
-std::int32_t getOption(OptionSlot slot);
+using OptionSlots = std::array<std::int32_t, kOptionSlotCount>;
+
+// The slots at start-up.
+inline constexpr OptionSlots kDefaultOptions = {0, 1, 1, 0, 128, 60, 1, paletteBits(PaletteFlag::Blue), 0, 0};
+
+// The slots of `display`. Slot numbers outside 0..kOptionSlotCount - 1 are
+// ignored by setOption and read as 0 by getOption. Slot 0 keeps only the
+// low 8 bits. Setting PaletteFlags rebuilds the display's palette, also when
+// the value is the one it already holds.
+void setOption(DisplayState& display, std::int32_t slot, std::int32_t value);
+std::int32_t getOption(const DisplayState& display, std::int32_t slot);
+void setOption(DisplayState& display, OptionSlot slot, std::int32_t value);
+std::int32_t getOption(const DisplayState& display, OptionSlot slot);
 
 }  // namespace tolvane

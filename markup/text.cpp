@@ -8,8 +8,6 @@
 
 namespace tolvane {
 
-std::int32_t floatMaxFractionDigits = -1;
-bool floatWriteZeroIntegerPart = true;
 
 namespace {
 
@@ -217,7 +215,7 @@ std::int32_t saturate32(std::int64_t value) {
     return static_cast<std::int32_t>(std::clamp<std::int64_t>(value, INT32_MIN, INT32_MAX));
 }
 
-std::string formatFloat(double x) {
+std::string formatFloat(double x, FloatFormat format) {
     std::string out;
     out.reserve(kMaxFormattedFloatChars);
     if (x < 0) {
@@ -227,7 +225,7 @@ std::string formatFloat(double x) {
     const std::int32_t n = truncateLow32(x);
     if (n != 0) {
         writeInteger(out, n);
-    } else if (floatWriteZeroIntegerPart) {
+    } else if (format.writeZeroIntegerPart) {
         out.push_back('0');
     }
 
@@ -253,9 +251,9 @@ std::string formatFloat(double x) {
         // written character a digit whatever the conversion gave.
         out.push_back(static_cast<char>('0' + static_cast<std::uint32_t>(d) % 10U));
         f -= d;
-        if (floatMaxFractionDigits != -1) {
+        if (format.maxFractionDigits != -1) {
             ++count;
-            if (count >= floatMaxFractionDigits) {
+            if (count >= format.maxFractionDigits) {
                 f = 0.0;
             }
         }

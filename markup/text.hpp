@@ -28,14 +28,19 @@ void reverseChars(char* chars, std::int32_t n);
 std::int32_t parseInt(const char* text);
 double parseFloat(const char* text);
 
-// Truncating decimal writer, controlled by the two settings below. The
-// integer part is the low 32 bits of the value truncated to 64 bits, written
-// as a signed number; NaN, infinities and magnitudes of 2^63 or more give 0.
-// The result never exceeds kMaxFormattedFloatChars characters.
-extern std::int32_t floatMaxFractionDigits;  // -1: no limit
-extern bool floatWriteZeroIntegerPart;
+// How formatFloat writes: at most `maxFractionDigits` digits after the
+// point (-1: no limit), and whether a number below 1 starts with "0".
+struct FloatFormat {
+    std::int32_t maxFractionDigits = -1;
+    bool writeZeroIntegerPart = true;
+};
+
+// Truncating decimal writer. The integer part is the low 32 bits of the
+// value truncated to 64 bits, written as a signed number; NaN, infinities
+// and magnitudes of 2^63 or more give 0. The result never exceeds
+// kMaxFormattedFloatChars characters.
 inline constexpr std::size_t kMaxFormattedFloatChars = 48;
-std::string formatFloat(double x);
+std::string formatFloat(double x, FloatFormat format = {});
 
 // `text` made safe to print in a one-line message: tab, line feed and
 // carriage return become \t, \n and \r, every other control byte (below

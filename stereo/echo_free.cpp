@@ -68,9 +68,7 @@ struct RowScratch {
     std::int32_t period = 0;
 };
 
-RowScratch scratch;
-
-bool prepareScratch(std::int32_t width, std::int32_t period) {
+bool prepareScratch(RowScratch& scratch, std::int32_t width, std::int32_t period) {
     if (scratch.width == width && scratch.period == period) {
         return true;
     }
@@ -502,8 +500,8 @@ TOLVANE_TARGET_AVX512 void finishWalksAvx512(const std::uint32_t* before, const 
 
 #endif
 
-void finishWalks(Loops loops, const std::uint32_t* before, const std::uint32_t* pairTo, std::uint32_t pairs,
-                 std::uint32_t width, std::uint32_t* links) {
+void finishWalks([[maybe_unused]] RowScratch& scratch, Loops loops, const std::uint32_t* before, const std::uint32_t* pairTo,
+                 std::uint32_t pairs, std::uint32_t width, std::uint32_t* links) {
 #if defined(TOLVANE_X86_KERNELS)
     if (loops == Loops::Avx512) {
         finishWalksAvx512(before, pairTo, pairs, width, links, scratch.walkLeft.data(), scratch.walkRight.data());
@@ -544,7 +542,7 @@ inline Two readTwo(const std::uint32_t* at) {
 // row ends in the same sets as joining each pair in full would, and each
 // pixel still reaches the rightmost pixel of its set. Spares hold W, so
 // their pairs (spare, W) leave them as they are and owe nothing.
-void linkRow(Loops loops, std::uint32_t* pairFrom, const std::uint32_t* pairTo, std::uint32_t pairs,
+void linkRow(RowScratch& scratch, Loops loops, std::uint32_t* pairFrom, const std::uint32_t* pairTo, std::uint32_t pairs,
              std::uint32_t width, std::uint32_t* links) {
 #pragma GCC unroll 4
     for (std::uint32_t i = 0; i < pairs; ++i) {
@@ -553,11 +551,11 @@ void linkRow(Loops loops, std::uint32_t* pairFrom, const std::uint32_t* pairTo, 
         links[from] = std::min(k, pairTo[i]);
         pairFrom[i] = k;
     }
-    finishWalks(loops, pairFrom, pairTo, pairs, width, links);
+    finishWalks(scratch, loops, pairFrom, pairTo, pairs, width, links);
 }
 
-void transformRow(Loops loops, std::uint8_t* row, std::int32_t width, const std::uint8_t* patternRow,
-                  std::int32_t period) {
+void transformRow(RowScratch& scratch, Loops loops, std::uint8_t* row, std::int32_t width,
+                  const std::uint8_t* patternRow, std::int32_t period) {
     std::uint32_t* links = scratch.links.data();
     std::uint8_t* bytes = scratch.bytes.data();
     const auto w = static_cast<std::size_t>(width);
@@ -567,7 +565,7 @@ void transformRow(Loops loops, std::uint8_t* row, std::int32_t width, const std:
                scratch.spanNext.data(), scratch.hidden.data());
     const std::uint32_t pairs = pairPoints(loops, scratch.depths.data(), scratch.hidden.data(), uw, static_cast<std::uint32_t>(period),
                scratch.pairFrom.data(), scratch.pairTo.data());
-    linkRow(loops, scratch.pairFrom.data(), scratch.pairTo.data(), pairs, uw, links);
+    linkRow(scratch, loops, scratch.pairFrom.data(), scratch.pairTo.data(), pairs, uw, links);
     std::memcpy(bytes + w, patternRow, static_cast<std::size_t>(period));
     // Every link points right, so its byte is already final. The loop is
     // bound by its loads and stores, so it reads two links at once.
@@ -587,7 +585,19 @@ void transformRow(Loops loops, std::uint8_t* row, std::int32_t width, const std:
 
 }  // namespace
 
+struct EchoFreeScratch::Rows : RowScratch {};
+
+EchoFreeScratch::EchoFreeScratch() = default;
+EchoFreeScratch::~EchoFreeScratch() = default;
+EchoFreeScratch::EchoFreeScratch(EchoFreeScratch&&) noexcept = default;
+EchoFreeScratch& EchoFreeScratch::operator=(EchoFreeScratch&&) noexcept = default;
+
 bool transformStereogramEchoFree(DepthMap& map, const DepthMap& pattern) {
+    EchoFreeScratch scratch;
+    return transformStereogramEchoFree(map, pattern, scratch);
+}
+
+bool transformStereogramEchoFree(DepthMap& map, const DepthMap& pattern, EchoFreeScratch& owned) {
     const std::int32_t p = pattern.area.w;
     const std::int32_t q = pattern.area.h;
     if (p < 1 || q < 1 || pattern.pixels == nullptr || p > map.area.w) {
@@ -596,14 +606,25 @@ bool transformStereogramEchoFree(DepthMap& map, const DepthMap& pattern) {
     if (map.area.h == 0) {
         return true;
     }
-    if (map.area.h < 0 || map.pixels == nullptr || !prepareScratch(map.area.w, p)) {
+    if (map.area.h < 0 || map.pixels == nullptr) {
+        return false;
+    }
+    if (!owned.rows) {
+        try {
+            owned.rows = std::make_unique<EchoFreeScratch::Rows>();
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+    }
+    RowScratch& scratch = *owned.rows;
+    if (!prepareScratch(scratch, map.area.w, p)) {
         return false;
     }
     const std::int32_t width = map.area.w;
     const Loops loops = loopsFor(detectedCpuLevel());
     std::int32_t patternY = 0;
     for (std::int32_t y = 0; y < map.area.h; ++y) {
-        transformRow(loops, map.pixels + static_cast<std::ptrdiff_t>(y) * width, width,
+        transformRow(scratch, loops, map.pixels + static_cast<std::ptrdiff_t>(y) * width, width,
                      pattern.pixels + static_cast<std::ptrdiff_t>(patternY) * p, p);
         if (++patternY == q) {
             patternY = 0;

@@ -24,14 +24,30 @@
 // does (the sight line leaves the depth range before it could tell them
 // apart).
 
+#include <memory>
+
 #include "depth/depth_map.hpp"
 
 namespace tolvane {
 
+// The transform's per-row working memory, kept by its owner from call to
+// call: it is only made anew when the width or the pattern width changes,
+// so a steady frame size allocates nothing.
+class EchoFreeScratch {
+public:
+    struct Rows;
+    EchoFreeScratch();
+    ~EchoFreeScratch();
+    EchoFreeScratch(EchoFreeScratch&&) noexcept;
+    EchoFreeScratch& operator=(EchoFreeScratch&&) noexcept;
+    std::unique_ptr<Rows> rows;
+};
+
 // Same contract as transformStereogram: returns false, leaving `map`
 // untouched, when the pattern is empty or wider than the map (or when the
-// per-row scratch cannot be had). The scratch is kept from call to call and
-// only grows when the width grows, so a steady frame size allocates nothing.
+// per-row scratch cannot be had).
+bool transformStereogramEchoFree(DepthMap& map, const DepthMap& pattern, EchoFreeScratch& scratch);
+// The same with working memory of its own, for a single call.
 bool transformStereogramEchoFree(DepthMap& map, const DepthMap& pattern);
 
 }  // namespace tolvane

@@ -1,6 +1,7 @@
 #include "stereo/random.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -19,14 +20,15 @@ constexpr std::int32_t kShortLag = 3;
 // Values stepped over after seeding, so that nearby seeds part ways.
 constexpr std::int32_t kSkipped = 310;
 
-// The last 31 values r[i-31..i-1] as a ring: r[i-31+j] sits at
-// (oldest + j) mod 31, so the next value replaces the one at `oldest`.
 struct RandomState {
     std::uint32_t lags[kLongLag] = {};
     std::int32_t oldest = 0;
 };
+static_assert(kRandomLags == kLongLag);
 
-constexpr std::uint32_t stepRing(RandomState& state) {
+// Works on the seeding's own state and on a generator alike.
+template <class State>
+constexpr std::uint32_t stepRing(State& state) {
     std::int32_t shortLag = state.oldest + kLongLag - kShortLag;
     if (shortLag >= kLongLag) {
         shortLag -= kLongLag;
@@ -63,8 +65,7 @@ constexpr RandomState seededState(std::uint32_t seed) {
     return state;
 }
 
-// As rand() stands before any srand.
-constinit RandomState generator = seededState(1);
+constexpr RandomState kUnseeded = seededState(1);
 
 // The C library's first value for seed 1, the one every C programmer has seen.
 static_assert([] {
@@ -163,18 +164,110 @@ TOLVANE_TARGET_AVX512 std::size_t advanceAvx512(std::uint32_t* lags, std::uint8_
 
 #endif  // TOLVANE_X86_KERNELS
 
+
+// Polynomials over the integers modulo 2^32 of degree below 31, taken
+// modulo x^31 - x^28 - 1: the recurrence r[i+31] = r[i+28] + r[i] makes x^n
+// stand for the value n places on, so the coefficients of x^n reduced give
+// r[b+n] as a combination of r[b..b+30].
+using LagPolynomial = std::array<std::uint32_t, kLongLag>;
+
+LagPolynomial reduced(std::array<std::uint32_t, 2 * kLongLag - 1>& wide) {
+    // x^d = x^(d-31) (x^28 + 1), from the top down.
+    for (std::int32_t d = 2 * kLongLag - 2; d >= kLongLag; --d) {
+        const std::uint32_t c = wide[static_cast<std::size_t>(d)];
+        wide[static_cast<std::size_t>(d - kShortLag)] += c;
+        wide[static_cast<std::size_t>(d - kLongLag)] += c;
+    }
+    LagPolynomial out;
+    std::copy(wide.begin(), wide.begin() + kLongLag, out.begin());
+    return out;
+}
+
+LagPolynomial squared(const LagPolynomial& a) {
+    std::array<std::uint32_t, 2 * kLongLag - 1> wide{};
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        wide[2 * i] += a[i] * a[i];
+        for (std::size_t j = i + 1; j < a.size(); ++j) wide[i + j] += 2 * a[i] * a[j];
+    }
+    return reduced(wide);
+}
+
+LagPolynomial timesX(const LagPolynomial& a) {
+    std::array<std::uint32_t, 2 * kLongLag - 1> wide{};
+    std::copy(a.begin(), a.end(), wide.begin() + 1);
+    return reduced(wide);
+}
+
+// Below this many values stepping beats the polynomial's squarings.
+constexpr std::uint64_t kShortestJump = 20000;
+
+void jumpAhead(RandomGenerator& state, std::uint64_t count) {
+    if (count < kShortestJump) {
+        for (std::uint64_t i = 0; i < count; ++i) stepRing(state);
+        return;
+    }
+    // x^count by squaring, from the top bit down.
+    LagPolynomial power{};
+    power[0] = 1;
+    for (int bit = 63 - __builtin_clzll(count); bit >= 0; --bit) {
+        power = squared(power);
+        if ((count >> bit) & 1) power = timesX(power);
+    }
+    // r[b..b+60], b the oldest lag: the ring and the 30 values after it.
+    std::uint32_t values[2 * kLongLag - 1];
+    RandomGenerator ahead = state;
+    for (std::int32_t j = 0; j < kLongLag; ++j) values[j] = state.lags[(state.oldest + j) % kLongLag];
+    for (std::int32_t j = kLongLag; j < 2 * kLongLag - 1; ++j) values[j] = stepRing(ahead);
+    for (std::int32_t j = 0; j < kLongLag; ++j) {
+        std::uint32_t sum = 0;
+        for (std::int32_t k = 0; k < kLongLag; ++k) sum += power[static_cast<std::size_t>(k)] * values[j + k];
+        state.lags[j] = sum;
+    }
+    state.oldest = 0;
+}
+
 }  // namespace
 
-void seedRandom(std::uint32_t seed) { generator = seededState(seed); }
+RandomGenerator::RandomGenerator() {
+    std::copy(kUnseeded.lags, kUnseeded.lags + kLongLag, lags);
+    oldest = kUnseeded.oldest;
+}
 
-std::int32_t nextRandom() { return static_cast<std::int32_t>(stepRing(generator) >> 1); }
+RandomGenerator::RandomGenerator(std::uint32_t seed) { seedRandom(*this, seed); }
 
-std::uint8_t nextRandomByte() { return byteOf(stepRing(generator)); }
+void seedRandom(RandomGenerator& generator, std::uint32_t seed) {
+    const RandomState state = seededState(seed);
+    std::copy(state.lags, state.lags + kLongLag, generator.lags);
+    generator.oldest = state.oldest;
+    generator.skipped = 0;
+}
 
-void fillRandomBytes(std::uint8_t* out, std::size_t count) {
+void skipRandom(RandomGenerator& generator, std::uint64_t count) { generator.skipped += count; }
+
+namespace {
+
+// Makes the skip noted by skipRandom before a draw.
+RandomGenerator& settled(RandomGenerator& generator) {
+    if (generator.skipped != 0) {
+        jumpAhead(generator, generator.skipped);
+        generator.skipped = 0;
+    }
+    return generator;
+}
+
+}  // namespace
+
+std::int32_t nextRandom(RandomGenerator& generator) {
+    return static_cast<std::int32_t>(stepRing(settled(generator)) >> 1);
+}
+
+std::uint8_t nextRandomByte(RandomGenerator& generator) { return byteOf(stepRing(settled(generator))); }
+
+void fillRandomBytes(RandomGenerator& generator, std::uint8_t* out, std::size_t count) {
     if (out == nullptr || count == 0) {
         return;
     }
+    settled(generator);
     std::uint32_t lags[kLongLag];
     std::rotate_copy(generator.lags, generator.lags + generator.oldest, generator.lags + kLongLag, lags);
     std::size_t done = 0;

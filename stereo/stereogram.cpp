@@ -18,20 +18,16 @@
 #endif
 #include "stereo/random.hpp"
 #include "stereo/echo_free.hpp"
-#include "stereo/stereogram_testing.hpp"
 
 namespace tolvane {
 
 namespace {
 
-DepthMapPtr pattern;
-
 // The right strip reads each pattern row from a doubled, rotated copy (see
-// transformRows). The copies live here, kept from frame to frame so that the
-// buffer is allocated once, not per frame; beyond this size the strip takes
-// the remainder per pixel instead.
+// transformRows). The caller keeps the copies from frame to frame so that
+// the buffer is allocated once, not per frame; beyond this size the strip
+// takes the remainder per pixel instead.
 constexpr std::size_t kMaxDoubledBytes = std::size_t{1} << 20;
-std::vector<std::uint8_t> doubledRows;
 
 // Rows transformed side by side. Within a row every block waits for blocks
 // just stored to its right; blocks of different rows do not, so the
@@ -382,7 +378,8 @@ void stripByRemainder(std::uint8_t* row, std::int32_t width, std::int32_t p, con
 // 2p - 1, so that strip pixel x, which needs pattern byte (x - d + p) mod p,
 // finds it at [k + p - d] for k = x - (width - p): the same gather as the
 // rest of the row. Null when the copies would be too large.
-const std::uint8_t* doublePattern(const DepthMap& source, std::int32_t width, std::int32_t rows) {
+const std::uint8_t* doublePattern(const DepthMap& source, std::int32_t width, std::int32_t rows,
+                                  std::vector<std::uint8_t>& doubledRows) {
     const auto p = static_cast<std::size_t>(source.area.w);
     const std::size_t bytes = 2 * p * static_cast<std::size_t>(rows);
     if (bytes > kMaxDoubledBytes) {
@@ -406,7 +403,7 @@ const std::uint8_t* doublePattern(const DepthMap& source, std::int32_t width, st
     return doubledRows.data();
 }
 
-void transformRows(DepthMap& map, const DepthMap& source, GatherFn gather) {
+void transformRows(DepthMap& map, const DepthMap& source, GatherFn gather, std::vector<std::uint8_t>& doubledRows) {
     const std::int32_t width = map.area.w;
     const std::int32_t height = map.area.h;
     const std::int32_t p = source.area.w;
@@ -422,7 +419,7 @@ void transformRows(DepthMap& map, const DepthMap& source, GatherFn gather) {
         restLimits = BlockLimits{std::min(kMaxVectorDepth, p - 64), std::min(kMaxVectorDepth, p - 32),
                                  std::min(kMaxVectorDepth, p - 16)};
     }
-    const std::uint8_t* doubled = doublePattern(source, width, std::min(q, height));
+    const std::uint8_t* doubled = doublePattern(source, width, std::min(q, height), doubledRows);
 
     std::int32_t patternY = 0;
     for (std::int32_t y0 = 0; y0 < height; y0 += kRowsAtOnce) {
@@ -450,14 +447,19 @@ void transformRows(DepthMap& map, const DepthMap& source, GatherFn gather) {
 
 }  // namespace
 
-void fillRandom(DepthMap& map) {
+void fillRandom(RandomGenerator& random, DepthMap& map) {
     if (map.pixels == nullptr || map.area.w <= 0 || map.area.h <= 0) {
         return;
     }
-    fillRandomBytes(map.pixels, static_cast<std::size_t>(map.area.w) * static_cast<std::size_t>(map.area.h));
+    fillRandomBytes(random, map.pixels, static_cast<std::size_t>(map.area.w) * static_cast<std::size_t>(map.area.h));
 }
 
 bool transformStereogram(DepthMap& map, const DepthMap& source) {
+    std::vector<std::uint8_t> doubledRows;
+    return transformStereogram(map, source, doubledRows);
+}
+
+bool transformStereogram(DepthMap& map, const DepthMap& source, std::vector<std::uint8_t>& doubledRows) {
     const std::int32_t p = source.area.w;
     const std::int32_t q = source.area.h;
     if (p < 1 || q < 1 || source.pixels == nullptr || p > map.area.w) {
@@ -469,7 +471,7 @@ bool transformStereogram(DepthMap& map, const DepthMap& source) {
     if (map.area.h < 0 || map.pixels == nullptr) {
         return false;
     }
-    transformRows(map, source, gatherFor(detectedCpuLevel()));
+    transformRows(map, source, gatherFor(detectedCpuLevel()), doubledRows);
     return true;
 }
 
@@ -492,22 +494,38 @@ bool patternServes(const DepthMap& map, const DepthMap& source) {
            map.area.h >= 0 && (map.area.h == 0 || map.pixels != nullptr);
 }
 
+// The pattern the settings ask for, made (and filled as on the first
+// frame) when there is none of that size; then brought up to date with a
+// renewal skipStereogram passed over. Null when it cannot be had.
+DepthMap* patternFor(StereogramState& state, RandomGenerator& random, const PatternSettings& settings) {
+    // A new eye separation gets a new pattern, filled as on the first frame.
+    if (state.pattern && (state.pattern->area.w != settings.width || state.pattern->area.h != settings.height)) {
+        releasePattern(state);
+    }
+    if (state.skippedRenewal && state.pattern && !settings.renewEveryFrame) {
+        fillRandom(*state.skippedRenewal, *state.pattern);
+    }
+    state.skippedRenewal.reset();
+    if (!state.pattern) {
+        state.pattern = createDepthMap(settings.width, settings.height);
+        if (!state.pattern) {
+            return nullptr;
+        }
+        fillRandom(random, *state.pattern);
+    }
+    return state.pattern.get();
+}
+
 }  // namespace
 
-void renderStereogram(DepthMap& map, const PatternSettings& settings) {
-    // A new eye separation gets a new pattern, filled as on the first frame.
-    if (pattern && (pattern->area.w != settings.width || pattern->area.h != settings.height)) {
-        releasePattern();
-    }
-    if (!pattern) {
-        pattern = createDepthMap(settings.width, settings.height);
-        if (!pattern) {
-            return;
-        }
-        fillRandom(*pattern);
+void renderStereogram(StereogramState& state, RandomGenerator& random, DepthMap& map,
+                      const PatternSettings& settings) {
+    DepthMap* pattern = patternFor(state, random, settings);
+    if (pattern == nullptr) {
+        return;
     }
     if (settings.renewEveryFrame) {
-        fillRandom(*pattern);
+        fillRandom(random, *pattern);
     }
     if (!patternServes(map, *pattern)) {
         return;
@@ -515,8 +533,8 @@ void renderStereogram(DepthMap& map, const PatternSettings& settings) {
     if (settings.crossEyed) {
         mirrorDepths(map);
     }
-    const bool made = settings.echoFree ? transformStereogramEchoFree(map, *pattern)
-                                        : transformStereogram(map, *pattern);
+    const bool made = settings.echoFree ? transformStereogramEchoFree(map, *pattern, state.echoFree)
+                                        : transformStereogram(map, *pattern, state.doubledRows);
     // Only the echo-free scratch can still be refused; the map then goes
     // back to the depths it came with.
     if (!made && settings.crossEyed) {
@@ -524,8 +542,18 @@ void renderStereogram(DepthMap& map, const PatternSettings& settings) {
     }
 }
 
-void releasePattern() { freeDepthMap(std::move(pattern)); }
+void skipStereogram(StereogramState& state, RandomGenerator& random, const PatternSettings& settings) {
+    DepthMap* pattern = patternFor(state, random, settings);
+    if (pattern == nullptr || !settings.renewEveryFrame) {
+        return;
+    }
+    state.skippedRenewal = random;
+    skipRandom(random, static_cast<std::uint64_t>(pattern->area.w) * static_cast<std::uint64_t>(pattern->area.h));
+}
 
-const DepthMap* currentPattern() { return pattern.get(); }
+void releasePattern(StereogramState& state) {
+    freeDepthMap(std::move(state.pattern));
+    state.skippedRenewal.reset();
+}
 
 }  // namespace tolvane

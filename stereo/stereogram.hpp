@@ -7,8 +7,12 @@
 // nearer. P and Q are the pattern's width and height.
 
 #include <cstdint>
+#include <optional>
+#include <vector>
 
 #include "depth/depth_map.hpp"
+#include "stereo/echo_free.hpp"
+#include "stereo/random.hpp"
 
 namespace tolvane {
 
@@ -22,20 +26,38 @@ struct PatternSettings {
     bool echoFree = false;         // transformStereogramEchoFree in place of transformStereogram
 };
 
+// What the renderer keeps from frame to frame: the pattern and the
+// transforms' working memory, kept so that a steady frame allocates nothing.
+// Each engine owns one; two never share.
+struct StereogramState {
+    DepthMapPtr pattern;
+    std::vector<std::uint8_t> doubledRows;
+    EchoFreeScratch echoFree;
+    // The generator as it stood before the last renewal that
+    // skipStereogram passed over: the pattern's bytes are made from it
+    // when they are next needed.
+    std::optional<RandomGenerator> skippedRenewal;
+};
+
 // Creates the pattern on first use (settings.width x settings.height) and
 // makes it anew, as on first use, whenever the settings ask for another
-// size; renews it while settings.renewEveryFrame is set, then transforms
-// `map` in place (depths mirrored first when settings.crossEyed is set)
-// with the plain or, when settings.echoFree is set, the echo-free
+// size; renews it from `random` while settings.renewEveryFrame is set, then
+// transforms `map` in place (depths mirrored first when settings.crossEyed
+// is set) with the plain or, when settings.echoFree is set, the echo-free
 // transform.
 // When the pattern cannot be created or cannot serve the map (see
 // transformStereogram), the map is left untouched.
-void renderStereogram(DepthMap& map, const PatternSettings& settings);
+void renderStereogram(StereogramState& state, RandomGenerator& random, DepthMap& map,
+                      const PatternSettings& settings);
+// What renderStereogram does to the pattern and the generator, without a
+// picture: a renewal only moves the generator on (skipRandom). The next
+// render or skip leaves both exactly as the same renders would have.
+void skipStereogram(StereogramState& state, RandomGenerator& random, const PatternSettings& settings);
 // Every pixel byte, in storage order, becomes the next random byte
 // (stereo/random.hpp).
-void fillRandom(DepthMap& map);
+void fillRandom(RandomGenerator& random, DepthMap& map);
 // Destroys the pattern, if there is one; the next render makes a new one.
-void releasePattern();
+void releasePattern(StereogramState& state);
 
 // The transform alone, with a given pattern. Returns false, leaving `map`
 // untouched, when the pattern cannot serve the map: pattern empty or wider
@@ -43,5 +65,7 @@ void releasePattern();
 // whose source pixel still lies to the right, so that no input reads outside
 // the row or the pattern.
 bool transformStereogram(DepthMap& map, const DepthMap& pattern);
+// The same, keeping its working memory in `doubledRows` for the next call.
+bool transformStereogram(DepthMap& map, const DepthMap& pattern, std::vector<std::uint8_t>& doubledRows);
 
 }  // namespace tolvane

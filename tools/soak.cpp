@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <string>
 
 #include "app/frame_clock.hpp"
@@ -119,13 +120,14 @@ int main(int argc, char* argv[]) {
     const std::int64_t frames = argumentOr(argc, argv, 1, 100000);
     const std::int64_t every = argumentOr(argc, argv, 2, 250);
 
-    floatMaxFractionDigits = 4;
-    initDisplay(kScreenWidth, kScreenHeight);
-    setOption(OptionSlot::PaletteFlags, paletteBits(PaletteFlag::GreyRamp));
-    setOption(OptionSlot::DepthView, 1);
-    updateFrameTime();
+    auto owned = std::make_unique<FrameLoop>();
+    FrameLoop& loop = *owned;
+    Engine& engine = loop.engine;
+    initDisplay(engine.display, kScreenWidth, kScreenHeight);
+    setOption(engine.display, OptionSlot::PaletteFlags, paletteBits(PaletteFlag::GreyRamp));
+    setOption(engine.display, OptionSlot::DepthView, 1);
+    updateFrameTime(engine.clock);
 
-    FrameLoop loop;
     long warmKiB = -1;
     std::int64_t inputs = 0;
     std::int64_t stereogramFrames = 0;
@@ -138,14 +140,13 @@ int main(int argc, char* argv[]) {
             }
         }
         runFrame(loop);
-        // Counted after the frame's events, so they show the presses took.
-        stereogramFrames += getOption(OptionSlot::DepthView) == 0 ? 1 : 0;
-        pausedFrames += timeScale == 0.0f ? 1 : 0;
+        // Counted once the frame has applied the events before it.
+        stereogramFrames += getOption(engine.display, OptionSlot::DepthView) == 0 ? 1 : 0;
+        pausedFrames += engine.clock.timeScale == 0.0f ? 1 : 0;
         if (loop.framesRun == kWarmUpFrames) warmKiB = residentKiB();
     }
     const long endKiB = residentKiB();
 
-    releasePattern();
     SDL_Quit();
 
     std::printf("frames: %lld, inputs: %lld, in the stereogram view: %lld, paused: %lld\n",

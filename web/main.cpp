@@ -9,10 +9,12 @@
 #include <emscripten.h>
 
 #include <cstdint>
+#include <ctime>
 #include <iostream>
 #include <sstream>
 #include <string>
 
+#include "app/engine.hpp"
 #include "app/events.hpp"
 #include "app/frame_clock.hpp"
 #include "app/frame_loop.hpp"
@@ -33,8 +35,12 @@ namespace {
 constexpr int kScreenWidth = 640;
 constexpr int kScreenHeight = 480;
 
+// The page's engine and what it gathers between two animation frames: the
+// page is the front end, the engine's step the same as the desktop's.
 struct Page {
     PageOptions options;
+    Engine engine;
+    FrameCommand command;
     InputState input;
     TextBuffer caption;
     FrameRate rate;
@@ -50,7 +56,7 @@ void pressKey(SDLKey sym) {
     SDL_Event event{};
     event.type = SDL_KEYDOWN;
     event.key.keysym.sym = sym;
-    dispatchEvent(event, page.input);
+    dispatchEvent(event, page.input, page.command);
 }
 
 // The demo's keys, except that K saves the picture as a download rather
@@ -64,50 +70,55 @@ void drainPageEvents() {
         } else if (event.type == SDL_QUIT || (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_ESCAPE)) {
             continue;
         } else {
-            dispatchEvent(event, page.input);
+            dispatchEvent(event, page.input, page.command);
         }
     }
 }
 
 void showStatus() {
-    std::string status = pageStatus(timeScale == 0.0f);
+    std::string status = pageStatus(page.engine.display, page.engine.clock.timeScale == 0.0f);
     if (status == page.status) return;
     page.status = std::move(status);
     EM_ASM({ Module.showStatus(UTF8ToString($0)); }, page.status.c_str());
 }
 
 void stepPage() {
+    Engine& engine = page.engine;
     const double begin = emscripten_get_now();
     const bool locked = lockDisplay() == 0;
     const std::int64_t now = steadyNanoseconds();
-    if (page.rate.windowStart == kNoPreviousFrame) page.rate.windowStart = lastFrameNanoseconds;
-    updateFrameTimeAt(now);
-    countFrame(page.rate, now);
-    if (rebuildCaption(page.caption, timeScale == 0.0f ? 0.0 : page.rate.perSecond)) {
-        SDL_WM_SetCaption(page.caption.data(), "");
-    }
+    if (page.rate.windowStart == kNoPreviousFrame) page.rate.windowStart = engine.clock.lastFrameNanoseconds;
     double worldMs = 0.0;
     double presentMs = 0.0;
     if (locked) {
         const double worldBegin = emscripten_get_now();
-        stepWorld(screenDepthMap(), frameDt, false, page.options.render.worldFile.c_str());
+        DepthMap screen = screenDepthMap();
+        stepEngine(engine, page.command, &screen, FrameTime::at(now));
         const double presentBegin = emscripten_get_now();
-        presentFrame();
+        showScreen();
         presentMs = emscripten_get_now() - presentBegin;
         worldMs = presentBegin - worldBegin;
-        if (page.freezePending && getOption(OptionSlot::DepthView) == 0) {
-            pressKey(SDLK_r);
-            page.freezePending = false;
-        }
         if (page.pictureRequested) {
-            EM_ASM({ Module.savePicture($0); }, getOption(OptionSlot::DepthView) == 0 ? 1 : 0);
+            EM_ASM({ Module.savePicture($0); }, getOption(engine.display, OptionSlot::DepthView) == 0 ? 1 : 0);
         }
+    } else {
+        applyCommand(engine, page.command);
+        updateFrameTimeAt(engine.clock, now);
+    }
+    page.command.clear();
+    if (locked && page.freezePending && getOption(engine.display, OptionSlot::DepthView) == 0) {
+        pressKey(SDLK_r);
+        page.freezePending = false;
+    }
+    countFrame(page.rate, now);
+    if (rebuildCaption(page.caption, engine.clock.timeScale == 0.0f ? 0.0 : page.rate.perSecond)) {
+        SDL_WM_SetCaption(page.caption.data(), "");
     }
     page.pictureRequested = false;
     drainPageEvents();
     showStatus();
-    // The page keeps the sums: the world step, the presentation (the
-    // stereogram transform and the copy into the canvas) and the whole step.
+    // The page keeps the sums: the world step with the stereogram transform,
+    // the copy into the canvas, and the whole step.
     EM_ASM({ Module.frameDone($0, $1, $2); }, worldMs, presentMs, emscripten_get_now() - begin);
 }
 
@@ -127,23 +138,28 @@ int startPage() {
     }
     EM_ASM({ Module.setScale($0); }, page.options.scale);
 
-    floatMaxFractionDigits = 4;
-    initDisplay(kScreenWidth, kScreenHeight, 1);
+    Engine& engine = page.engine;
+    const RenderOptions& render = page.options.render;
+    initDisplay(engine.display, kScreenWidth, kScreenHeight, 1);
     // The renderer's start, so that a seeded page draws what --render
-    // writes; the world lies in the packaged files' folder. Its problems are
-    // told on the page as well as on the console.
-    std::ostringstream problems;
-    prepareRender(page.options.render, problems);
-    std::istringstream lines(problems.str());
-    for (std::string line; std::getline(lines, line);) {
+    // writes: its seed, palettes, options and camera, as the command of the
+    // first step; the world lies in the packaged files' folder. Its problems
+    // are told on the page as well as on the console.
+    engine.worldFile = render.worldFile;
+    engine.world.reportProblems = false;
+    startEngine(engine, render.seeded ? render.seed : static_cast<std::uint32_t>(std::time(nullptr)));
+    loadWorldOnce(engine.world, render.worldFile.c_str());
+    for (const WorldProblem& problem : engine.world.problems) {
+        const std::string line = escapeForDisplay(render.worldFile) + ": " + problemLine(problem);
         std::cerr << line << '\n';
         EM_ASM({ Module.showProblem(UTF8ToString($0)); }, line.c_str());
     }
-    if (!page.options.viewGiven) setOption(OptionSlot::DepthView, 1);
-    theWorld.setElapsed(page.options.render.startTime);
+    applyCommand(engine, renderCommand(render));
+    if (!page.options.viewGiven) setOption(engine.display, OptionSlot::DepthView, 1);
+    engine.world.world.setElapsed(render.startTime);
     page.freezePending = page.options.frozen;
     if (page.options.paused) pressKey(SDLK_p);
-    updateFrameTime();
+    updateFrameTime(engine.clock);
     emscripten_set_main_loop(stepPage, 0, 0);
     return 0;
 }
@@ -166,11 +182,12 @@ extern "C" EMSCRIPTEN_KEEPALIVE double tolvaneMeasureFrames(int frames) {
     DepthMapPtr map = createDepthMap(kScreenWidth, kScreenHeight);
     if (!map || frames < 1) return 0.0;
     const double begin = emscripten_get_now();
+    StereogramState stereogram;
     for (int i = 0; i < frames; ++i) {
         fillDepthMap(*map, 0);
         world.update(1.0f / 60.0f);
         world.draw(*map);
-        renderStereogram(*map, PatternSettings{});
+        renderStereogram(stereogram, page.engine.display.random, *map, PatternSettings{});
     }
     return (emscripten_get_now() - begin) / frames;
 }

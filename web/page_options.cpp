@@ -162,8 +162,8 @@ PageOptions parsePageQuery(std::string_view query) {
     return options;
 }
 
-std::string pageStatus(bool paused) {
-    const std::int32_t flags = getOption(OptionSlot::PaletteFlags);
+std::string pageStatus(const DisplayState& display, bool paused) {
+    const std::int32_t flags = getOption(display, OptionSlot::PaletteFlags);
     std::string palette;
     if (flags == paletteBits(PaletteFlag::GreyRamp)) {
         palette = "grey";
@@ -174,11 +174,11 @@ std::string pageStatus(bool paused) {
     } else {
         palette = "flags " + std::to_string(flags);
     }
-    auto onOff = [](OptionSlot slot) { return getOption(slot) != 0 ? "on" : "off"; };
-    return std::string(getOption(OptionSlot::DepthView) != 0 ? "Depth view" : "Stereogram") +
+    auto onOff = [&display](OptionSlot slot) { return getOption(display, slot) != 0 ? "on" : "off"; };
+    return std::string(getOption(display, OptionSlot::DepthView) != 0 ? "Depth view" : "Stereogram") +
            " | time: " + (paused ? "paused" : "running") +
-           " | dots: " + (getOption(OptionSlot::PatternEveryFrame) == 1 ? "renewed" : "frozen") +
-           " | palette: " + palette + " | pattern width: " + std::to_string(getOption(OptionSlot::PatternWidth)) +
+           " | dots: " + (getOption(display, OptionSlot::PatternEveryFrame) == 1 ? "renewed" : "frozen") +
+           " | palette: " + palette + " | pattern width: " + std::to_string(getOption(display, OptionSlot::PatternWidth)) +
            " | cross-eyed: " + onOff(OptionSlot::CrossEyed) + " | echo-free: " + onOff(OptionSlot::EchoFree);
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/render.hpp"
+#include "display/display.hpp"
 
 namespace tolvane {
 
@@ -31,6 +32,6 @@ PageOptions parsePageQuery(std::string_view query);
 
 // The page's status line: the view and the settings that shape the
 // picture, as the option slots hold them now, and whether time is paused.
-std::string pageStatus(bool paused);
+std::string pageStatus(const DisplayState& display, bool paused);
 
 }  // namespace tolvane

@@ -78,8 +78,12 @@ void SceneElement::draw(DepthMap& target, std::int32_t ox, std::int32_t oy) cons
     const std::int64_t dx = std::int64_t{ox} + x;
     const std::int64_t dy = std::int64_t{oy} + y;
     if (!mayTouch(target, dx, dy, source.area.w, source.area.h)) return;
-    const auto blit = image->keepsDepths ? blitSceneFlat : blitScene;
-    blit(source, source.area, target, static_cast<std::int32_t>(dx), static_cast<std::int32_t>(dy));
+    if (image->keepsDepths) {
+        blitSceneFlat(source, source.area, target, static_cast<std::int32_t>(dx), static_cast<std::int32_t>(dy));
+    } else {
+        blitScene(source, source.area, target, static_cast<std::int32_t>(dx), static_cast<std::int32_t>(dy),
+                  computeRowPhase(oy));
+    }
 }
 
 void SceneElement::bounds(Rect& out, std::int32_t ox, std::int32_t oy) const {
@@ -155,18 +159,18 @@ void AniElement::update(float dt) { time += dt; }
 
 void AniElement::setElapsed(double seconds) { elapsed = seconds; }
 
-void AniElement::drawFrame(DepthMap& target, std::int64_t dx, std::int64_t dy,
-                           std::int32_t sheetRow) const {
+void AniElement::drawFrame(DepthMap& target, std::int64_t dx, std::int64_t dy, std::int32_t sheetRow,
+                           std::int32_t cameraY) const {
     if (!mayTouch(target, dx, dy, image->sizeX, image->sizeY)) return;
     Rect source;
     image->frameRect(source, currentFrame(*this), sheetRow);
     blitSprite(*image->map, source, target, static_cast<std::int32_t>(dx),
-               static_cast<std::int32_t>(dy));
+               static_cast<std::int32_t>(dy), computeRowPhase(cameraY));
 }
 
 void AniElement::draw(DepthMap& target, std::int32_t ox, std::int32_t oy) const {
     if (image == nullptr || !image->hasFrames()) return;
-    drawFrame(target, std::int64_t{ox} + x - image->sizeX / 2, std::int64_t{oy} + y - image->sizeY, 0);
+    drawFrame(target, std::int64_t{ox} + x - image->sizeX / 2, std::int64_t{oy} + y - image->sizeY, 0, oy);
 }
 
 void AniElement::bounds(Rect& out, std::int32_t ox, std::int32_t oy) const {
@@ -188,7 +192,7 @@ void CharElement::draw(DepthMap& target, std::int32_t ox, std::int32_t oy) const
     if (image == nullptr || !image->hasFrames()) return;
     std::int32_t sheetRow = row % image->framesDown;
     if (sheetRow < 0) sheetRow += image->framesDown;
-    drawFrame(target, std::int64_t{ox} - image->sizeX / 2, std::int64_t{oy} - image->sizeY, sheetRow);
+    drawFrame(target, std::int64_t{ox} - image->sizeX / 2, std::int64_t{oy} - image->sizeY, sheetRow, oy);
 }
 
 void CharElement::bounds(Rect& out, std::int32_t ox, std::int32_t oy) const {

@@ -67,8 +67,10 @@ public:
 
 protected:
     // Blits frame (currentFrame, sheetRow) with its top-left corner at the
-    // 64-bit destination, after rejecting what lies wholly outside `target`.
-    void drawFrame(DepthMap& target, std::int64_t x, std::int64_t y, std::int32_t sheetRow) const;
+    // 64-bit destination, after rejecting what lies wholly outside `target`;
+    // the depth bands follow the camera's y, `cameraY`.
+    void drawFrame(DepthMap& target, std::int64_t x, std::int64_t y, std::int32_t sheetRow,
+                   std::int32_t cameraY) const;
 };
 
 // Animates one row of its sheet and stands with its feet at the camera offset

@@ -13,8 +13,6 @@
 
 namespace tolvane {
 
-World theWorld;
-
 namespace {
 
 std::unique_ptr<BaseImage> createImage(const char* type) {
@@ -212,7 +210,6 @@ void World::setElapsed(double seconds) {
 }
 
 void World::draw(DepthMap& target) const {
-    computeRowPhase(cameraY);
     // Scenes are opaque and overwrite each other in list order; sprites then
     // keep only what is nearer, so their own order does not matter.
     for (BaseElement* element : scenes_) element->draw(target, cameraX, cameraY);

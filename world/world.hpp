@@ -134,8 +134,8 @@ public:
     // added: a renderer computes each frame's time afresh, so that no error
     // builds up over a long sequence or a late start.
     void setElapsed(double seconds);
-    // Sets the row phase from cameraY, then draws every "scene" element in
-    // list order, then every other element.
+    // Draws every "scene" element in list order, then every other element,
+    // the depth bands following cameraY.
     void draw(DepthMap& target) const;
 
     // Teardown: every element (giving back its image use), then every image.
@@ -151,7 +151,5 @@ private:
     // the catalogue, however large it is.
     std::unordered_map<std::string, BaseImage*> imagesByName_;
 };
-
-extern World theWorld;
 
 }  // namespace tolvane

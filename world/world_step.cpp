@@ -10,27 +10,33 @@
 
 namespace tolvane {
 
-bool worldLoaded = false;
-
-void stepWorld(DepthMap& target, float dt, bool saveScreenshot, const char* worldFile, const char* sampleWorld) {
-    fillDepthMap(target, 0);
-    if (!worldLoaded) {
-        // Read once, whatever comes of it. An author who gets a blank or
-        // half-drawn screen learns why from these lines.
-        WorldProblems problems;
-        loadWorld(theWorld, worldFile, problems, sampleWorld);
-        worldLoaded = true;
-        for (const WorldProblem& problem : problems) {
-            std::fprintf(stderr, "%s: %s\n", escapeForDisplay(worldFile).c_str(), problemLine(problem).c_str());
-        }
+void loadWorldOnce(WorldRun& run, const char* worldFile) {
+    if (run.loaded) return;
+    // Read once, whatever comes of it. An author who gets a blank or
+    // half-drawn screen learns why from these lines.
+    run.readable = loadWorld(run.world, worldFile, run.problems,
+                             run.sampleWorld.empty() ? nullptr : run.sampleWorld.c_str());
+    run.loaded = true;
+    if (!run.reportProblems) return;
+    for (const WorldProblem& problem : run.problems) {
+        std::fprintf(stderr, "%s: %s\n", escapeForDisplay(worldFile).c_str(), problemLine(problem).c_str());
     }
-    theWorld.update(dt);
-    theWorld.draw(target);
+}
+
+void stepWorld(WorldRun& run, DepthMap& target, float dt, bool saveScreenshot, const char* worldFile) {
+    fillDepthMap(target, 0);
+    advanceWorld(run, dt, worldFile);
+    run.world.draw(target);
     if (saveScreenshot) {
         if (const DepthOutcome saved = saveDepthMapBitmap(target, "screenshot.bmp"); !saved) {
             std::fprintf(stderr, "screenshot.bmp: could not be written: %s\n", escapeForDisplay(saved.detail).c_str());
         }
     }
+}
+
+void advanceWorld(WorldRun& run, float dt, const char* worldFile) {
+    loadWorldOnce(run, worldFile);
+    run.world.update(dt);
 }
 
 }  // namespace tolvane

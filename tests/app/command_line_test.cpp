@@ -113,10 +113,25 @@ TEST(CommandLine, WholeNumbersTakeASignOnlyWhereTheRangeGoesBelowZero) {
     EXPECT_EQ(seed, 1u);
 }
 
-TEST(CommandLine, RenderArgumentsStartRightAfterTheFlag) {
-    const CommandLine got = parse({"--render", "--bogus", "x.xml"});
-    EXPECT_EQ(got.mode, RunMode::Render);
-    EXPECT_EQ(got.firstRenderArgument, 2);
+TEST(CommandLine, RenderArgumentsAreTheRenderersOwn) {
+    const CommandLine bogus = parse({"--render", "--bogus", "x.xml"});
+    EXPECT_EQ(bogus.mode, RunMode::Error);
+    EXPECT_EQ(bogus.error, "unknown renderer option --bogus");
+    const CommandLine world = parse({"--render", "x.png", "--world", "w.xml"});
+    EXPECT_EQ(world.mode, RunMode::Render);
+    EXPECT_EQ(world.render.worldFile, "w.xml");
+    EXPECT_EQ(world.worldFile, "world.xml") << "the demo's world is not the renderer's";
+
+    // The same reading for the renderer's arguments alone.
+    const char* alone[] = {"x.png", "--jobs", "2"};
+    RenderOptions options;
+    std::string error;
+    ASSERT_TRUE(parseRenderArguments(3, alone, options, error));
+    EXPECT_EQ(options.jobs, 2);
+    EXPECT_EQ(options.output, "x.png");
+    const char* bad[] = {"x.png", "--jobs"};
+    EXPECT_FALSE(parseRenderArguments(2, bad, options, error));
+    EXPECT_EQ(error, "--jobs needs a value");
 }
 
 TEST(CommandLine, UsageNamesEveryModeOptionAndKey) {
@@ -126,7 +141,8 @@ TEST(CommandLine, UsageNamesEveryModeOptionAndKey) {
     for (const char* promise :
          {"tolvane [--scale K] [--max-fps N] [WORLD.xml]", "tolvane FILE",
           "tolvane --render OUT [--world FILE] [--view stereo|depth] [--camera X Y] [--time T] [--frames N] "
-          "[--fps F] [--seed S] [--cross-eyed] [--pattern-width P] [--grey-dots] [--echo-free]\n"
+          "[--fps F] [--seed S] [--cross-eyed] [--pattern-width P] [--grey-dots] [--echo-free] "
+          "[--first-frame K] [--jobs J]\n"
           "      render frames to PNG or BMP files without a window\n",
           "tolvane --render OUT --depth FILE [--pattern-width P | --texture PICTURE.png] [--depth-levels L] "
           "[--frames N] [--seed S] [--cross-eyed] [--grey-dots] [--echo-free] [--guide-dots]\n",

@@ -1,6 +1,7 @@
-// Event dispatch with real SDL_Event values: drags move the camera by
-// exactly the pointer's movement, keys switch modes by symbol, and a drain
-// handles every queued event even after a quit request.
+// Event dispatch with real SDL_Event values, each frame's events made into
+// a command and applied to an engine of the test's own: drags move the
+// camera by exactly the pointer's movement, keys switch modes by symbol, and
+// a drain handles every queued event even after a quit request.
 
 #include <SDL.h>
 #include <gtest/gtest.h>
@@ -10,13 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "app/engine.hpp"
 #include "app/events.hpp"
-#include "app/frame_clock.hpp"
 #include "display/display.hpp"
 #include "display/options.hpp"
-#include "display/options_testing.hpp"
 #include "tests/app/test_display.hpp"
-#include "world/world.hpp"
 
 using namespace tolvane;
 
@@ -61,6 +60,14 @@ SDL_Event motion(std::uint16_t x, std::uint16_t y, std::int16_t xrel = 0, std::i
     return e;
 }
 
+// What the frame after `events` does with them: the command they make,
+// applied to `engine`; returns the lines the frame loop prints.
+std::vector<std::string> dispatchAndApply(Engine& engine, InputState& input, const std::vector<SDL_Event>& events) {
+    FrameCommand command;
+    for (const SDL_Event& e : events) dispatchEvent(e, input, command);
+    return applyCommand(engine, command);
+}
+
 struct DragCase {
     const char* name;
     std::vector<SDL_Event> events;
@@ -97,33 +104,34 @@ TEST(Events, DragsMoveTheCameraByThePointersMovement) {
         {"arrow release does nothing", {keyUp(SDLK_UP)}, false, 0, 0, 1000, -1000},
     };
     for (const DragCase& c : cases) {
-        theWorld.cameraX = 1000;
-        theWorld.cameraY = -1000;
+        Engine engine;
+        World& world = engine.world.world;
+        world.cameraX = 1000;
+        world.cameraY = -1000;
         InputState input;
-        for (const SDL_Event& e : c.events) {
-            dispatchEvent(e, input);
-        }
+        dispatchAndApply(engine, input, c.events);
         EXPECT_EQ(input.dragging, c.dragging) << c.name;
         EXPECT_EQ(input.dragLastX, c.lastX) << c.name;
         EXPECT_EQ(input.dragLastY, c.lastY) << c.name;
-        EXPECT_EQ(theWorld.cameraX, c.cameraX) << c.name;
-        EXPECT_EQ(theWorld.cameraY, c.cameraY) << c.name;
+        EXPECT_EQ(world.cameraX, c.cameraX) << c.name;
+        EXPECT_EQ(world.cameraY, c.cameraY) << c.name;
         EXPECT_FALSE(input.quitRequested) << c.name;
     }
-    theWorld.cameraX = 0;
-    theWorld.cameraY = 0;
 }
 
 TEST(Events, CameraWrapsInsteadOfOverflowing) {
-    theWorld.cameraX = INT32_MAX;
-    theWorld.cameraY = INT32_MIN;
+    Engine engine;
+    World& world = engine.world.world;
+    world.cameraX = INT32_MAX;
+    world.cameraY = INT32_MIN;
     InputState input;
-    dispatchEvent(down(1, 10, 10), input);
-    dispatchEvent(motion(11, 9), input);
-    EXPECT_EQ(theWorld.cameraX, INT32_MIN);
-    EXPECT_EQ(theWorld.cameraY, INT32_MAX);
-    theWorld.cameraX = 0;
-    theWorld.cameraY = 0;
+    dispatchAndApply(engine, input, {down(1, 10, 10), motion(11, 9)});
+    EXPECT_EQ(world.cameraX, INT32_MIN);
+    EXPECT_EQ(world.cameraY, INT32_MAX);
+    // Drags of one frame add up, wrapping, to the same place.
+    dispatchAndApply(engine, input, {motion(65535, 0), motion(0, 65535), motion(11, 9)});
+    EXPECT_EQ(world.cameraX, INT32_MIN);
+    EXPECT_EQ(world.cameraY, INT32_MAX);
 }
 
 struct Modes {
@@ -133,16 +141,14 @@ struct Modes {
 };
 
 Modes modesAfter(const SDL_Event& event) {
-    resetOptions();
-    timeScale = 1.0f;
-    screenshotRequested = false;
+    Engine engine;
     InputState input;
-    dispatchEvent(event, input);
-    return {timeScale,
-            getOption(OptionSlot::DepthView),
-            getOption(OptionSlot::PatternEveryFrame),
-            getOption(OptionSlot::PaletteFlags),
-            screenshotRequested,
+    dispatchAndApply(engine, input, {event});
+    return {engine.clock.timeScale,
+            getOption(engine.display, OptionSlot::DepthView),
+            getOption(engine.display, OptionSlot::PatternEveryFrame),
+            getOption(engine.display, OptionSlot::PaletteFlags),
+            engine.screenshotRequested,
             input.quitRequested};
 }
 
@@ -177,26 +183,37 @@ TEST(Events, KeysSwitchModesBySymbol) {
         EXPECT_EQ(got.screenshot, c.expected.screenshot) << c.name;
         EXPECT_EQ(got.quit, c.expected.quit) << c.name;
     }
-    resetOptions();
+}
+
+TEST(Events, EveryKeyOfTheTableIsOneAction) {
+    for (const KeyBinding& binding : kKeyBindings) {
+        FrameCommand command;
+        InputState input;
+        dispatchEvent(keyDown(binding.key), input, command);
+        if (binding.action == Action::Quit) {
+            EXPECT_TRUE(input.quitRequested);
+            EXPECT_TRUE(command.empty());
+        } else {
+            ASSERT_EQ(command.actions.size(), 1u) << SDL_GetKeyName(binding.key);
+            EXPECT_EQ(command.actions[0].action, binding.action) << SDL_GetKeyName(binding.key);
+        }
+    }
 }
 
 TEST(Events, TogglesReturnOnTheSecondPress) {
-    resetOptions();
-    timeScale = 1.0f;
+    Engine engine;
     InputState input;
     for (SDLKey sym : {SDLK_p, SDLK_s, SDLK_r}) {
-        dispatchEvent(keyDown(sym), input);
-        dispatchEvent(keyDown(sym), input);
+        dispatchAndApply(engine, input, {keyDown(sym), keyDown(sym)});
     }
-    EXPECT_EQ(timeScale, 1.0f);
-    EXPECT_EQ(getOption(OptionSlot::DepthView), 0);
-    EXPECT_EQ(getOption(OptionSlot::PatternEveryFrame), 1);
+    EXPECT_EQ(engine.clock.timeScale, 1.0f);
+    EXPECT_EQ(getOption(engine.display, OptionSlot::DepthView), 0);
+    EXPECT_EQ(getOption(engine.display, OptionSlot::PatternEveryFrame), 1);
 
     // Any nonzero view counts as the depth view; S turns it off.
-    setOption(OptionSlot::DepthView, 5);
-    dispatchEvent(keyDown(SDLK_s), input);
-    EXPECT_EQ(getOption(OptionSlot::DepthView), 0);
-    resetOptions();
+    setOption(engine.display, OptionSlot::DepthView, 5);
+    dispatchAndApply(engine, input, {keyDown(SDLK_s)});
+    EXPECT_EQ(getOption(engine.display, OptionSlot::DepthView), 0);
 }
 
 TEST(Events, ViewingAidKeys) {
@@ -227,23 +244,25 @@ TEST(Events, ViewingAidKeys) {
         {"Q and X together", 128, 8, {SDLK_x, SDLK_q}, 1, 128, 8, 1, "echo-free on"},
     };
     for (const Case& c : cases) {
-        resetOptions();
-        setOption(OptionSlot::PatternWidth, c.startWidth);
-        setOption(OptionSlot::PaletteFlags, c.startFlags);
+        Engine engine;
+        DisplayState& display = engine.display;
+        setOption(display, OptionSlot::PatternWidth, c.startWidth);
+        setOption(display, OptionSlot::PaletteFlags, c.startFlags);
         InputState input;
         // Held Shift changes nothing, as for the other keys.
-        for (std::size_t i = 0; i + 1 < c.keys.size(); ++i) dispatchEvent(keyDown(c.keys[i], KMOD_LSHIFT), input);
-        ::testing::internal::CaptureStdout();
-        dispatchEvent(keyDown(c.keys.back(), KMOD_LSHIFT), input);
-        const std::string said = ::testing::internal::GetCapturedStdout();
-        EXPECT_EQ(said, c.said[0] == '\0' ? "" : std::string(c.said) + "\n") << c.name;
-        EXPECT_EQ(getOption(OptionSlot::CrossEyed), c.crossEyed) << c.name;
-        EXPECT_EQ(getOption(OptionSlot::PatternWidth), c.width) << c.name;
-        EXPECT_EQ(getOption(OptionSlot::PaletteFlags), c.flags) << c.name;
-        EXPECT_EQ(getOption(OptionSlot::EchoFree), c.echoFree) << c.name;
-        EXPECT_EQ(getOption(OptionSlot::PatternHeight), 60) << c.name;
+        std::vector<SDL_Event> events;
+        for (const SDLKey key : c.keys) events.push_back(keyDown(key, KMOD_LSHIFT));
+        const SDL_Event last = events.back();
+        events.pop_back();
+        dispatchAndApply(engine, input, events);
+        const std::vector<std::string> said = dispatchAndApply(engine, input, {last});
+        EXPECT_EQ(said, c.said[0] == '\0' ? std::vector<std::string>{} : std::vector<std::string>{c.said}) << c.name;
+        EXPECT_EQ(getOption(display, OptionSlot::CrossEyed), c.crossEyed) << c.name;
+        EXPECT_EQ(getOption(display, OptionSlot::PatternWidth), c.width) << c.name;
+        EXPECT_EQ(getOption(display, OptionSlot::PaletteFlags), c.flags) << c.name;
+        EXPECT_EQ(getOption(display, OptionSlot::EchoFree), c.echoFree) << c.name;
+        EXPECT_EQ(getOption(display, OptionSlot::PatternHeight), 60) << c.name;
     }
-    resetOptions();
 }
 
 TEST(Events, WindowCloseQuitsAndOtherTypesAreIgnored) {
@@ -255,35 +274,34 @@ TEST(Events, WindowCloseQuitsAndOtherTypesAreIgnored) {
         ignored.push_back(e);
     }
     InputState input;
+    FrameCommand command;
     for (const SDL_Event& e : ignored) {
-        dispatchEvent(e, input);
+        dispatchEvent(e, input, command);
     }
     EXPECT_FALSE(input.quitRequested);
     EXPECT_FALSE(input.dragging);
+    EXPECT_TRUE(command.empty());
 
     SDL_Event quit{};
     quit.type = SDL_QUIT;
-    dispatchEvent(quit, input);
+    dispatchEvent(quit, input, command);
     EXPECT_TRUE(input.quitRequested);
 }
 
 TEST(Events, DrainHandlesEventsQueuedAfterEscape) {
     openDummyDisplayOnce();
-    screenshotRequested = false;
-    theWorld.cameraX = 0;
     SDL_Event queued[] = {keyDown(SDLK_ESCAPE), keyDown(SDLK_k), down(1, 10, 10), motion(17, 10)};
     for (SDL_Event& e : queued) {
         ASSERT_EQ(SDL_PushEvent(&e), 0);
     }
     InputState input;
-    drainEvents(input);
+    FrameCommand command;
+    drainEvents(input, command);
     EXPECT_TRUE(input.quitRequested);
-    EXPECT_TRUE(screenshotRequested);
-    EXPECT_EQ(theWorld.cameraX, 7);
+    EXPECT_TRUE(command.has(Action::Screenshot));
+    EXPECT_EQ(command.cameraDx, 7);
     SDL_Event left;
     EXPECT_EQ(SDL_PollEvent(&left), 0);
-    screenshotRequested = false;
-    theWorld.cameraX = 0;
 }
 
 }  // namespace

@@ -36,22 +36,17 @@ TEST(FrameClock, ElapsedTimeScaledToSeconds) {
          0.005f},
     };
     for (const Case& c : cases) {
-        lastFrameNanoseconds = c.last;
-        timeScale = c.scale;
-        frameDt = 99.0f;
-        updateFrameTimeAt(c.now);
-        EXPECT_FLOAT_EQ(frameDt, c.expectedDt) << c.name;
-        EXPECT_EQ(lastFrameNanoseconds, c.now) << c.name;
+        FrameClock clock{c.last, 99.0f, c.scale};
+        updateFrameTimeAt(clock, c.now);
+        EXPECT_FLOAT_EQ(clock.frameDt, c.expectedDt) << c.name;
+        EXPECT_EQ(clock.lastFrameNanoseconds, c.now) << c.name;
     }
-    lastFrameNanoseconds = kNoPreviousFrame;
-    timeScale = 1.0f;
 }
 
 TEST(FrameClock, RealClockIsMonotonicAndFinerThanAMillisecond) {
-    lastFrameNanoseconds = kNoPreviousFrame;
-    timeScale = 1.0f;
-    updateFrameTime();
-    EXPECT_EQ(frameDt, 0.0f);
+    FrameClock clock;
+    updateFrameTime(clock);
+    EXPECT_EQ(clock.frameDt, 0.0f);
     // Two readings in a row: never backwards, and apart by far less than
     // the millisecond a tick counter would round them to.
     std::int64_t previous = steadyNanoseconds();
@@ -63,9 +58,8 @@ TEST(FrameClock, RealClockIsMonotonicAndFinerThanAMillisecond) {
         previous = now;
     }
     EXPECT_LT(smallestStep, 100'000) << "the clock cannot tell 100 us apart";
-    updateFrameTime();
-    EXPECT_GE(frameDt, 0.0f);
-    lastFrameNanoseconds = kNoPreviousFrame;
+    updateFrameTime(clock);
+    EXPECT_GE(clock.frameDt, 0.0f);
 }
 
 TEST(FrameRate, FramesCountedOverHalfASecond) {

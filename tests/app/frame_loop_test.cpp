@@ -19,7 +19,6 @@
 #include "app/frame_loop.hpp"
 #include "display/display.hpp"
 #include "display/options.hpp"
-#include "display/options_testing.hpp"
 #include "markup/text.hpp"
 #include "tests/app/test_display.hpp"
 #include "tests/app/test_picture.hpp"
@@ -58,14 +57,12 @@ protected:
         dir_ = pattern;
         previous_ = std::filesystem::current_path();
         std::filesystem::current_path(dir_);
-        floatMaxFractionDigits = 4;
         openDummyDisplayOnce();
-        resetOptions();
-        setOption(OptionSlot::DepthView, 1);
-        timeScale = 1.0f;
-        screenshotRequested = false;
-        lastFrameNanoseconds = kNoPreviousFrame;
-        updateFrameTime();
+    }
+    // A loop as the demo starts it: depth view, clock primed.
+    static void startLoop(FrameLoop& loop) {
+        setOption(loop.engine.display, OptionSlot::DepthView, 1);
+        updateFrameTime(loop.engine.clock);
     }
     void TearDown() override {
         SDL_Event e;
@@ -73,16 +70,12 @@ protected:
         }
         std::filesystem::current_path(previous_);
         std::filesystem::remove_all(dir_);
-        resetOptions();
-        timeScale = 1.0f;
-        screenshotRequested = false;
     }
     std::filesystem::path dir_;
     std::filesystem::path previous_;
 };
 
 TEST(Caption, PrefixThenRateWithFourFractionDigitsChangedOnlyWhenTheTextDoes) {
-    floatMaxFractionDigits = 4;
     struct Case {
         double rate;
         const char* caption;
@@ -144,10 +137,12 @@ TEST_F(FrameLoopTest, PausedFrameCaptionReadsZeroRate) {
     SDL_Event p = keyDown(SDLK_p);
     ASSERT_EQ(SDL_PushEvent(&p), 0);
     FrameLoop loop;
-    runFrame(loop);  // P is handled at the end of this frame
-    EXPECT_EQ(timeScale, 0.0f);
+    startLoop(loop);
+    runFrame(loop);  // P is read at the end of this frame and applied by the next
+    EXPECT_EQ(loop.engine.clock.timeScale, 1.0f);
     runFrame(loop);
-    EXPECT_EQ(frameDt, 0.0f);
+    EXPECT_EQ(loop.engine.clock.timeScale, 0.0f);
+    EXPECT_EQ(loop.engine.clock.frameDt, 0.0f);
     EXPECT_EQ(windowTitle(), "Tolvane Engine Demo - By Harwick - FPS: 0.0000");
     char* title = nullptr;
     char* icon = nullptr;
@@ -162,19 +157,20 @@ TEST_F(FrameLoopTest, PausedFrameCaptionReadsZeroRate) {
 }
 
 TEST_F(FrameLoopTest, UnlockedFrameNeitherDrawsNorPresentsButHandlesInput) {
-    DepthMap& map = screenDepthMap();
+    DepthMap map = screenDepthMap();
     ASSERT_NE(map.pixels, nullptr);
     std::memset(map.pixels, 7, 640 * 480);
-    screenshotRequested = true;
     SDL_Event escape = keyDown(SDLK_ESCAPE);
     ASSERT_EQ(SDL_PushEvent(&escape), 0);
     FrameLoop loop;
+    startLoop(loop);
+    loop.command.add(Action::Screenshot);
     SDL_WM_SetCaption("stale", "");
 
     runFrameAfterLock(loop, false);
 
     EXPECT_TRUE(loop.input.quitRequested);
-    EXPECT_TRUE(screenshotRequested) << "the screenshot waits for a drawn frame";
+    EXPECT_TRUE(loop.engine.screenshotRequested) << "the screenshot waits for a drawn frame";
     EXPECT_FALSE(std::filesystem::exists(dir_ / "screenshot.bmp"));
     EXPECT_EQ(windowTitle().rfind("Tolvane Engine Demo - By Harwick - FPS: ", 0), 0u);
     for (std::int32_t i = 0; i < 640 * 480; ++i) {
@@ -183,11 +179,12 @@ TEST_F(FrameLoopTest, UnlockedFrameNeitherDrawsNorPresentsButHandlesInput) {
 }
 
 TEST_F(FrameLoopTest, LockedFrameDrawsTheWorldStepAndAnswersTheScreenshotRequest) {
-    DepthMap& map = screenDepthMap();
+    DepthMap map = screenDepthMap();
     ASSERT_NE(map.pixels, nullptr);
     std::memset(map.pixels, 7, 640 * 480);
-    screenshotRequested = true;
     FrameLoop loop;
+    startLoop(loop);
+    loop.command.add(Action::Screenshot);
     runFrameAfterLock(loop, true);
     // No "world.xml" here: the step leaves the cleared map, shown as is in
     // the depth view.
@@ -196,7 +193,7 @@ TEST_F(FrameLoopTest, LockedFrameDrawsTheWorldStepAndAnswersTheScreenshotRequest
     }
     EXPECT_FALSE(loop.input.quitRequested);
     EXPECT_TRUE(std::filesystem::exists(dir_ / "screenshot.bmp"));
-    EXPECT_FALSE(screenshotRequested) << "one drawn frame answers the request";
+    EXPECT_FALSE(loop.engine.screenshotRequested) << "one drawn frame answers the request";
 
     std::filesystem::remove(dir_ / "screenshot.bmp");
     runFrameAfterLock(loop, true);
@@ -207,22 +204,23 @@ TEST_F(FrameLoopTest, LockedFrameDrawsTheWorldStepAndAnswersTheScreenshotRequest
 // under the first free number, never over a file already there; in the
 // depth view only the depth map is saved.
 TEST_F(FrameLoopTest, KeyKInTheStereogramSavesThePictureShown) {
-    setOption(OptionSlot::PaletteFlags, paletteBits(PaletteFlag::GreyRamp | PaletteFlag::GreyDots));
-    std::ofstream(dir_ / "stereogram-0001.png") << "mine";
     FrameLoop loop;
+    startLoop(loop);
+    setOption(loop.engine.display, OptionSlot::PaletteFlags, paletteBits(PaletteFlag::GreyRamp | PaletteFlag::GreyDots));
+    std::ofstream(dir_ / "stereogram-0001.png") << "mine";
     runFrameAfterLock(loop, true);  // depth view
     EXPECT_FALSE(std::filesystem::exists(dir_ / "stereogram-0002.png"));
 
-    setOption(OptionSlot::DepthView, 0);
+    loop.command.add(Action::ToggleDepthView);
     for (const char* name : {"stereogram-0002.png", "stereogram-0003.png"}) {
-        screenshotRequested = true;
+        loop.command.add(Action::Screenshot);
         testing::internal::CaptureStdout();
         runFrameAfterLock(loop, true);
         EXPECT_EQ(testing::internal::GetCapturedStdout(), std::string("Saved ") + name + "\n");
         const RgbPicture saved = readPng(fileBytes(dir_ / name));
         ASSERT_TRUE(saved.read) << name;
         EXPECT_TRUE(saved.indexed256);
-        const SDL_Color* palette = paletteTable();
+        const SDL_Color* palette = paletteTable(loop.engine.display);
         EXPECT_EQ(saved.rgb, rgbOf(screenDepthMap(), [palette](std::uint8_t i) {
                       return std::array<int, 3>{palette[i].r, palette[i].g, palette[i].b};
                   })) << name;
@@ -239,6 +237,7 @@ TEST_F(FrameLoopTest, LoopEndsAfterTheRequestedFrameCount) {
     const Case cases[] = {{3, 3}, {1, 1}, {0, 1}};
     for (const Case& c : cases) {
         FrameLoop loop;
+        startLoop(loop);
         loop.exitAfterFrames = c.exitAfter;
         runFrameLoop(loop);
         EXPECT_EQ(loop.framesRun, c.framesRun) << c.exitAfter;
@@ -250,6 +249,7 @@ TEST_F(FrameLoopTest, EscapeEndsTheLoopAfterItsFrame) {
     SDL_Event escape = keyDown(SDLK_ESCAPE);
     ASSERT_EQ(SDL_PushEvent(&escape), 0);
     FrameLoop loop;
+    startLoop(loop);
     runFrameLoop(loop);
     EXPECT_EQ(loop.framesRun, 1);
 }

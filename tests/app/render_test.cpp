@@ -142,6 +142,13 @@ TEST(Pictures, BitmapIsBottomUpIndexedWithPaddedRows) {
     EXPECT_EQ(encodeIndexedBitmap(empty, palette, bytes).status, DepthStatus::BadSize);
 }
 
+// The renderer's arguments (those after "--render") as the command line reads them.
+CommandLine parseRender(const std::vector<const char*>& arguments) {
+    std::vector<const char*> argv{"tolvane", "--render"};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    return parseCommandLine(static_cast<int>(argv.size()), argv.data());
+}
+
 TEST(RenderArguments, OptionsAndTheirLimits) {
     struct Case {
         std::vector<const char*> args;
@@ -189,6 +196,12 @@ TEST(RenderArguments, OptionsAndTheirLimits) {
         {{"out.png", "--seed", "-1"}, "--seed needs a whole number from 0 to 4294967295, not \"-1\""},
         {{"out.png", "--seed", "4294967296"}, "--seed needs a whole number from 0 to 4294967295, not \"4294967296\""},
         {{"out.png", "--seed"}, "--seed needs a value"},
+        {{"out.png", "--jobs", "0"}, "--jobs needs a whole number from 1 to 256, not \"0\""},
+        {{"out.png", "--jobs", "257"}, "--jobs needs a whole number from 1 to 256, not \"257\""},
+        {{"out.png", "--first-frame", "-1"}, "--first-frame needs a whole number from 0 to 100000000, not \"-1\""},
+        {{"out.png", "--first-frame", "100000001"},
+         "--first-frame needs a whole number from 0 to 100000000, not \"100000001\""},
+        {{"out.png", "--first-frame"}, "--first-frame needs a value"},
         // A depth picture: its own options, none of a world's.
         {{"out.png", "--depth", "d-%03d.png", "--pattern-width", "16", "--depth-levels", "15", "--guide-dots",
           "--frames", "3", "--seed", "2", "--cross-eyed", "--echo-free", "--grey-dots"},
@@ -209,25 +222,26 @@ TEST(RenderArguments, OptionsAndTheirLimits) {
          "--camera belongs to a world; --depth draws a picture without one"},
         {{"out.png", "--world", "w.xml", "--depth", "d.png"},
          "--world belongs to a world; --depth draws a picture without one"},
+        {{"out.png", "--depth", "d.png", "--first-frame", "2"},
+         "--first-frame belongs to a world; --depth draws a picture without one"},
         {{"out.png", "--depth", "d.png", "--texture", "t.png", "--pattern-width", "64"},
          "--pattern-width cannot go with --texture: the texture's width is the pattern width"},
         {{"out.bmp", "--depth", "d.png", "--texture", "t.png"},
          "--texture makes an RGB picture: the output must end in .png, not \"out.bmp\""},
     };
     for (const Case& c : cases) {
-        RenderOptions options;
-        std::string error;
-        const bool accepted = parseRenderArguments(static_cast<int>(c.args.size()), c.args.data(), options, error);
-        EXPECT_EQ(accepted, c.error[0] == '\0') << c.error << " / " << error;
+        const CommandLine got = parseRender(c.args);
+        const bool accepted = got.mode == RunMode::Render;
+        EXPECT_EQ(accepted, c.error[0] == '\0') << c.error << " / " << got.error;
         if (!accepted) {
-            EXPECT_EQ(error, c.error);
+            EXPECT_EQ(got.mode, RunMode::Error);
+            EXPECT_EQ(got.error, c.error);
         }
     }
 
-    RenderOptions defaults;
-    std::string error;
-    const char* bare[] = {"out.png"};
-    ASSERT_TRUE(parseRenderArguments(1, bare, defaults, error));
+    const CommandLine bare = parseRender({"out.png"});
+    ASSERT_EQ(bare.mode, RunMode::Render);
+    const RenderOptions& defaults = bare.render;
     EXPECT_EQ(defaults.worldFile, "world.xml");
     EXPECT_FALSE(defaults.depthView);
     EXPECT_EQ(defaults.frames, 1);
@@ -236,14 +250,18 @@ TEST(RenderArguments, OptionsAndTheirLimits) {
     EXPECT_FALSE(defaults.seeded);
     EXPECT_EQ(defaults.patternWidth, 128);
     for (const auto& [name, format] : {std::pair{"A.PNG", PictureFormat::Png}, std::pair{"a.bMp", PictureFormat::Bmp}}) {
-        RenderOptions named;
-        ASSERT_TRUE(parseRenderArguments(1, &name, named, error)) << name;
-        EXPECT_EQ(named.format, format) << name;
+        const CommandLine named = parseRender({name});
+        ASSERT_EQ(named.mode, RunMode::Render) << name;
+        EXPECT_EQ(named.render.format, format) << name;
     }
     EXPECT_EQ(defaults.format, PictureFormat::Png);
+    EXPECT_EQ(defaults.firstFrame, 0);
+    EXPECT_FALSE(defaults.firstFrameGiven);
+    EXPECT_EQ(defaults.jobs, 0) << "one job per core";
 
-    RenderOptions all;
-    ASSERT_TRUE(parseRenderArguments(static_cast<int>(cases[1].args.size()), cases[1].args.data(), all, error));
+    const CommandLine parsed = parseRender(cases[1].args);
+    ASSERT_EQ(parsed.mode, RunMode::Render);
+    const RenderOptions& all = parsed.render;
     EXPECT_EQ(all.output, "out.bmp");
     EXPECT_EQ(all.format, PictureFormat::Bmp);
     EXPECT_EQ(all.worldFile, "w/world.xml");
@@ -259,6 +277,12 @@ TEST(RenderArguments, OptionsAndTheirLimits) {
     EXPECT_EQ(all.patternWidth, 176);
     EXPECT_TRUE(all.greyDots);
     EXPECT_TRUE(all.echoFree);
+
+    const CommandLine split = parseRender({"--first-frame", "100000000", "a.bmp", "--jobs", "256"});
+    ASSERT_EQ(split.mode, RunMode::Render);
+    EXPECT_EQ(split.render.firstFrame, 100000000);
+    EXPECT_TRUE(split.render.firstFrameGiven);
+    EXPECT_EQ(split.render.jobs, 256);
 }
 
 // ffmpeg's image2 names: %d, %0Nd and %% only.
@@ -303,15 +327,16 @@ TEST(RenderArguments, DepthFrameNames) {
 TEST(RenderArguments, FileNamesOfASequence) {
     struct Case {
         const char* output;
-        int index, frames;
+        int index;
+        bool numbered;
         const char* name;
     };
     const Case cases[] = {
-        {"out.png", 0, 1, "out.png"},          {"out.png", 0, 2, "out-0000.png"},
-        {"out.png", 1, 2, "out-0001.png"},     {"dir.v2/out.bmp", 12, 13, "dir.v2/out-0012.bmp"},
-        {"a.png", 12345, 20000, "a-12345.png"},
+        {"out.png", 0, false, "out.png"},          {"out.png", 0, true, "out-0000.png"},
+        {"out.png", 1, true, "out-0001.png"},      {"dir.v2/out.bmp", 12, true, "dir.v2/out-0012.bmp"},
+        {"a.png", 12345, true, "a-12345.png"},     {"a.png", 100000000, true, "a-100000000.png"},
     };
-    for (const Case& c : cases) EXPECT_EQ(renderFileName(c.output, c.index, c.frames), c.name) << c.name;
+    for (const Case& c : cases) EXPECT_EQ(renderFileName(c.output, c.index, c.numbered), c.name) << c.name;
 }
 
 // The world the renders below draw: one scene image of 100 x 60 whose
@@ -503,6 +528,27 @@ TEST_F(RenderTest, TimeAndFrameRateSetTheClockOfEachFrame) {
     EXPECT_NE(fileBytes(dir_ / "run-0000.png"), fileBytes(dir_ / "later.png"));
 }
 
+// Every number of jobs, and every split by --first-frame, writes the files
+// of one run on one job, byte for byte: the stereogram's dots included,
+// which a later part reaches by jumping the generator ahead.
+TEST_F(RenderTest, JobsAndSplitsWriteTheFilesOfOneRun) {
+    const std::string world = std::string(" --seed 11 --world '") + TOLVANE_SOURCE_DIR + "/assets/world.xml'";
+    ASSERT_EQ(render("one.png --frames 7 --fps 12 --time 0.2 --jobs 1" + world).status, 0);
+    ASSERT_EQ(render("many.png --frames 7 --fps 12 --time 0.2 --jobs 3" + world).status, 0);
+    ASSERT_EQ(render("part.png --first-frame 0 --frames 3 --fps 12 --time 0.2" + world).status, 0);
+    ASSERT_EQ(render("part.png --first-frame 3 --frames 1 --fps 12 --time 0.2" + world).status, 0);
+    ASSERT_EQ(render("part.png --first-frame 4 --frames 3 --fps 12 --time 0.2 --jobs 2" + world).status, 0);
+    for (int k = 0; k < 7; ++k) {
+        char number[8];
+        std::snprintf(number, sizeof number, "%04d", k);
+        const std::vector<std::uint8_t> one = fileBytes(dir_ / ("one-" + std::string(number) + ".png"));
+        ASSERT_FALSE(one.empty()) << k;
+        EXPECT_EQ(fileBytes(dir_ / ("many-" + std::string(number) + ".png")), one) << k;
+        EXPECT_EQ(fileBytes(dir_ / ("part-" + std::string(number) + ".png")), one) << k;
+    }
+    EXPECT_FALSE(fs::exists(dir_ / "part-0007.png"));
+}
+
 // Each frame's time comes from its number, not from a sum of steps: a
 // four-column sprite shows column k mod 4 on frame k, at 24 frames a second
 // from the start (a float sum of 1/24 falls behind by frame 7) and a
@@ -523,12 +569,12 @@ TEST_F(RenderTest, FrameTimesAreExactOverLongRunsAndLateStarts) {
                                  c.rate + " --time " + c.start;
         ASSERT_EQ(render(args).status, 0) << args;
         for (int k = 4; k < 40; ++k) {
-            ASSERT_EQ(fileBytes(dir_ / renderFileName("f.png", k, 40)),
-                      fileBytes(dir_ / renderFileName("f.png", k % 4, 40)))
+            ASSERT_EQ(fileBytes(dir_ / renderFileName("f.png", k, true)),
+                      fileBytes(dir_ / renderFileName("f.png", k % 4, true)))
                 << args << ": frame " << k;
         }
         for (int k = 1; k < 4; ++k) {
-            EXPECT_NE(fileBytes(dir_ / renderFileName("f.png", k, 40)), fileBytes(dir_ / "f-0000.png"))
+            EXPECT_NE(fileBytes(dir_ / renderFileName("f.png", k, true)), fileBytes(dir_ / "f-0000.png"))
                 << args << ": frame " << k;
         }
     }

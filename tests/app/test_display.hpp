@@ -8,11 +8,14 @@
 
 using namespace tolvane;
 
-inline void openDummyDisplayOnce() {
+// Opens the window once and gives the display state it was opened with.
+inline DisplayState& openDummyDisplayOnce() {
+    static DisplayState shown;
     static bool open = false;
     if (!open) {
         setenv("SDL_VIDEODRIVER", "dummy", 0);
-        initDisplay(640, 480);
+        initDisplay(shown, 640, 480);
         open = true;
     }
+    return shown;
 }

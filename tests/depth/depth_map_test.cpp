@@ -41,25 +41,19 @@ std::vector<std::uint8_t> rowOf(const DepthMap& map, std::int32_t row, std::int3
     return std::vector<std::uint8_t>(p, p + count);
 }
 
-class DepthMapTest : public ::testing::Test {
-protected:
-    void SetUp() override { rowPhase = 0; }
-    void TearDown() override { rowPhase = 0; }
-};
+class DepthMapTest : public ::testing::Test {};
 
 // Every blit test runs on each kernel level; a level this processor lacks
 // is reported as skipped.
 class BlitTest : public ::testing::TestWithParam<CpuLevel> {
 protected:
     void SetUp() override {
-        rowPhase = 0;
         level_.emplace(GetParam());
         if (!level_->active()) {
             GTEST_SKIP() << "this processor cannot run the " << cpuLevelName(GetParam()) << " kernels";
         }
     }
     void TearDown() override {
-        rowPhase = 0;
         level_.reset();
     }
 
@@ -178,8 +172,7 @@ TEST_F(DepthMapTest, RowPhaseFollowsCameraModulo15) {
         {-15, 0}, {-16, -14}, {-14, -1}, {465, 0}, {INT32_MIN, -7}, {INT32_MAX, -7},
     };
     for (const auto& c : cases) {
-        computeRowPhase(c[0]);
-        EXPECT_EQ(rowPhase, c[1]) << "camera y " << c[0];
+        EXPECT_EQ(computeRowPhase(c[0]), c[1]) << "camera y " << c[0];
     }
 }
 
@@ -197,8 +190,7 @@ TEST_P(BlitTest, SceneAddsTheBandOfEachTargetRowAndCapsAt31) {
     };
     for (const Case& c : cases) {
         DepthMapPtr screen = filledMap(640, 480, 0);
-        rowPhase = c.phase;
-        blitScene(*column, column->area, *screen, 3, 0);
+        blitScene(*column, column->area, *screen, 3, 0, c.phase);
         EXPECT_EQ(*pixelAddress(*screen, 3, c.row), c.value) << "phase " << c.phase << " row " << c.row;
         EXPECT_EQ(*pixelAddress(*screen, 2, c.row), 0);
         EXPECT_EQ(*pixelAddress(*screen, 4, c.row), 0);
@@ -237,14 +229,12 @@ TEST_P(BlitTest, LiftedSceneKeepsItsFarPixelsFar) {
     }
     removeDepthSlope(*image);
     DepthMapPtr screen = filledMap(640, 480, 9);
-    computeRowPhase(-1);
-    blitScene(*image, image->area, *screen, 0, -1);
+    blitScene(*image, image->area, *screen, 0, -1, computeRowPhase(-1));
     for (std::int32_t r = 0; r < 59; ++r) {
         // World row r + 1 on screen row r; rows 15 and on are one band lower.
         const std::uint8_t expected = r + 1 == 40 ? 5 : 0;
         ASSERT_EQ(rowOf(*screen, r, 0, 69), std::vector<std::uint8_t>(69, expected)) << "row " << r;
     }
-    rowPhase = 0;
 }
 
 TEST_P(BlitTest, FullScreenSceneLeavesLastColumnAndRow) {
@@ -336,8 +326,7 @@ TEST_P(BlitTest, SpriteBandComesFromLastVisibleRow) {
         // 70 wide: vector blocks and a tail.
         DepthMapPtr sprite = filledMap(70, c.height, c.source);
         DepthMapPtr screen = filledMap(640, 480, 0);
-        rowPhase = c.phase;
-        blitSprite(*sprite, sprite->area, *screen, 100, c.y);
+        blitSprite(*sprite, sprite->area, *screen, 100, c.y, c.phase);
         EXPECT_EQ(*pixelAddress(*screen, 101, c.y + 1), c.shown) << "y " << c.y << " source " << int(c.source);
         EXPECT_EQ(*pixelAddress(*screen, 169, c.y + 1), c.shown) << "y " << c.y << " source " << int(c.source);
         EXPECT_EQ(*pixelAddress(*screen, 170, c.y + 1), 0);
@@ -370,8 +359,7 @@ TEST_P(BlitTest, SceneWithSlopeRemovedFollowsTheCamera) {
     const std::int32_t cameras[][2] = {{0, 0}, {10, 0}, {14, 0}, {15, 1}, {20, 1}, {29, 1}, {30, 2}};
     for (const auto& camera : cameras) {
         DepthMapPtr screen = filledMap(640, 480, 0);
-        computeRowPhase(camera[0]);
-        blitScene(*image, image->area, *screen, 0, camera[0]);
+        blitScene(*image, image->area, *screen, 0, camera[0], computeRowPhase(camera[0]));
         for (std::int32_t r = 0; r < 61; ++r) {
             for (std::int32_t c = 0; c < 5; ++c) {
                 const int expected = std::min(stored(c, r) + camera[1], 31);
@@ -407,7 +395,8 @@ TEST_P(BlitTest, TallSceneKeepsTheTrueSumWhereverItIsDrawn) {
 // sprite is lowered as well as raised.
 TEST_P(BlitTest, EveryWidthMatchesThePlainFormula) {
     auto clampDepth = [](int v) { return static_cast<std::uint8_t>(std::clamp(v, 0, 31)); };
-    auto band = [](std::int32_t row) { return (row + rowPhase) / 15; };
+    std::int32_t rowPhase = 0;
+    auto band = [&rowPhase](std::int32_t row) { return (row + rowPhase) / 15; };
     std::mt19937 random(5);
     DepthMapPtr before = createDepthMap(150, 480);
     for (std::int32_t i = 0; i < 150 * 480; ++i) {
@@ -439,9 +428,9 @@ TEST_P(BlitTest, EveryWidthMatchesThePlainFormula) {
                         }
                     }
                     if (sprite != 0) {
-                        blitSprite(*image, image->area, *screen, 3, y);
+                        blitSprite(*image, image->area, *screen, 3, y, rowPhase);
                     } else {
-                        blitScene(*image, image->area, *screen, 3, y);
+                        blitScene(*image, image->area, *screen, 3, y, rowPhase);
                     }
                     ASSERT_TRUE(std::equal(screen->pixels, screen->pixels + bytes, expected->pixels))
                         << (sprite != 0 ? "sprite" : "scene") << " width " << width << " y " << y << " phase " << phase;

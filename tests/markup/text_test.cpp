@@ -114,20 +114,7 @@ TEST(ParseFloat, SumsDigitByDigitBitExactly) {
     EXPECT_TRUE(std::signbit(parseFloat("-.0")));
 }
 
-// Saves and restores the two process-wide formatter settings.
-class FormatFloat : public ::testing::Test {
-protected:
-    void TearDown() override {
-        floatMaxFractionDigits = savedDigits_;
-        floatWriteZeroIntegerPart = savedZero_;
-    }
-
-private:
-    std::int32_t savedDigits_ = floatMaxFractionDigits;
-    bool savedZero_ = floatWriteZeroIntegerPart;
-};
-
-TEST_F(FormatFloat, TruncatesToTheDigitLimit) {
+TEST(FormatFloat, TruncatesToTheDigitLimit) {
     const double inf = std::numeric_limits<double>::infinity();
     const struct {
         double x;
@@ -156,37 +143,32 @@ TEST_F(FormatFloat, TruncatesToTheDigitLimit) {
         {std::numeric_limits<double>::quiet_NaN(), 4, "0."},
     };
     for (const auto& c : cases) {
-        floatMaxFractionDigits = c.maxDigits;
-        EXPECT_EQ(formatFloat(c.x), c.expected) << c.x << " limit " << c.maxDigits;
+        EXPECT_EQ(formatFloat(c.x, FloatFormat{c.maxDigits}), c.expected) << c.x << " limit " << c.maxDigits;
     }
 }
 
-TEST_F(FormatFloat, NeverExceeds48Characters) {
-    floatMaxFractionDigits = -1;
+TEST(FormatFloat, NeverExceeds48Characters) {
     EXPECT_EQ(formatFloat(1.0 / 3.0).size(), 48U);
     EXPECT_EQ(formatFloat(std::numeric_limits<double>::infinity()).size(), 48U);
     EXPECT_EQ(formatFloat(-1.0 / 3.0), "-0.333333333333333303727386009995825588703155517");
     EXPECT_EQ(formatFloat(1000000.0 + 2.0 / 3.0), "1000000.666666666627861559391021728515625");
-    floatMaxFractionDigits = 1000;
-    EXPECT_EQ(formatFloat(-std::numeric_limits<double>::infinity()).size(), 48U);
+    EXPECT_EQ(formatFloat(-std::numeric_limits<double>::infinity(), FloatFormat{1000}).size(), 48U);
 }
 
-TEST_F(FormatFloat, ZeroIntegerPartCanBeLeftOut) {
-    floatWriteZeroIntegerPart = false;
-    floatMaxFractionDigits = -1;
-    EXPECT_EQ(formatFloat(0.5), ".5");
-    EXPECT_EQ(formatFloat(-0.25), "-.25");
-    EXPECT_EQ(formatFloat(0.0), "0");
-    EXPECT_EQ(formatFloat(-1e-9), "-");
-    EXPECT_EQ(formatFloat(1e-7), ".");
-    EXPECT_EQ(formatFloat(2.5), "2.5");
+TEST(FormatFloat, ZeroIntegerPartCanBeLeftOut) {
+    const FloatFormat bare{-1, false};
+    EXPECT_EQ(formatFloat(0.5, bare), ".5");
+    EXPECT_EQ(formatFloat(-0.25, bare), "-.25");
+    EXPECT_EQ(formatFloat(0.0, bare), "0");
+    EXPECT_EQ(formatFloat(-1e-9, bare), "-");
+    EXPECT_EQ(formatFloat(1e-7, bare), ".");
+    EXPECT_EQ(formatFloat(2.5, bare), "2.5");
 }
 
-TEST_F(FormatFloat, CaptionIsBuiltByPrepending) {
-    floatMaxFractionDigits = 4;
+TEST(FormatFloat, CaptionIsBuiltByPrepending) {
     const double frameDt = 0.0;  // two frames within one millisecond
     TextBuffer caption;
-    caption.adopt(formatFloat(1.0 / frameDt));
+    caption.adopt(formatFloat(1.0 / frameDt, FloatFormat{4}));
     caption.prepend("FPS: ");
     EXPECT_STREQ(caption.data(), "FPS: 0.0000");
 }

@@ -35,23 +35,24 @@ TEST_P(RandomTest, GivesTheCLibrarySequenceForEverySeed) {
     // loop's chunk, so that each loop starts and stops at every offset.
     const std::size_t pieces[] = {1, 2, 3, 15, 16, 17, 31, 32, 33, 47, 1023, 1024, 1025, 7680, 5000};
     std::vector<std::uint8_t> bytes(kDraws);
+    RandomGenerator random;
     for (std::uint32_t seed : seeds) {
         std::srand(seed);
-        seedRandom(seed);
+        seedRandom(random, seed);
         for (int i = 0; i < kDraws; ++i) {
-            ASSERT_EQ(nextRandom(), std::rand()) << "seed " << seed << " draw " << i;
+            ASSERT_EQ(nextRandom(random), std::rand()) << "seed " << seed << " draw " << i;
         }
         {
             std::size_t done = 0;
             for (std::size_t piece = 0; done < bytes.size(); ++piece) {
                 const std::size_t count = std::min(pieces[piece % std::size(pieces)], bytes.size() - done);
-                fillRandomBytes(bytes.data() + done, count);
+                fillRandomBytes(random, bytes.data() + done, count);
                 for (std::size_t i = done; i < done + count; ++i) {
                     ASSERT_EQ(bytes[i], std::rand() & 0xFF) << "seed " << seed << " byte " << i;
                 }
                 done += count;
                 // A single draw in between must carry on from the bulk ones.
-                ASSERT_EQ(nextRandomByte(), std::rand() & 0xFF) << "seed " << seed;
+                ASSERT_EQ(nextRandomByte(random), std::rand() & 0xFF) << "seed " << seed;
             }
         }
     }
@@ -64,27 +65,62 @@ TEST_P(RandomTest, PatternFillMatchesRandInStorageOrder) {
     }
     {
         std::srand(1796000000u);
-        seedRandom(1796000000u);
+        RandomGenerator random(1796000000u);
         DepthMapPtr map = createDepthMap(37, 11);  // 407 bytes: not a whole number of vector blocks
         ASSERT_NE(map, nullptr);
-        fillRandom(*map);
+        fillRandom(random, *map);
         for (int i = 0; i < 37 * 11; ++i) {
             ASSERT_EQ(map->pixels[i], std::rand() & 0xFF) << "byte " << i;
         }
-        EXPECT_EQ(nextRandom(), std::rand());
+        EXPECT_EQ(nextRandom(random), std::rand());
     }
 }
 
 TEST(Random, EmptyRequestsDrawNothing) {
-    seedRandom(5);
+    RandomGenerator random(5);
     std::srand(5);
     DepthMap empty;
-    fillRandom(empty);
-    fillRandomBytes(nullptr, 16);
+    fillRandom(random, empty);
+    fillRandomBytes(random, nullptr, 16);
     std::uint8_t byte = 0x5A;
-    fillRandomBytes(&byte, 0);
+    fillRandomBytes(random, &byte, 0);
     EXPECT_EQ(byte, 0x5A);
-    EXPECT_EQ(nextRandom(), std::rand());
+    EXPECT_EQ(nextRandom(random), std::rand());
+}
+
+TEST(Random, UnseededIsSeedOneAndGeneratorsAreIndependent) {
+    RandomGenerator unseeded;
+    RandomGenerator other(1);
+    EXPECT_EQ(nextRandom(unseeded), 1804289383);
+    nextRandom(unseeded);
+    EXPECT_EQ(nextRandom(other), 1804289383);
+}
+
+// Skipping n values leaves the generator where n draws would, for counts
+// around the switch from stepping to the polynomial jump, past 2^32, and
+// for skips added up before one draw.
+TEST(Random, SkipLandsWhereTheDrawsWould) {
+    const std::uint64_t counts[] = {0, 1, 30, 31, 32, 19999, 20000, 20001, 7680 * 3 + 17, 1000003};
+    for (const std::uint64_t count : counts) {
+        RandomGenerator drawn(1796000000u);
+        RandomGenerator skipped(1796000000u);
+        for (std::uint64_t i = 0; i < count; ++i) nextRandom(drawn);
+        skipRandom(skipped, count);
+        std::vector<std::uint8_t> bytes(100);
+        fillRandomBytes(skipped, bytes.data(), bytes.size());
+        for (std::size_t i = 0; i < bytes.size(); ++i) {
+            ASSERT_EQ(bytes[i], nextRandomByte(drawn)) << "skip " << count << " byte " << i;
+        }
+    }
+    // Past 2^32 values: one jump of 2^32 + 5 lands where two jumps with a
+    // draw between them do.
+    RandomGenerator once(7);
+    RandomGenerator parts(7);
+    skipRandom(once, (std::uint64_t{1} << 32) + 5);
+    skipRandom(parts, std::uint64_t{1} << 31);
+    nextRandom(parts);
+    skipRandom(parts, (std::uint64_t{1} << 31) + 4);
+    EXPECT_EQ(nextRandom(once), nextRandom(parts));
 }
 
 INSTANTIATE_TEST_SUITE_P(Levels, RandomTest, ::testing::Values(CpuLevel::Scalar, CpuLevel::Avx512),

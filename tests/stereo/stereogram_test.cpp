@@ -51,12 +51,11 @@ void expectPatternTiled(const DepthMap& map, const DepthMap& pattern) {
     }
 }
 
+// Each test draws with a pattern and a generator of its own.
 class StereogramTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        releasePattern();
-    }
-    void TearDown() override { SetUp(); }
+    StereogramState state_;
+    RandomGenerator random_;
 };
 
 // The transform's own cases, once per kernel level; a level this processor
@@ -183,7 +182,10 @@ TEST_F(StereogramTest, RefusesPatternsThatCannotServeTheMap) {
         {8, 2, 0, 1, false}, {8, 2, 3, 0, false}, {8, 2, 9, 1, false},
         {0, 2, 1, 1, false}, {8, 0, 3, 1, true},  {8, 2, 8, 1, true},
     };
-    for (auto* transform : {&transformStereogram, &transformStereogramEchoFree}) {
+    using Transform = bool (*)(DepthMap&, const DepthMap&);
+    const Transform plain = &transformStereogram;
+    const Transform echoFree = &transformStereogramEchoFree;
+    for (const Transform transform : {plain, echoFree}) {
         for (const Case& c : cases) {
             DepthMapPtr pattern = randomPattern(c.p, c.q, 3);
             DepthMapPtr map = randomDepths(c.w, c.h, 4, 256);
@@ -202,10 +204,10 @@ TEST_F(StereogramTest, RefusesPatternsThatCannotServeTheMap) {
 }
 
 TEST_F(StereogramTest, FirstFrameFillsThePatternTwiceWhenRenewing) {
-    seedRandom(1234);
+    seedRandom(random_, 1234);
     DepthMapPtr map = createDepthMap(640, 480);
-    renderStereogram(*map, PatternSettings{});
-    const DepthMap* pattern = currentPattern();
+    renderStereogram(state_, random_, *map, PatternSettings{});
+    const DepthMap* pattern = currentPattern(state_);
     ASSERT_NE(pattern, nullptr);
     EXPECT_EQ(pattern->area.w, 128);
     EXPECT_EQ(pattern->area.h, 60);
@@ -223,27 +225,27 @@ TEST_F(StereogramTest, FirstFrameFillsThePatternTwiceWhenRenewing) {
 }
 
 TEST_F(StereogramTest, FirstFrameFillsOnceWhenNotRenewing) {
-    seedRandom(99);
+    seedRandom(random_, 99);
     DepthMapPtr map = createDepthMap(300, 2);
-    renderStereogram(*map, PatternSettings{128, 60, false});
+    renderStereogram(state_, random_, *map, PatternSettings{128, 60, false});
     std::srand(99);
     std::string first;
     for (int i = 0; i < 128 * 60; ++i) {
         first.push_back(static_cast<char>(std::rand() & 0xFF));
     }
-    ASSERT_NE(currentPattern(), nullptr);
-    EXPECT_EQ(bytesOf(*currentPattern()), first);
+    ASSERT_NE(currentPattern(state_), nullptr);
+    EXPECT_EQ(bytesOf(*currentPattern(state_)), first);
 }
 
 TEST_F(StereogramTest, DotsRenewOnlyWhenAskedTo) {
     for (const bool renew : {true, false}) {
-        releasePattern();
+        releasePattern(state_);
         const PatternSettings settings{128, 60, renew};
         DepthMapPtr depths = randomDepths(640, 48, 5, 32);
         DepthMapPtr first = copyOf(*depths);
         DepthMapPtr second = copyOf(*depths);
-        renderStereogram(*first, settings);
-        renderStereogram(*second, settings);
+        renderStereogram(state_, random_, *first, settings);
+        renderStereogram(state_, random_, *second, settings);
         EXPECT_EQ(bytesOf(*first) != bytesOf(*second), renew) << renew;
     }
 }
@@ -259,12 +261,12 @@ TEST_F(StereogramTest, PatternIsMadeAnewWhenTheSizeChanges) {
         {{128, 60, true}, 2}, {{128, 60, true}, 1}, {{144, 60, true}, 2},
         {{144, 60, false}, 0}, {{112, 2, false}, 1}, {{112, 2, true}, 1},
     };
-    seedRandom(77);
+    seedRandom(random_, 77);
     std::srand(77);
     for (const Case& c : frames) {
         DepthMapPtr map = createDepthMap(640, 4);
-        renderStereogram(*map, c.settings);
-        std::string expected = currentPattern() != nullptr ? bytesOf(*currentPattern()) : "";
+        renderStereogram(state_, random_, *map, c.settings);
+        std::string expected = currentPattern(state_) != nullptr ? bytesOf(*currentPattern(state_)) : "";
         if (c.fills > 0) {
             for (int fill = 0; fill < c.fills; ++fill) {
                 expected.clear();
@@ -273,11 +275,11 @@ TEST_F(StereogramTest, PatternIsMadeAnewWhenTheSizeChanges) {
                 }
             }
         }
-        ASSERT_NE(currentPattern(), nullptr);
-        EXPECT_EQ(currentPattern()->area.w, c.settings.width);
-        EXPECT_EQ(currentPattern()->area.h, c.settings.height);
-        EXPECT_EQ(bytesOf(*currentPattern()), expected) << c.settings.width << " x " << c.settings.height;
-        expectPatternTiled(*map, *currentPattern());
+        ASSERT_NE(currentPattern(state_), nullptr);
+        EXPECT_EQ(currentPattern(state_)->area.w, c.settings.width);
+        EXPECT_EQ(currentPattern(state_)->area.h, c.settings.height);
+        EXPECT_EQ(bytesOf(*currentPattern(state_)), expected) << c.settings.width << " x " << c.settings.height;
+        expectPatternTiled(*map, *currentPattern(state_));
     }
 }
 
@@ -288,7 +290,7 @@ TEST_F(StereogramTest, CrossEyedAndEchoFreeChooseDepthsAndTransform) {
         bool crossEyed, echoFree;
     };
     for (const Case c : {Case{true, false}, Case{false, true}, Case{true, true}}) {
-        releasePattern();
+        releasePattern(state_);
         DepthMapPtr depths = randomDepths(640, 40, 11, 32);
         depths->pixels[5] = 200;  // beyond the nearest: taken as the nearest
         DepthMapPtr expected = copyOf(*depths);
@@ -300,27 +302,60 @@ TEST_F(StereogramTest, CrossEyedAndEchoFreeChooseDepthsAndTransform) {
         PatternSettings settings{128, 60, false};
         settings.crossEyed = c.crossEyed;
         settings.echoFree = c.echoFree;
-        renderStereogram(*depths, settings);
-        ASSERT_NE(currentPattern(), nullptr);
+        renderStereogram(state_, random_, *depths, settings);
+        ASSERT_NE(currentPattern(state_), nullptr);
         if (c.echoFree) {
-            referenceEchoFree(*expected, *currentPattern());
+            referenceEchoFree(*expected, *currentPattern(state_));
         } else {
-            oracleTransform(*expected, *currentPattern());
+            oracleTransform(*expected, *currentPattern(state_));
         }
         EXPECT_EQ(bytesOf(*depths), bytesOf(*expected)) << c.crossEyed << c.echoFree;
     }
 
     // A pattern that cannot serve the map leaves it as it was, not mirrored.
-    releasePattern();
+    releasePattern(state_);
     DepthMapPtr narrow = mapOf(8, 1, std::string("\x01\x02\x03\x04\x05\x06\x07\x08"));
-    renderStereogram(*narrow, PatternSettings{128, 1, true, true});
+    renderStereogram(state_, random_, *narrow, PatternSettings{128, 1, true, true});
     EXPECT_EQ(bytesOf(*narrow), "\x01\x02\x03\x04\x05\x06\x07\x08");
 }
 
+// Frames passed over and then one drawn leave the same picture, pattern
+// and generator as every frame drawn, with the dots renewed or frozen and
+// across a change of size.
+TEST_F(StereogramTest, SkippedFramesDrawTheSameNextFrame) {
+    const PatternSettings renewing{128, 60, true};
+    const PatternSettings frozen{128, 60, false};
+    const PatternSettings wider{144, 60, true};
+    const std::vector<std::vector<PatternSettings>> runs = {
+        {renewing, renewing, renewing, renewing},
+        {frozen, renewing, renewing, frozen},
+        {renewing, renewing, frozen},
+        {renewing, wider, wider},
+    };
+    DepthMapPtr depths = randomDepths(640, 24, 9, 32);
+    for (const auto& run : runs) {
+        StereogramState drawnState;
+        RandomGenerator drawnRandom(5);
+        StereogramState skippedState;
+        RandomGenerator skippedRandom(5);
+        DepthMapPtr drawn = copyOf(*depths);
+        DepthMapPtr skipped = copyOf(*depths);
+        for (std::size_t frame = 0; frame < run.size(); ++frame) {
+            drawn = copyOf(*depths);
+            renderStereogram(drawnState, drawnRandom, *drawn, run[frame]);
+            if (frame + 1 < run.size()) skipStereogram(skippedState, skippedRandom, run[frame]);
+        }
+        renderStereogram(skippedState, skippedRandom, *skipped, run.back());
+        EXPECT_EQ(bytesOf(*skipped), bytesOf(*drawn)) << run.size();
+        EXPECT_EQ(bytesOf(*skippedState.pattern), bytesOf(*drawnState.pattern));
+        EXPECT_EQ(nextRandom(skippedRandom), nextRandom(drawnRandom));
+    }
+}
+
 TEST_F(StereogramTest, ReleaseWithoutPatternDoesNothing) {
-    releasePattern();
-    releasePattern();
-    EXPECT_EQ(currentPattern(), nullptr);
+    releasePattern(state_);
+    releasePattern(state_);
+    EXPECT_EQ(currentPattern(state_), nullptr);
 }
 
 TEST_F(StereogramTest, UnusablePatternSizesLeaveTheMapAlone) {
@@ -332,18 +367,18 @@ TEST_F(StereogramTest, UnusablePatternSizesLeaveTheMapAlone) {
         {0, 60, true}, {128, 0, true}, {641, 60, true}, {-1, 60, false}, {128, -5, false}, {65536, 65536, false},
     };
     for (const Case& c : cases) {
-        releasePattern();
+        releasePattern(state_);
         DepthMapPtr map = randomDepths(640, 30, 6, 32);
         const std::string before = bytesOf(*map);
-        renderStereogram(*map, PatternSettings{c.width, c.height, true});
+        renderStereogram(state_, random_, *map, PatternSettings{c.width, c.height, true});
         EXPECT_EQ(bytesOf(*map), before) << c.width << " x " << c.height;
-        EXPECT_EQ(currentPattern() != nullptr, c.created) << c.width << " x " << c.height;
+        EXPECT_EQ(currentPattern(state_) != nullptr, c.created) << c.width << " x " << c.height;
     }
     // An empty frame is no error either.
-    releasePattern();
+    releasePattern(state_);
     DepthMapPtr empty = createDepthMap(640, 0);
-    renderStereogram(*empty, PatternSettings{});
-    EXPECT_NE(currentPattern(), nullptr);
+    renderStereogram(state_, random_, *empty, PatternSettings{});
+    EXPECT_NE(currentPattern(state_), nullptr);
 }
 
 }  // namespace

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "display/options.hpp"
-#include "display/options_testing.hpp"
 
 using namespace tolvane;
 
@@ -95,24 +94,23 @@ TEST(PageQuery, BadParametersAreToldAndIgnored) {
 }
 
 TEST(PageStatus, TellsTheViewAndSettings) {
-    resetOptions();
-    setOption(OptionSlot::DepthView, 1);
-    setOption(OptionSlot::PaletteFlags, paletteBits(PaletteFlag::GreyRamp));
-    EXPECT_EQ(pageStatus(false),
+    DisplayState display;
+    setOption(display, OptionSlot::DepthView, 1);
+    setOption(display, OptionSlot::PaletteFlags, paletteBits(PaletteFlag::GreyRamp));
+    EXPECT_EQ(pageStatus(display, false),
               "Depth view | time: running | dots: renewed | palette: grey | pattern width: 128 | cross-eyed: off | "
               "echo-free: off");
-    setOption(OptionSlot::DepthView, 0);
-    setOption(OptionSlot::PatternEveryFrame, 0);
-    setOption(OptionSlot::PaletteFlags, paletteBits(PaletteFlag::Red | PaletteFlag::Green | PaletteFlag::Blue));
-    setOption(OptionSlot::PatternWidth, 112);
-    setOption(OptionSlot::CrossEyed, 1);
-    setOption(OptionSlot::EchoFree, 1);
-    EXPECT_EQ(pageStatus(true),
+    setOption(display, OptionSlot::DepthView, 0);
+    setOption(display, OptionSlot::PatternEveryFrame, 0);
+    setOption(display, OptionSlot::PaletteFlags, paletteBits(PaletteFlag::Red | PaletteFlag::Green | PaletteFlag::Blue));
+    setOption(display, OptionSlot::PatternWidth, 112);
+    setOption(display, OptionSlot::CrossEyed, 1);
+    setOption(display, OptionSlot::EchoFree, 1);
+    EXPECT_EQ(pageStatus(display, true),
               "Stereogram | time: paused | dots: frozen | palette: colours | pattern width: 112 | cross-eyed: on | "
               "echo-free: on");
-    setOption(OptionSlot::PaletteFlags, paletteBits(PaletteFlag::GreyRamp | PaletteFlag::GreyDots));
-    EXPECT_NE(pageStatus(true).find("palette: grey dots"), std::string::npos);
-    resetOptions();
+    setOption(display, OptionSlot::PaletteFlags, paletteBits(PaletteFlag::GreyRamp | PaletteFlag::GreyDots));
+    EXPECT_NE(pageStatus(display, true).find("palette: grey dots"), std::string::npos);
 }
 
 }  // namespace

@@ -20,21 +20,21 @@ namespace {
 
 class Step : public ::testing::Test {
 protected:
-    void SetUp() override { reset(); }
-    void TearDown() override { reset(); }
-    static void reset() {
-        theWorld.clear();
-        theWorld.cameraX = 0;
-        theWorld.cameraY = 0;
-        worldLoaded = false;
-    }
     // Runs one step and returns what it printed on stderr.
     std::string step(float dt = 0.0f, bool saveScreenshot = false, const char* worldFile = "world.xml",
                      const char* sampleWorld = nullptr) {
         ::testing::internal::CaptureStderr();
-        stepWorld(*target, dt, saveScreenshot, worldFile, sampleWorld);
+        run.sampleWorld = sampleWorld != nullptr ? sampleWorld : "";
+        stepWorld(run, *target, dt, saveScreenshot, worldFile);
         return ::testing::internal::GetCapturedStderr();
     }
+    // A fresh run, as for another start of the program.
+    void restart() {
+        run.world.clear();
+        run.loaded = false;
+        run.problems = {};
+    }
+    WorldRun run;
     ScratchFolder folder;
     DepthMapPtr target = createDepthMap(64, 48);
 };
@@ -47,7 +47,8 @@ TEST_F(Step, WithoutWorldFileTheMapIsFlatAndTheFileIsNeverReadLater) {
     fillDepthMap(*target, 7);
     EXPECT_EQ(step(), "world.xml: cannot be read from the working folder: No such file or directory; the world is "
                       "empty\n");
-    EXPECT_TRUE(worldLoaded);
+    EXPECT_TRUE(run.loaded);
+    EXPECT_FALSE(run.readable);
     EXPECT_TRUE(allZero(*target));
 
     writeFlatDepthText("s.txt", 4, 4, '5');
@@ -55,18 +56,18 @@ TEST_F(Step, WithoutWorldFileTheMapIsFlatAndTheFileIsNeverReadLater) {
     fillDepthMap(*target, 7);
     EXPECT_EQ(step(), "");
     EXPECT_TRUE(allZero(*target));
-    EXPECT_TRUE(theWorld.elements.empty());
+    EXPECT_TRUE(run.world.elements.empty());
 }
 
 TEST_F(Step, AMissingWorldInTheWorkingFolderNamesTheSampleWorld) {
     EXPECT_EQ(step(0.0f, false, "world.xml", "/usr/share/tolvane/world.xml"),
               "world.xml: cannot be read from the working folder: No such file or directory; the world is empty; "
               "the sample world is /usr/share/tolvane/world.xml\n");
-    reset();
+    restart();
     // A path the user gave is not the working folder's world: no hint.
     EXPECT_EQ(step(0.0f, false, "lake/world.xml", "/usr/share/tolvane/world.xml"),
               "lake/world.xml: cannot be read: No such file or directory; the world is empty\n");
-    reset();
+    restart();
     // Nor when the world is there.
     writeFile("world.xml", "<World />");
     EXPECT_EQ(step(0.0f, false, "world.xml", "/usr/share/tolvane/world.xml"), "");
@@ -152,24 +153,24 @@ TEST_F(Step, WorldFileNameIsPrintedSafely) {
 TEST_F(Step, BuildsOnTheFirstStepDrawsEveryStepAndResetsTheCamera) {
     writeFlatDepthText("s.txt", 4, 4, '5');
     writeFile("world.xml", kSmallWorld);
-    theWorld.cameraX = 30;
+    run.world.cameraX = 30;
     EXPECT_EQ(step(), "");
     EXPECT_EQ(nonZeroBox(*target).x, 2);
     EXPECT_EQ(nonZeroBox(*target).y, 3);
     EXPECT_EQ(at(*target, 2, 3), 5);
 
-    theWorld.cameraX = 10;  // a drag between frames
+    run.world.cameraX = 10;  // a drag between frames
     EXPECT_EQ(step(), "");
     EXPECT_EQ(nonZeroBox(*target).x, 12);
     EXPECT_EQ(at(*target, 2, 3), 0);
-    EXPECT_EQ(theWorld.elements.count(), 1);
+    EXPECT_EQ(run.world.elements.count(), 1);
 }
 
 TEST_F(Step, InnerWorldOfAnotherRootIsBuilt) {
     writeFlatDepthText("s.txt", 4, 4, '5');
     writeFile("world.xml", std::string("<demo>") + kSmallWorld + "</demo>");
     step();
-    EXPECT_EQ(theWorld.elements.count(), 1);
+    EXPECT_EQ(run.world.elements.count(), 1);
 }
 
 TEST_F(Step, ProblemsArePrintedOnceAtBuildTime) {
@@ -190,6 +191,22 @@ TEST_F(Step, AdvancesAnimationsByTheFrameTime) {
     EXPECT_EQ(at(*target, 3, 39), 21 + 2 - 2);
     step(0.0f);  // paused
     step(0.0f);
+    EXPECT_EQ(at(*target, 3, 39), 21);
+
+    // A frame passed over moves the animation as a drawn one does, draws
+    // nothing, and a run that does not report keeps the problems unsaid.
+    writeFile("quiet.xml",
+              "<World><image type=\"sprite\" name=\"b\" file=\"b.txt\" sizex=\"1\" sizey=\"1\" />"
+              "<element type=\"ani\" imagename=\"b\" x=\"3\" y=\"40\" fps=\"1\" startframe=\"0\" />"
+              "<element type=\"scene\" imagename=\"nowhere\" x=\"0\" y=\"0\" /></World>");
+    WorldRun quiet;
+    quiet.reportProblems = false;
+    ::testing::internal::CaptureStderr();
+    advanceWorld(quiet, 0.5f, "quiet.xml");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    EXPECT_TRUE(quiet.loaded);
+    fillDepthMap(*target, 7);
+    stepWorld(quiet, *target, 0.5f, false, "quiet.xml");
     EXPECT_EQ(at(*target, 3, 39), 21);
 }
 
