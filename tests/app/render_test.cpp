@@ -386,10 +386,12 @@ protected:
     }
     void TearDown() override { fs::remove_all(dir_); }
 
-    // The real program in dir_, without any display.
-    RenderRun render(const std::string& arguments) {
-        const std::string command = "cd '" + dir_.string() + "' && env -u DISPLAY SDL_VIDEODRIVER=nonexistent '" +
-                                    TOLVANE_BINARY + "' --render " + arguments + " </dev/null >out.txt 2>err.txt";
+    // The real program in dir_, without any display; `environment` adds
+    // NAME=VALUE settings.
+    RenderRun render(const std::string& arguments, const std::string& environment = "") {
+        const std::string command = "cd '" + dir_.string() + "' && env -u DISPLAY SDL_VIDEODRIVER=nonexistent " +
+                                    environment + " '" + TOLVANE_BINARY + "' --render " + arguments +
+                                    " </dev/null >out.txt 2>err.txt";
         const int raw = std::system(command.c_str());
         RenderRun run;
         run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -798,6 +800,20 @@ TEST_F(RenderTest, DepthSequencesReadEachNumberedPicture) {
     EXPECT_EQ(odd.status, 2);
     EXPECT_EQ(odd.err, "f/d-002.png: the picture is 81 x 4, not 80 x 4 as the first of the sequence\n");
     EXPECT_FALSE(fs::exists(dir_ / "s-0000.png"));
+}
+
+// SDL (and the fifty libraries of SDL 2 behind it) is opened only by what
+// needs a window or the bitmap codec, so a depth picture's render starts
+// without it; the loader's own trace shows what was opened.
+TEST_F(RenderTest, DepthPictureRenderNeverOpensSdl) {
+    const std::vector<std::uint8_t> file =
+        png_fixture::greyAs({"grey", PNG_COLOR_TYPE_GRAY, 8}, 64, 2, reliefLevels(64, 2, 256));
+    std::ofstream(dir_ / "d.png", std::ios::binary)
+        .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+    const RenderRun run = render("s.png --depth d.png --pattern-width 40", "LD_DEBUG=files");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("libpng16.so"), std::string::npos) << "no trace of the libraries opened: " << run.err;
+    EXPECT_EQ(run.err.find("libSDL"), std::string::npos) << run.err;
 }
 
 TEST_F(RenderTest, DepthPictureFailuresNameTheFileOrOptionAndLeaveNothing) {
