@@ -12,13 +12,14 @@ namespace {
 
 // Every SDL function the project calls (the tests included). A name added
 // here needs its forwarding definition below, and the other way round.
-#define TOLVANE_SDL_FUNCTIONS(X)                                                              \
-    X(SDL_Init) X(SDL_Quit) X(SDL_GetError) X(SDL_VideoDriverName) X(SDL_GetVideoInfo)       \
-    X(SDL_SetVideoMode) X(SDL_GetVideoSurface) X(SDL_WM_SetCaption) X(SDL_WM_GetCaption)     \
-    X(SDL_SetColors) X(SDL_MapRGB) X(SDL_UpdateRect) X(SDL_FillRect) X(SDL_CreateRGBSurface) \
-    X(SDL_FreeSurface) X(SDL_LockSurface) X(SDL_UnlockSurface) X(SDL_PollEvent)              \
-    X(SDL_PushEvent) X(SDL_LoadBMP_RW) X(SDL_SaveBMP_RW) X(SDL_RWFromMem)                    \
-    X(SDL_RWFromConstMem) X(SDL_RWFromFP) X(SDL_AllocRW) X(SDL_FreeRW)
+#define TOLVANE_SDL_FUNCTIONS(X)                                                       \
+    X(SDL_Init) X(SDL_Quit) X(SDL_GetError) X(SDL_VideoDriverName) X(SDL_GetVideoInfo) \
+    X(SDL_SetVideoMode) X(SDL_GetVideoSurface) X(SDL_WM_SetCaption)                    \
+    X(SDL_WM_GetCaption) X(SDL_SetColors) X(SDL_MapRGB) X(SDL_UpdateRect)              \
+    X(SDL_FillRect) X(SDL_CreateRGBSurface) X(SDL_FreeSurface) X(SDL_LockSurface)      \
+    X(SDL_UnlockSurface) X(SDL_PollEvent) X(SDL_PushEvent) X(SDL_GetKeyName)           \
+    X(SDL_LoadBMP_RW) X(SDL_SaveBMP_RW) X(SDL_RWFromMem) X(SDL_RWFromConstMem)         \
+    X(SDL_RWFromFP) X(SDL_AllocRW) X(SDL_FreeRW)
 
 constexpr const char* kLibraryName = "libSDL-1.2.so.0";
 
@@ -168,6 +169,10 @@ int SDL_PollEvent(SDL_Event* event) {
 int SDL_PushEvent(SDL_Event* event) {
     const auto* f = sdlIfOpen();
     return f != nullptr ? f->SDL_PushEvent(event) : -1;
+}
+char* SDL_GetKeyName(SDLKey key) {
+    const auto* f = sdl();
+    return f != nullptr ? f->SDL_GetKeyName(key) : tolvane::failureText();
 }
 SDL_Surface* SDL_LoadBMP_RW(SDL_RWops* src, int freesrc) {
     const auto* f = sdl();
