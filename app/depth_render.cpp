@@ -200,8 +200,9 @@ DepthMap rowsOf(const DepthMap& map, std::int32_t first, std::int32_t last) {
 // the reading thread turns each band of whole pattern periods into dots as
 // soon as it is decoded, and the compressing thread takes the rows that are
 // final. On two cores reading and compressing, the two long steps, overlap.
-// The reading thread never waits for the other, so neither can block the
-// other for good.
+// The reading thread waits for the other only when the file fails part way,
+// until the compressing thread lets go of the map, which it does at its next
+// row; the compressing thread waits only for rows, or the reader's end.
 class DotsWhileReading final : public PngRowListener, public PngRowGate {
 public:
     struct Plan {
