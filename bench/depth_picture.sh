@@ -52,12 +52,17 @@ timed() {
 
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
-ours_runs=$(for _ in $(seq "$runs"); do
-  timed "$tolvane" --render "$work/ours.png" --depth "$work/hd.png"
-done)
-theirs_runs=$(for _ in $(seq "$runs"); do
-  timed bash -c "pngtopnm '$work/hd.png' | pamstereogram 2>/dev/null | pnmtopng > '$work/theirs.png' 2>/dev/null"
-done)
+# Taken in turns, so that both lines meet the same machine: on a shared
+# one its speed drifts over seconds.
+ours_runs=""
+theirs_runs=""
+for _ in $(seq "$runs"); do
+  ours_runs+=$(timed "$tolvane" --render "$work/ours.png" --depth "$work/hd.png")$'\n'
+  theirs_runs+=$(timed bash -c \
+    "pngtopnm '$work/hd.png' | pamstereogram 2>/dev/null | pnmtopng > '$work/theirs.png' 2>/dev/null")$'\n'
+done
+ours_runs=${ours_runs%$'\n'}
+theirs_runs=${theirs_runs%$'\n'}
 ours=$(cut -d' ' -f1 <<<"$ours_runs" | median)
 theirs=$(cut -d' ' -f1 <<<"$theirs_runs" | median)
 ours_cpu=$(cut -d' ' -f2 <<<"$ours_runs" | median)

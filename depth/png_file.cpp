@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <csetjmp>
 #include <cstring>
@@ -254,17 +255,29 @@ struct PngTarget {
     std::uint8_t* planes[3] = {nullptr, nullptr, nullptr};
     png_bytep buffer = nullptr;  // one row, or every row of an interlaced picture
     PngRowListener* listener = nullptr;
+    // 0 and up when the table is a plain shift right by this much (levels a
+    // power of two), which the compiler turns into vector code.
+    int shift = -1;
 };
 
 void storePngRow(const PngLayout& layout, const PngTarget& target, png_uint_32 y, png_const_bytep row) {
     const std::size_t width = layout.width;
     const std::size_t at = std::size_t{y} * width;
     if (layout.channels == 1) {
-        std::uint8_t* out = target.planes[0] + at;
-        if (layout.bitDepth == 16) {
-            for (std::size_t x = 0; x < width; ++x) out[x] = target.table[row[2 * x] << 8 | row[2 * x + 1]];
+        // Local copies: the bytes written could otherwise alias the
+        // target's pointers, which the loop would then reload every time.
+        std::uint8_t* __restrict out = target.planes[0] + at;
+        const std::uint8_t* __restrict in = row;
+        const std::uint8_t* __restrict table = target.table;
+        const int shift = target.shift;
+        if (layout.bitDepth == 16 && shift >= 8) {
+            for (std::size_t x = 0; x < width; ++x) out[x] = static_cast<std::uint8_t>(in[2 * x] >> (shift - 8));
+        } else if (layout.bitDepth == 16) {
+            for (std::size_t x = 0; x < width; ++x) out[x] = table[in[2 * x] << 8 | in[2 * x + 1]];
+        } else if (shift >= 0) {
+            for (std::size_t x = 0; x < width; ++x) out[x] = static_cast<std::uint8_t>(in[x] >> shift);
         } else {
-            for (std::size_t x = 0; x < width; ++x) out[x] = target.table[row[x]];
+            for (std::size_t x = 0; x < width; ++x) out[x] = table[in[x]];
         }
         return;
     }
@@ -380,6 +393,10 @@ Decoded decodeFrom(PngSource& source, PngWant want, int levels, PngRowListener* 
         want == PngWant::Grey ? levelTable(layout.bitDepth, levels) : std::vector<std::uint8_t>{};
     PngTarget target;
     target.table = table.data();
+    if (want == PngWant::Grey && (levels & (levels - 1)) == 0) {
+        // floor(v x 2^k / 2^b) is v >> (b - k); levels never exceed 256.
+        target.shift = layout.bitDepth - std::countr_zero(static_cast<unsigned>(levels));
+    }
     for (int c = 0; c < channels; ++c) target.planes[c] = decoded.planes[c]->pixels;
     target.buffer = buffer.data();
     target.listener = listener;
