@@ -3,10 +3,13 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 #include <new>
 #include <ostream>
+#include <thread>
 #include <vector>
 
 #include "depth/depth_file.hpp"
@@ -185,6 +188,161 @@ std::array<DepthMapPtr, 3> copiesOf(const DepthMap& map) {
     return planes;
 }
 
+// The rows [first, last) of `map` as a map of their own, sharing its bytes.
+DepthMap rowsOf(const DepthMap& map, std::int32_t first, std::int32_t last) {
+    DepthMap rows;
+    rows.pixels = map.pixels + std::size_t(first) * std::size_t(map.area.w);
+    rows.area = Rect{0, 0, map.area.w, last - first};
+    return rows;
+}
+
+// How random dots are drawn over a picture while it is still being read:
+// the reading thread turns each band of whole pattern periods into dots as
+// soon as it is decoded, and the compressing thread takes the rows that are
+// final. On two cores reading and compressing, the two long steps, overlap.
+// The reading thread waits for the other only when the file fails part way,
+// until the compressing thread lets go of the map, which it does at its next
+// row; the compressing thread waits only for rows, or the reader's end.
+class DotsWhileReading final : public PngRowListener, public PngRowGate {
+public:
+    struct Plan {
+        std::int32_t width = 0;   // the size the picture must have
+        std::int32_t height = 0;
+        const DepthMap* pattern = nullptr;
+        bool echoFree = false;
+        int mirrorLevels = 0;     // above 0: depths mirrored over this many levels
+        bool guideMarks = false;
+    };
+
+    DotsWhileReading(const Plan& plan, StereogramState& state) : plan_(plan), state_(state) {
+        GuideMarks marks;
+        marksPending_ = plan.guideMarks &&
+                        placeGuideMarks(plan.width, plan.height, plan.pattern->area.w, marks);
+        if (marksPending_) {
+            marksTop_ = marks.y - marks.radius - 2;
+            marksBottom_ = marks.y + marks.radius + 2;
+        }
+    }
+
+    bool begin(DepthMap& map) override {
+        if (map.area.w != plan_.width || map.area.h != plan_.height) {
+            otherSize_ = map.area;
+            return false;
+        }
+        const std::lock_guard lock(mutex_);
+        map_ = &map;
+        changed_.notify_all();
+        return true;
+    }
+
+    void rowsDecoded(std::int32_t rows) override {
+        if (failed_) return;
+        // Bands start on whole pattern periods, so each draws exactly what
+        // the whole picture would.
+        const std::int32_t period = plan_.pattern->area.h;
+        const std::int32_t end = rows == plan_.height ? rows : rows - rows % period;
+        if (end <= drawn_) return;
+        DepthMap band = rowsOf(*map_, drawn_, end);
+        if (plan_.mirrorLevels > 0) mirrorLevels(band, plan_.mirrorLevels);
+        const bool made = plan_.echoFree ? transformStereogramEchoFree(band, *plan_.pattern, state_.echoFree)
+                                         : transformStereogram(band, *plan_.pattern, state_.doubledRows);
+        if (!made) {
+            failed_ = true;
+            publish(drawn_);
+            return;
+        }
+        drawn_ = end;
+        std::int32_t final = end;
+        if (marksPending_) {
+            // The marks go over dots already drawn, so the rows they cross
+            // are final only once every one of them is.
+            if (end > marksBottom_) {
+                drawGuideMarks(*map_, plan_.pattern->area.w, kBlackIndex, kWhiteIndex);
+                marksPending_ = false;
+            } else {
+                final = std::min(end, marksTop_);
+            }
+        }
+        publish(final);
+    }
+
+    // The reader failed part way: the map goes once the compressing thread
+    // has let go of it.
+    void failing() override {
+        std::unique_lock lock(mutex_);
+        abandoned_ = true;
+        changed_.notify_all();
+        changed_.wait(lock, [&] { return compressorDone_; });
+    }
+
+    bool waitForRows(std::int32_t rows) override {
+        if (rows <= known_) return true;
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return ready_ >= rows || finished_ || abandoned_; });
+        known_ = ready_;
+        if (ready_ >= rows && !failed_ && !abandoned_) return true;
+        compressorDone_ = true;
+        changed_.notify_all();
+        return false;
+    }
+
+    // From the compressing thread once it no longer reads the map.
+    void compressorDone() {
+        const std::lock_guard lock(mutex_);
+        compressorDone_ = true;
+        changed_.notify_all();
+    }
+
+    // The picture, once its size is known; null when the reading ended first.
+    DepthMap* waitForMap() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return map_ != nullptr || finished_; });
+        return map_;
+    }
+
+    // From the reading thread, when the reader has returned.
+    void finish(DepthResult result) {
+        const std::lock_guard lock(mutex_);
+        result_ = std::move(result);
+        finished_ = true;
+        changed_.notify_all();
+    }
+
+    DepthResult& result() { return result_; }
+    bool transformFailed() const { return failed_; }
+    // The size a picture had when it was not the size planned; 0 x 0 if not.
+    Rect otherSize() const { return otherSize_; }
+
+private:
+    void publish(std::int32_t rows) {
+        const std::lock_guard lock(mutex_);
+        ready_ = rows;
+        changed_.notify_all();
+    }
+
+    const Plan plan_;
+    StereogramState& state_;
+    // Reading thread only.
+    std::int32_t drawn_ = 0;
+    bool marksPending_ = false;
+    std::int32_t marksTop_ = 0;
+    std::int32_t marksBottom_ = 0;
+    Rect otherSize_{};
+    // Compressing thread only.
+    std::int32_t known_ = 0;
+    // Shared, under the lock. failed_ is written before the publish that
+    // tells the compressing thread.
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    DepthMap* map_ = nullptr;
+    std::int32_t ready_ = 0;
+    bool failed_ = false;
+    bool finished_ = false;
+    bool abandoned_ = false;
+    bool compressorDone_ = false;
+    DepthResult result_;
+};
+
 class DepthRender {
 public:
     DepthRender(const RenderOptions& options, std::ostream& err) : options_(options), err_(err) {}
@@ -217,9 +375,21 @@ private:
             patternWidth = texture_[0]->area.w;
             patternName = "--texture " + nameOf(options_.textureFile) + ": its width";
         }
-        if (!loadFrame(firstName_, options_, first_, failure)) return false;
-        if (!checkFit(options_, first_->area.w, patternWidth, patternName, failure)) return false;
-        if (!checkSequence(options_, first_->area.w, first_->area.h, failure)) return false;
+        // Dots into a PNG are drawn while each picture is read, so the
+        // first is only looked at here when its header tells its size.
+        std::int64_t width = 0;
+        std::int64_t height = 0;
+        whileReading_ = texture_[0] == nullptr && options_.format == PictureFormat::Png &&
+                        peekDepthFileSize(firstName_.c_str(), width, height) && width > 0 && height > 0;
+        if (!whileReading_) {
+            if (!loadFrame(firstName_, options_, first_, failure)) return false;
+            width = first_->area.w;
+            height = first_->area.h;
+        }
+        width_ = static_cast<std::int32_t>(width);
+        height_ = static_cast<std::int32_t>(height);
+        if (!checkFit(options_, width_, patternWidth, patternName, failure)) return false;
+        if (!checkSequence(options_, width_, height_, failure)) return false;
         if (!checkOutputsAreNotInputs(options_, failure)) return false;
         patternWidth_ = patternWidth;
         if (texture_[0] == nullptr) palette_ = prepareDots(options_, display_);
@@ -234,36 +404,121 @@ private:
             if (index > 0) {
                 std::string error;
                 depthFrameName(options_.depthFile, index, name, error);
+            }
+            const std::string output = renderFileName(options_.output, index, options_.frames > 1);
+            if (whileReading_) {
+                if (!drawDotsWhileReading(name, output, bytes, failure)) return false;
+                continue;
+            }
+            if (index > 0) {
                 if (!loadFrame(name, options_, map, failure)) return false;
                 if (map->area.w != width() || map->area.h != height()) {
                     failure.line = nameOf(name) + ": the picture is " + sizeText(map->area.w, map->area.h) +
                                    ", not " + sizeText(width(), height()) + " as the first of the sequence";
                     return false;
                 }
-            } else {
-                width_ = map->area.w;
-                height_ = map->area.h;
             }
             if (options_.crossEyed) mirrorLevels(*map, options_.depthLevels);
-            const std::string output = renderFileName(options_.output, index, options_.frames > 1);
             const DepthOutcome saved = texture_[0] ? drawTextured(std::move(map), output, bytes)
                                                    : drawDots(*map, output, bytes);
             if (!saved) {
-                // The writer's own details may already say what failed.
-                const bool said = saved.detail.starts_with("cannot ");
-                failure.line = nameOf(output) + (said ? ": " : ": cannot write: ") + escapeForDisplay(saved.detail);
+                failure.line = writeFailure(output, saved);
                 return false;
             }
         }
         return true;
     }
 
-    DepthOutcome drawDots(DepthMap& map, const std::string& output, std::vector<std::uint8_t>& bytes) {
+    static std::string writeFailure(const std::string& output, const DepthOutcome& saved) {
+        // The writer's own details may already say what failed.
+        const bool said = saved.detail.starts_with("cannot ");
+        return nameOf(output) + (said ? ": " : ": cannot write: ") + escapeForDisplay(saved.detail);
+    }
+
+    PatternSettings dotSettings() const {
         PatternSettings settings;
         settings.width = patternWidth_;
         settings.height = kDepthPatternRows;
         settings.echoFree = options_.echoFree;
-        renderStereogram(display_.stereogram, display_.random, map, settings);
+        return settings;
+    }
+
+    // One frame read on a thread of its own, its dots drawn and compressed
+    // here as its rows come (see DotsWhileReading); the same bytes as
+    // drawDots over the whole picture.
+    bool drawDotsWhileReading(const std::string& name, const std::string& output, std::vector<std::uint8_t>& bytes,
+                              Failure& failure) {
+        const DepthMap* pattern = preparePattern(display_.stereogram, display_.random, dotSettings());
+        if (pattern == nullptr) {
+            failure.line = nameOf(output) + ": cannot render: out of memory";
+            return false;
+        }
+        DotsWhileReading::Plan plan;
+        plan.width = width_;
+        plan.height = height_;
+        plan.pattern = pattern;
+        plan.echoFree = options_.echoFree;
+        plan.mirrorLevels = options_.crossEyed ? options_.depthLevels : 0;
+        plan.guideMarks = options_.guideDots;
+        DotsWhileReading dots(plan, display_.stereogram);
+        const int levels = options_.depthLevels;
+        std::thread reader([&dots, &name, levels] {
+            DepthResult loaded;
+            try {
+                loaded = loadDepthLevels(name.c_str(), levels, &dots);
+            } catch (const std::bad_alloc&) {
+                loaded = depthFailure(DepthStatus::OutOfMemory, "not enough memory to read the file");
+            }
+            dots.finish(std::move(loaded));
+        });
+        // Joined however this frame ends.
+        struct Join {
+            std::thread& thread;
+            ~Join() {
+                if (thread.joinable()) thread.join();
+            }
+        } join{reader};
+        DepthOutcome encoded;
+        if (DepthMap* map = dots.waitForMap()) {
+            // Random dots hardly compress: room for the whole file at once.
+            bytes.reserve(pixelCount(*map) + pixelCount(*map) / 64 + static_cast<std::size_t>(map->area.h) + 65536);
+            encoded = encodeIndexedPng(*map, palette_, bytes, PngSettings{}, &dots);
+        }
+        dots.compressorDone();
+        reader.join();
+        return finishFrame(name, output, dots, encoded, bytes, failure);
+    }
+
+    bool finishFrame(const std::string& name, const std::string& output, DotsWhileReading& dots,
+                     const DepthOutcome& encoded, const std::vector<std::uint8_t>& bytes, Failure& failure) {
+        const Rect other = dots.otherSize();
+        if (other.w != 0 || other.h != 0) {
+            failure.line = nameOf(name) + ": the picture is " + sizeText(other.w, other.h) + ", not " +
+                           sizeText(width_, height_) + " as the first of the sequence";
+            return false;
+        }
+        const DepthResult& loaded = dots.result();
+        if (!loaded) {
+            failure.line = nameOf(name) + ": cannot read: " + escapeForDisplay(loaded.detail);
+            return false;
+        }
+        if (dots.transformFailed()) {
+            failure.line = nameOf(output) + ": cannot render: not enough memory for the stereogram";
+            return false;
+        }
+        if (!encoded) {
+            failure.line = writeFailure(output, encoded);
+            return false;
+        }
+        if (const DepthOutcome saved = writeFileSafely(output.c_str(), bytes); !saved) {
+            failure.line = writeFailure(output, saved);
+            return false;
+        }
+        return true;
+    }
+
+    DepthOutcome drawDots(DepthMap& map, const std::string& output, std::vector<std::uint8_t>& bytes) {
+        renderStereogram(display_.stereogram, display_.random, map, dotSettings());
         if (options_.guideDots) drawGuideMarks(map, patternWidth_, kBlackIndex, kWhiteIndex);
         // Random dots hardly compress: room for the whole file at once, so
         // the buffer never holds two copies of a large picture while it grows.
@@ -298,6 +553,7 @@ private:
     DepthMapPtr first_;
     std::array<DepthMapPtr, 3> texture_;
     std::int32_t patternWidth_ = 0;
+    bool whileReading_ = false;
     std::int32_t width_ = 0;
     std::int32_t height_ = 0;
     RgbPalette palette_{};

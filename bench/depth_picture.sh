@@ -41,21 +41,28 @@ trap 'rm -rf "$work"' EXIT
 pgmramp -ellipse 1920 1080 | pnmtopng > "$work/hd.png"
 
 # Wall and processor time (user + system, every process of the line) of
-# one command line, in seconds: "wall cpu". On a busy machine the wall time
-# mostly measures the wait for a processor; the processor time does not.
+# one command line, in seconds to the millisecond: "wall cpu". On a busy
+# machine the wall time mostly measures the wait for a processor; the
+# processor time does not.
 timed() {
-  /usr/bin/time -f '%e %U %S' -o "$work/one.txt" bash -c "$1"
+  local TIMEFORMAT='%3R %3U %3S'
+  { time "$@" >/dev/null 2>&1; } 2>"$work/one.txt"
   awk '{ printf "%s %.3f\n", $1, $2 + $3 }' "$work/one.txt"
 }
 
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
-ours_runs=$(for _ in $(seq "$runs"); do
-  timed "'$tolvane' --render '$work/ours.png' --depth '$work/hd.png'"
-done)
-theirs_runs=$(for _ in $(seq "$runs"); do
-  timed "pngtopnm '$work/hd.png' | pamstereogram 2>/dev/null | pnmtopng > '$work/theirs.png' 2>/dev/null"
-done)
+# Taken in turns, so that both lines meet the same machine: on a shared
+# one its speed drifts over seconds.
+ours_runs=""
+theirs_runs=""
+for _ in $(seq "$runs"); do
+  ours_runs+=$(timed "$tolvane" --render "$work/ours.png" --depth "$work/hd.png")$'\n'
+  theirs_runs+=$(timed bash -c \
+    "pngtopnm '$work/hd.png' | pamstereogram 2>/dev/null | pnmtopng > '$work/theirs.png' 2>/dev/null")$'\n'
+done
+ours_runs=${ours_runs%$'\n'}
+theirs_runs=${theirs_runs%$'\n'}
 ours=$(cut -d' ' -f1 <<<"$ours_runs" | median)
 theirs=$(cut -d' ' -f1 <<<"$theirs_runs" | median)
 ours_cpu=$(cut -d' ' -f2 <<<"$ours_runs" | median)

@@ -231,18 +231,30 @@ bool peekDepthFileSize(const char* fileName, std::int64_t& width, std::int64_t& 
     return bool(peekCompressedSize(bytes, width, height));
 }
 
-DepthResult loadDepthLevels(const char* fileName, int levels) {
+namespace {
+
+// The listener hears of a picture read whole as of one decoded at once.
+DepthResult toListener(DepthResult loaded, PngRowListener* listener) {
+    if (!loaded || listener == nullptr) return loaded;
+    if (!listener->begin(*loaded.map)) return depthFailure(DepthStatus::BadSize, "the decoding was stopped");
+    listener->rowsDecoded(loaded.map->area.h);
+    return loaded;
+}
+
+}  // namespace
+
+DepthResult loadDepthLevels(const char* fileName, int levels, PngRowListener* listener) {
     levels = std::clamp(levels, kMinDepthLevels, kMaxDepthLevels);
     const Format* format = matchExtension(fileName, kLoadOrder);
     if (format != nullptr && std::strcmp(format->extension, ".png") == 0) {
         try {
-            return loadPngDepthMap(fileName, levels);
+            return loadPngDepthMap(fileName, levels, listener);
         } catch (const std::bad_alloc&) {
             return depthFailure(DepthStatus::OutOfMemory, "not enough memory to read the file");
         }
     }
     DepthResult loaded = loadDepthMap(fileName);
-    if (!loaded || levels == kDefaultDepthLevels) return loaded;
+    if (!loaded || levels == kDefaultDepthLevels) return toListener(std::move(loaded), listener);
     // The own forms hold 32 levels: depth d stands for the range from d / 32
     // to (d + 1) / 32 of the picture's. Values above 31 (a text grid can
     // hold them) count as 31.
@@ -252,7 +264,7 @@ DepthResult loadDepthLevels(const char* fileName, int levels) {
     }
     std::uint8_t* pixels = loaded.map->pixels;
     for (std::size_t i = 0, n = pixelCount(*loaded.map); i < n; ++i) pixels[i] = table[pixels[i]];
-    return loaded;
+    return toListener(std::move(loaded), listener);
 }
 
 DepthOutcome convertDepthFile(const char* fileName) {

@@ -9,6 +9,8 @@
 
 namespace tolvane {
 
+class PngRowListener;
+
 // The five extensions ".bmp", ".png", ".schm", ".scmhm", ".txt" are matched
 // anywhere in the file's own name (after its last "/"; folder names never
 // count), case-sensitively, tried in that order. UnknownExtension when none
@@ -24,8 +26,9 @@ DepthResult loadDepthMap(const char* fileName);
 // `levels` depths (2 to 256): a PNG's grey level v with b bits a sample
 // gives floor(v x levels / 2^b), a depth d of the own forms (0 to 31, more
 // counting as 31) floor(d x levels / 32). With 32 levels this is exactly
-// loadDepthMap.
-DepthResult loadDepthLevels(const char* fileName, int levels);
+// loadDepthMap. A `listener` follows the rows as they are decoded (a PNG)
+// or hears of them all at once (the own forms).
+DepthResult loadDepthLevels(const char* fileName, int levels, PngRowListener* listener = nullptr);
 
 bool peekDepthFileSize(const char* fileName, std::int64_t& width, std::int64_t& height);
 

@@ -24,9 +24,11 @@ struct Rect {
 // Row-major, stride equal to the width, origin of `area` always (0, 0).
 // A map made by createDepthMap owns its bytes through `storage`; the frame's
 // map borrows the screen surface's pixels and leaves `storage` empty.
-// Gives back bytes that createDepthMap took with calloc.
+// Gives back the bytes createDepthMap took: from calloc, or for a large map
+// a mapping of `mappedBytes` bytes of its own.
 struct FreeDepthBytes {
-    void operator()(std::uint8_t* bytes) const { std::free(bytes); }
+    std::size_t mappedBytes = 0;
+    void operator()(std::uint8_t* bytes) const;
 };
 
 struct DepthMap {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <csetjmp>
 #include <cstring>
@@ -54,7 +55,7 @@ void onWrite(png_structp png, png_bytep data, png_size_t length) {
 void onFlush(png_structp) {}
 
 bool writePng(png_structp png, png_infop info, const DepthMap& image, const RgbPalette& palette,
-              const PngSettings& settings) {
+              const PngSettings& settings, PngRowGate* gate) {
     if (setjmp(png_jmpbuf(png)) != 0) {
         return false;
     }
@@ -71,6 +72,7 @@ bool writePng(png_structp png, png_infop info, const DepthMap& image, const RgbP
     png_set_filter(png, PNG_FILTER_TYPE_BASE, settings.filterRows ? PNG_ALL_FILTERS : PNG_FILTER_NONE);
     png_write_info(png, info);
     for (std::int32_t y = 0; y < image.area.h; ++y) {
+        if (gate != nullptr && !gate->waitForRows(y + 1)) return false;
         png_write_row(png, pixelAddress(image, 0, y));
     }
     png_write_end(png, info);
@@ -105,13 +107,13 @@ DepthOutcome encodeWith(std::vector<std::uint8_t>& bytes, Write write) {
 }  // namespace
 
 DepthOutcome encodeIndexedPng(const DepthMap& image, const RgbPalette& palette, std::vector<std::uint8_t>& bytes,
-                              const PngSettings& settings) {
+                              const PngSettings& settings, PngRowGate* gate) {
     bytes.clear();
     if (image.pixels == nullptr || image.area.w < 1 || image.area.h < 1) {
         return failedOutcome(DepthStatus::BadSize, "the picture is empty");
     }
     return encodeWith(bytes, [&](png_structp png, png_infop info) {
-        return writePng(png, info, image, palette, settings);
+        return writePng(png, info, image, palette, settings, gate);
     });
 }
 
@@ -252,17 +254,30 @@ struct PngTarget {
     const std::uint8_t* table = nullptr;
     std::uint8_t* planes[3] = {nullptr, nullptr, nullptr};
     png_bytep buffer = nullptr;  // one row, or every row of an interlaced picture
+    PngRowListener* listener = nullptr;
+    // 0 and up when the table is a plain shift right by this much (levels a
+    // power of two), which the compiler turns into vector code.
+    int shift = -1;
 };
 
 void storePngRow(const PngLayout& layout, const PngTarget& target, png_uint_32 y, png_const_bytep row) {
     const std::size_t width = layout.width;
     const std::size_t at = std::size_t{y} * width;
     if (layout.channels == 1) {
-        std::uint8_t* out = target.planes[0] + at;
-        if (layout.bitDepth == 16) {
-            for (std::size_t x = 0; x < width; ++x) out[x] = target.table[row[2 * x] << 8 | row[2 * x + 1]];
+        // Local copies: the bytes written could otherwise alias the
+        // target's pointers, which the loop would then reload every time.
+        std::uint8_t* __restrict out = target.planes[0] + at;
+        const std::uint8_t* __restrict in = row;
+        const std::uint8_t* __restrict table = target.table;
+        const int shift = target.shift;
+        if (layout.bitDepth == 16 && shift >= 8) {
+            for (std::size_t x = 0; x < width; ++x) out[x] = static_cast<std::uint8_t>(in[2 * x] >> (shift - 8));
+        } else if (layout.bitDepth == 16) {
+            for (std::size_t x = 0; x < width; ++x) out[x] = table[in[2 * x] << 8 | in[2 * x + 1]];
+        } else if (shift >= 0) {
+            for (std::size_t x = 0; x < width; ++x) out[x] = static_cast<std::uint8_t>(in[x] >> shift);
         } else {
-            for (std::size_t x = 0; x < width; ++x) out[x] = target.table[row[x]];
+            for (std::size_t x = 0; x < width; ++x) out[x] = table[in[x]];
         }
         return;
     }
@@ -284,6 +299,7 @@ bool readPngRows(png_structp png, const PngLayout* layout, const PngTarget* targ
         for (png_uint_32 y = 0; y < layout->height; ++y) {
             png_read_row(png, target->buffer, nullptr);
             storePngRow(*layout, *target, y, target->buffer);
+            if (target->listener != nullptr) target->listener->rowsDecoded(static_cast<std::int32_t>(y + 1));
         }
     } else {
         for (int pass = 0; pass < layout->passes; ++pass) {
@@ -294,6 +310,7 @@ bool readPngRows(png_structp png, const PngLayout* layout, const PngTarget* targ
         for (png_uint_32 y = 0; y < layout->height; ++y) {
             storePngRow(*layout, *target, y, target->buffer + std::size_t{y} * layout->rowBytes);
         }
+        if (target->listener != nullptr) target->listener->rowsDecoded(static_cast<std::int32_t>(layout->height));
     }
     // To the end chunk: a file cut short after its pixels is refused too.
     png_read_end(png, nullptr);
@@ -346,7 +363,7 @@ std::vector<std::uint8_t> levelTable(int bitDepth, int levels) {
     return table;
 }
 
-Decoded decodeFrom(PngSource& source, PngWant want, int levels) {
+Decoded decodeFrom(PngSource& source, PngWant want, int levels, PngRowListener* listener) {
     PngReader reader(source);
     if (reader.info == nullptr) return fail(DepthStatus::OutOfMemory, "out of memory for the PNG decoder");
     png_set_user_limits(reader.png, kWidestPng, static_cast<png_uint_32>(kMaxDepthFilePixels));
@@ -376,17 +393,26 @@ Decoded decodeFrom(PngSource& source, PngWant want, int levels) {
         want == PngWant::Grey ? levelTable(layout.bitDepth, levels) : std::vector<std::uint8_t>{};
     PngTarget target;
     target.table = table.data();
+    if (want == PngWant::Grey && (levels & (levels - 1)) == 0) {
+        // floor(v x 2^k / 2^b) is v >> (b - k); levels never exceed 256.
+        target.shift = layout.bitDepth - std::countr_zero(static_cast<unsigned>(levels));
+    }
     for (int c = 0; c < channels; ++c) target.planes[c] = decoded.planes[c]->pixels;
     target.buffer = buffer.data();
+    target.listener = listener;
+    if (listener != nullptr && !listener->begin(*decoded.planes[0])) {
+        return fail(DepthStatus::BadSize, "the decoding was stopped");
+    }
     if (!readPngRows(reader.png, &layout, &target)) {
+        if (listener != nullptr) listener->failing();
         return fail(DepthStatus::Undecodable, decodeFailure(source));
     }
     return decoded;
 }
 
-Decoded decodeSafely(PngSource& source, PngWant want, int levels) {
+Decoded decodeSafely(PngSource& source, PngWant want, int levels, PngRowListener* listener = nullptr) {
     try {
-        return decodeFrom(source, want, levels);
+        return decodeFrom(source, want, levels, listener);
     } catch (const std::bad_alloc&) {
         return fail(DepthStatus::OutOfMemory, "not enough memory for the picture");
     }
@@ -468,9 +494,10 @@ DepthResult decodePngDepthMap(std::span<const std::uint8_t> bytes, int levels) {
     return asDepthResult(decodeSafely(source, PngWant::Grey, checkedLevels(levels)));
 }
 
-DepthResult loadPngDepthMap(const char* fileName, int levels) {
-    return asDepthResult(decodeFile(
-        fileName, [&](PngSource& source) { return decodeSafely(source, PngWant::Grey, checkedLevels(levels)); }));
+DepthResult loadPngDepthMap(const char* fileName, int levels, PngRowListener* listener) {
+    return asDepthResult(decodeFile(fileName, [&](PngSource& source) {
+        return decodeSafely(source, PngWant::Grey, checkedLevels(levels), listener);
+    }));
 }
 
 DepthResult peekPngSize(std::span<const std::uint8_t> header, std::int64_t& width, std::int64_t& height) {

@@ -39,12 +39,40 @@ struct PngSettings {
     bool filterRows = false;   // let the encoder choose a filter per row
 };
 
+// Lets an encoder start before its picture is complete, the rows coming
+// from another thread in order.
+class PngRowGate {
+public:
+    virtual ~PngRowGate() = default;
+    // Waits until rows [0, rows) of the picture are final; false when they
+    // never will be, which ends the encoding as a failure.
+    virtual bool waitForRows(std::int32_t rows) = 0;
+};
+
+// Follows a depth picture while it is decoded, on the decoding thread.
+class PngRowListener {
+public:
+    virtual ~PngRowListener() = default;
+    // The map exists, all 0, at the picture's size, before any row is
+    // decoded. False stops the decoding: a failure the listener knows the
+    // reason for.
+    virtual bool begin(DepthMap& map) = 0;
+    // Rows [0, rows) hold their depths: after every row, or only once at
+    // the end for an interlaced picture. The file may still fail after the
+    // last rows, in its end chunks.
+    virtual void rowsDecoded(std::int32_t rows) = 0;
+    // The decoding failed after begin: called before the map is freed,
+    // which happens as soon as this returns.
+    virtual void failing() {}
+};
+
 // The PNG file's bytes for `image`, whose bytes are palette indexes: colour
 // type 3 (indexed), bit depth 8, a full 256-entry PLTE, no other chunks.
 // BadSize for an image without pixels, OutOfMemory, or CannotWrite with
 // the encoder's complaint; `bytes` is then empty.
+// With a `gate`, each row is written once the gate has it.
 DepthOutcome encodeIndexedPng(const DepthMap& image, const RgbPalette& palette, std::vector<std::uint8_t>& bytes,
-                              const PngSettings& settings = {});
+                              const PngSettings& settings = {}, PngRowGate* gate = nullptr);
 
 // An RGB picture (colour type 2, 8 bits a sample) whose red, green and blue
 // come from three maps of one size. BadSize when they are empty or differ.
@@ -64,7 +92,8 @@ inline constexpr int kMaxDepthLevels = 256;
 // in kMinDepthLevels..kMaxDepthLevels. Undecodable with libpng's reason for
 // a malformed or truncated file, BadSize beyond the pixel limit.
 DepthResult decodePngDepthMap(std::span<const std::uint8_t> bytes, int levels = kDefaultDepthLevels);
-DepthResult loadPngDepthMap(const char* fileName, int levels = kDefaultDepthLevels);
+DepthResult loadPngDepthMap(const char* fileName, int levels = kDefaultDepthLevels,
+                            PngRowListener* listener = nullptr);
 
 // Width and height from a PNG's first 24 bytes; BadHeader when they are not
 // a PNG signature and its IHDR chunk.

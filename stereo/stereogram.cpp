@@ -518,14 +518,19 @@ DepthMap* patternFor(StereogramState& state, RandomGenerator& random, const Patt
 
 }  // namespace
 
+const DepthMap* preparePattern(StereogramState& state, RandomGenerator& random, const PatternSettings& settings) {
+    DepthMap* pattern = patternFor(state, random, settings);
+    if (pattern != nullptr && settings.renewEveryFrame) {
+        fillRandom(random, *pattern);
+    }
+    return pattern;
+}
+
 void renderStereogram(StereogramState& state, RandomGenerator& random, DepthMap& map,
                       const PatternSettings& settings) {
-    DepthMap* pattern = patternFor(state, random, settings);
+    const DepthMap* pattern = preparePattern(state, random, settings);
     if (pattern == nullptr) {
         return;
-    }
-    if (settings.renewEveryFrame) {
-        fillRandom(random, *pattern);
     }
     if (!patternServes(map, *pattern)) {
         return;

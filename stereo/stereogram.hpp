@@ -49,6 +49,12 @@ struct StereogramState {
 // transformStereogram), the map is left untouched.
 void renderStereogram(StereogramState& state, RandomGenerator& random, DepthMap& map,
                       const PatternSettings& settings);
+// renderStereogram's first half: the pattern made or renewed as it would
+// make or renew it, for a caller that transforms a picture a band of rows
+// at a time (a band starting on a multiple of the pattern height draws
+// what the whole picture would). Null when the pattern cannot be made.
+const DepthMap* preparePattern(StereogramState& state, RandomGenerator& random, const PatternSettings& settings);
+
 // What renderStereogram does to the pattern and the generator, without a
 // picture: a renewal only moves the generator on (skipRandom). The next
 // render or skip leaves both exactly as the same renders would have.

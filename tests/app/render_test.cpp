@@ -816,6 +816,30 @@ TEST_F(RenderTest, DepthPictureRenderNeverOpensSdl) {
     EXPECT_EQ(run.err.find("libSDL"), std::string::npos) << run.err;
 }
 
+// A PNG of dots is drawn a band of pattern periods at a time while the
+// picture is read; a bitmap is drawn from the whole picture. Both must be
+// the same dots, across band edges, marks and a last short band.
+TEST_F(RenderTest, DotsDrawnWhileReadingEqualThoseOfTheWholePicture) {
+    constexpr int kW = 150;
+    constexpr int kH = 197;  // three whole periods of 60 rows and a short one
+    for (const bool interlaced : {false, true}) {
+        const png_fixture::Kind kind{"grey", PNG_COLOR_TYPE_GRAY, 8, interlaced};
+        const std::vector<std::uint8_t> file = png_fixture::greyAs(kind, kW, kH, reliefLevels(kW, kH, 256));
+        std::ofstream(dir_ / "d.png", std::ios::binary)
+            .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+        for (const char* options : {"--seed 7", "--seed 8 --cross-eyed --guide-dots --pattern-width 40",
+                                    "--seed 9 --echo-free --depth-levels 100 --pattern-width 120"}) {
+            SCOPED_TRACE(std::string(options) + (interlaced ? ", interlaced" : ""));
+            ASSERT_EQ(render(std::string("s.png --depth d.png ") + options).status, 0);
+            ASSERT_EQ(render(std::string("s.bmp --depth d.png ") + options).status, 0);
+            const RgbPicture whileReading = picture("s.png");
+            const RgbPicture whole = picture("s.bmp");
+            ASSERT_TRUE(whileReading.read && whole.read);
+            EXPECT_EQ(whileReading.rgb, whole.rgb);
+        }
+    }
+}
+
 TEST_F(RenderTest, DepthPictureFailuresNameTheFileOrOptionAndLeaveNothing) {
     const png_fixture::Kind grey{"grey", PNG_COLOR_TYPE_GRAY, 8};
     const auto save = [&](const std::string& name, const std::vector<std::uint8_t>& bytes) {
@@ -838,7 +862,7 @@ TEST_F(RenderTest, DepthPictureFailuresNameTheFileOrOptionAndLeaveNothing) {
         {"o.png --depth none.png", "none.png: cannot read: cannot open: No such file or directory\n"},
         {"o.png --depth d.gif", "d.gif: cannot read: the file's own name (after any folder) contains none of "
                                 "\".bmp\", \".png\", \".schm\", \".scmhm\", \".txt\"\n"},
-        {"o.png --depth cut.png", "cut.png: cannot read: cannot decode PNG: ..."},
+        {"o.png --depth cut.png --pattern-width 40", "cut.png: cannot read: cannot decode PNG: ..."},
         {"o.png --depth d.png --pattern-width 51", "--pattern-width 51 is wider than the picture (50 pixels)\n"},
         {"o.png --depth d.png --pattern-width 20 --depth-levels 20",
          "--depth-levels 20 is not below the pattern width 20\n"},

@@ -74,6 +74,18 @@ TEST_F(DepthMapTest, CreateGivesZeroedMapAndAddressesRowMajor) {
     EXPECT_EQ(pixelAddress(*map, 2, 1), map->pixels + 5);
     EXPECT_EQ(rowOf(*map, 0, 0, 3), (std::vector<std::uint8_t>{0, 0, 0}));
     EXPECT_EQ(rowOf(*map, 1, 0, 3), (std::vector<std::uint8_t>{0, 0, 0}));
+
+    // Large maps take their bytes another way (whole huge pages); they too
+    // come zeroed, every byte theirs, and go back however many there are.
+    for (const std::int32_t h : {1100, 2049, 4100}) {
+        DepthMapPtr large = createDepthMap(1024, h);
+        ASSERT_NE(large, nullptr);
+        const std::size_t n = pixelCount(*large);
+        EXPECT_EQ(std::count(large->pixels, large->pixels + n, 0), static_cast<std::ptrdiff_t>(n)) << h;
+        large->pixels[0] = 1;
+        large->pixels[n - 1] = 2;
+        EXPECT_EQ(large->pixels[0] + large->pixels[n - 1], 3);
+    }
 }
 
 TEST_F(DepthMapTest, CreateRefusesSizesItCannotAddress) {
