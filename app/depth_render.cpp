@@ -471,13 +471,16 @@ private:
             }
             dots.finish(std::move(loaded));
         });
-        // Joined however this frame ends.
+        // Joined however this frame ends, letting go of the map first: a
+        // reader that failed part way waits for that.
         struct Join {
+            DotsWhileReading& dots;
             std::thread& thread;
             ~Join() {
+                dots.compressorDone();
                 if (thread.joinable()) thread.join();
             }
-        } join{reader};
+        } join{dots, reader};
         DepthOutcome encoded;
         if (DepthMap* map = dots.waitForMap()) {
             // Random dots hardly compress: room for the whole file at once.

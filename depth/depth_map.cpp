@@ -462,8 +462,22 @@ namespace {
 // pages: the first write then takes one fault for 2 MiB instead of 512,
 // which in a virtual machine is much of the cost of filling a fresh
 // picture. Null where that cannot be had; the map then comes from calloc.
+// Not under AddressSanitizer, which watches only what malloc hands out.
+#if defined(__SANITIZE_ADDRESS__)
+#define TOLVANE_HUGE_PAGE_MAPS 0
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TOLVANE_HUGE_PAGE_MAPS 0
+#endif
+#endif
+#if !defined(TOLVANE_HUGE_PAGE_MAPS) && defined(__linux__) && defined(MADV_HUGEPAGE)
+#define TOLVANE_HUGE_PAGE_MAPS 1
+#elif !defined(TOLVANE_HUGE_PAGE_MAPS)
+#define TOLVANE_HUGE_PAGE_MAPS 0
+#endif
+
 std::unique_ptr<std::uint8_t[], FreeDepthBytes> mapLargeBytes(std::size_t bytes) {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
+#if TOLVANE_HUGE_PAGE_MAPS
     constexpr std::size_t kHugePage = std::size_t{2} << 20;
     if (bytes < kHugePage / 2) return {};
     const std::size_t size = (bytes + kHugePage - 1) / kHugePage * kHugePage;
@@ -486,7 +500,7 @@ std::unique_ptr<std::uint8_t[], FreeDepthBytes> mapLargeBytes(std::size_t bytes)
 }  // namespace
 
 void FreeDepthBytes::operator()(std::uint8_t* bytes) const {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
+#if TOLVANE_HUGE_PAGE_MAPS
     if (mappedBytes != 0) {
         ::munmap(bytes, mappedBytes);
         return;

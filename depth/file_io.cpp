@@ -42,7 +42,7 @@ bool writeAll(int fd, const std::uint8_t* data, std::size_t size) {
 // saying which are in use. Slots change only while the signals are blocked.
 
 constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-constexpr int kSlots = 8;  // temporaries that may exist at once
+constexpr int kSlots = kMaxStagedFiles;
 constexpr std::size_t kSlotBytes = PATH_MAX + 1;
 
 char slotNames[kSlots][kSlotBytes];

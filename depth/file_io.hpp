@@ -62,6 +62,10 @@ private:
 // a unique temporary name. commit() renames it over the target; a staged
 // file that is dropped without commit() removes its temporary, so the
 // target keeps whatever it held before.
+// Temporaries that may exist at once: one for each job of a render on up
+// to 256 cores, and a few for everything else.
+inline constexpr int kMaxStagedFiles = 264;
+
 class StagedFile {
 public:
     StagedFile() = default;

@@ -397,6 +397,14 @@ TEST(FileIoTest, StagedFilesOnlyReplaceOnCommit) {
     EXPECT_TRUE(moved.commit());
     EXPECT_EQ(readBytes(name), kNew);
     EXPECT_EQ(folder.names(), std::vector<std::string>{"out.scmhm"});
+
+    // A render on every core of a large machine holds a temporary per job.
+    std::vector<StagedFile> many(kMaxStagedFiles);
+    for (std::size_t i = 0; i < many.size(); ++i) {
+        const std::string each = folder.file(std::to_string(i).append(".schm"));
+        ASSERT_TRUE(many[i].stage(each.c_str(), kNew)) << i;
+    }
+    for (StagedFile& file : many) EXPECT_TRUE(file.commit());
 }
 
 }  // namespace

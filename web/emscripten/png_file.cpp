@@ -21,7 +21,7 @@ RgbPlanes noPicture() {
 }  // namespace
 
 DepthOutcome encodeIndexedPng(const DepthMap&, const RgbPalette&, std::vector<std::uint8_t>& bytes,
-                              const PngSettings&) {
+                              const PngSettings&, PngRowGate*) {
     bytes.clear();
     return failedOutcome(DepthStatus::CannotWrite, kNoPng);
 }
@@ -36,7 +36,7 @@ DepthResult decodePngDepthMap(std::span<const std::uint8_t>, int) {
     return depthFailure(DepthStatus::CannotRead, kNoPng);
 }
 
-DepthResult loadPngDepthMap(const char*, int) { return depthFailure(DepthStatus::CannotRead, kNoPng); }
+DepthResult loadPngDepthMap(const char*, int, PngRowListener*) { return depthFailure(DepthStatus::CannotRead, kNoPng); }
 
 DepthResult peekPngSize(std::span<const std::uint8_t>, std::int64_t&, std::int64_t&) {
     return depthFailure(DepthStatus::CannotRead, kNoPng);
