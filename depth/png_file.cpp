@@ -389,14 +389,15 @@ Decoded decodeFrom(PngSource& source, PngWant want, int levels, PngRowListener* 
     }
     const std::size_t rows = layout.passes == 1 ? 1 : layout.height;
     std::vector<std::uint8_t> buffer(std::max<std::size_t>(layout.rowBytes * rows, 1));
-    const std::vector<std::uint8_t> table =
-        want == PngWant::Grey ? levelTable(layout.bitDepth, levels) : std::vector<std::uint8_t>{};
     PngTarget target;
-    target.table = table.data();
     if (want == PngWant::Grey && (levels & (levels - 1)) == 0) {
         // floor(v x 2^k / 2^b) is v >> (b - k); levels never exceed 256.
         target.shift = layout.bitDepth - std::countr_zero(static_cast<unsigned>(levels));
     }
+    // The table only where no shift will do.
+    const std::vector<std::uint8_t> table =
+        want == PngWant::Grey && target.shift < 0 ? levelTable(layout.bitDepth, levels) : std::vector<std::uint8_t>{};
+    target.table = table.data();
     for (int c = 0; c < channels; ++c) target.planes[c] = decoded.planes[c]->pixels;
     target.buffer = buffer.data();
     target.listener = listener;

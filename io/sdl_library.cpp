@@ -82,8 +82,6 @@ char* failureText() {
 
 }  // namespace
 
-bool sdlLibraryOpen() { return sdlIfOpen() != nullptr; }
-
 }  // namespace tolvane
 
 using tolvane::sdl;

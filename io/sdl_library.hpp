@@ -12,10 +12,5 @@
 // When the library cannot be opened, the calls fail as SDL's own do (a
 // negative status or a null pointer) and SDL_GetError gives the reason, so
 // every caller reports it through the path it already has.
-
-namespace tolvane {
-
-// Whether SDL has been opened in this process (without opening it).
-bool sdlLibraryOpen();
-
-}  // namespace tolvane
+//
+// The functions are SDL's own, declared by <SDL.h>; nothing else is.

@@ -403,6 +403,11 @@ protected:
         return run;
     }
 
+    void save(const std::string& name, const std::vector<std::uint8_t>& bytes) {
+        std::ofstream(dir_ / name, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+
     RgbPicture picture(const std::string& name) {
         const std::vector<std::uint8_t> bytes = fileBytes(dir_ / name);
         return name.ends_with(".bmp") ? readBmp(bytes) : readPng(bytes);
@@ -676,8 +681,7 @@ TEST_F(RenderTest, DepthPicturesOfEveryKindRepeatAsTheirDepthsSay) {
         }
         const std::vector<std::uint8_t> file = png_fixture::greyAs(kind, kW, kH, levels);
         ASSERT_FALSE(file.empty());
-        std::ofstream(dir_ / "d.png", std::ios::binary).write(reinterpret_cast<const char*>(file.data()),
-                                                              static_cast<std::streamsize>(file.size()));
+        save("d.png", file);
         // Levels from 2 to P - 1, and one viewer crossing the eyes.
         const int depthLevels = std::array<int, 4>{32, 2, 39, 7}[round % 4];
         const bool crossEyed = round % 5 == 3;
@@ -721,10 +725,6 @@ TEST_F(RenderTest, TextureFillsTheStripAndRepeatsInColour) {
                                            static_cast<std::uint16_t>((x * 7 + y * 3) % 256)});
         }
     }
-    const auto save = [&](const char* name, const std::vector<std::uint8_t>& bytes) {
-        std::ofstream(dir_ / name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                          static_cast<std::streamsize>(bytes.size()));
-    };
     save("t.png", png_fixture::make({"RGB", PNG_COLOR_TYPE_RGB, 8}, kP, kQ, texture));
     const std::vector<std::uint16_t> levels = reliefLevels(kW, kH, 256);
     save("d.png", png_fixture::greyAs({"grey", PNG_COLOR_TYPE_GRAY, 8}, kW, kH, levels));
@@ -766,19 +766,18 @@ TEST_F(RenderTest, TextureFillsTheStripAndRepeatsInColour) {
 
 TEST_F(RenderTest, DepthSequencesReadEachNumberedPicture) {
     const png_fixture::Kind grey{"grey", PNG_COLOR_TYPE_GRAY, 8};
-    const auto save = [&](const std::string& name, int width, int height, int flip) {
+    const auto saveRelief = [&](const std::string& name, int width, int height, int flip) {
         std::vector<std::uint16_t> levels = reliefLevels(width, height, 256);
         if (flip) std::reverse(levels.begin(), levels.end());
         const std::vector<std::uint8_t> bytes = png_fixture::greyAs(grey, width, height, levels);
-        std::ofstream(dir_ / name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                           static_cast<std::streamsize>(bytes.size()));
+        save(name, bytes);
         std::vector<int> depths;
         for (const std::uint16_t v : levels) depths.push_back(v >> 3);
         return depths;
     };
     fs::create_directory(dir_ / "f");
-    const std::vector<int> first = save("f/d-007.png", 80, 4, 0);
-    const std::vector<int> second = save("f/d-008.png", 80, 4, 1);
+    const std::vector<int> first = saveRelief("f/d-007.png", 80, 4, 0);
+    const std::vector<int> second = saveRelief("f/d-008.png", 80, 4, 1);
     std::vector<std::vector<int>> expected;
     const RenderRun run = render("s.png --depth f/d-%03d.png --frames 2 --seed 1 --pattern-width 33");
     // Frames count from 0: d-000.png is missing, and nothing is written.
@@ -795,7 +794,7 @@ TEST_F(RenderTest, DepthSequencesReadEachNumberedPicture) {
     // A picture of another size stops the render before anything is written.
     fs::remove(dir_ / "s-0000.png");
     fs::remove(dir_ / "s-0001.png");
-    save("f/d-002.png", 81, 4, 0);
+    saveRelief("f/d-002.png", 81, 4, 0);
     const RenderRun odd = render("s.png --depth f/d-%03d.png --frames 3 --seed 1 --pattern-width 33");
     EXPECT_EQ(odd.status, 2);
     EXPECT_EQ(odd.err, "f/d-002.png: the picture is 81 x 4, not 80 x 4 as the first of the sequence\n");
@@ -808,8 +807,7 @@ TEST_F(RenderTest, DepthSequencesReadEachNumberedPicture) {
 TEST_F(RenderTest, DepthPictureRenderNeverOpensSdl) {
     const std::vector<std::uint8_t> file =
         png_fixture::greyAs({"grey", PNG_COLOR_TYPE_GRAY, 8}, 64, 2, reliefLevels(64, 2, 256));
-    std::ofstream(dir_ / "d.png", std::ios::binary)
-        .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+    save("d.png", file);
     const RenderRun run = render("s.png --depth d.png --pattern-width 40", "LD_DEBUG=files");
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.err.find("libpng16.so"), std::string::npos) << "no trace of the libraries opened: " << run.err;
@@ -825,8 +823,7 @@ TEST_F(RenderTest, DotsDrawnWhileReadingEqualThoseOfTheWholePicture) {
     for (const bool interlaced : {false, true}) {
         const png_fixture::Kind kind{"grey", PNG_COLOR_TYPE_GRAY, 8, interlaced};
         const std::vector<std::uint8_t> file = png_fixture::greyAs(kind, kW, kH, reliefLevels(kW, kH, 256));
-        std::ofstream(dir_ / "d.png", std::ios::binary)
-            .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+        save("d.png", file);
         for (const char* options : {"--seed 7", "--seed 8 --cross-eyed --guide-dots --pattern-width 40",
                                     "--seed 9 --echo-free --depth-levels 100 --pattern-width 120"}) {
             SCOPED_TRACE(std::string(options) + (interlaced ? ", interlaced" : ""));
@@ -842,10 +839,6 @@ TEST_F(RenderTest, DotsDrawnWhileReadingEqualThoseOfTheWholePicture) {
 
 TEST_F(RenderTest, DepthPictureFailuresNameTheFileOrOptionAndLeaveNothing) {
     const png_fixture::Kind grey{"grey", PNG_COLOR_TYPE_GRAY, 8};
-    const auto save = [&](const std::string& name, const std::vector<std::uint8_t>& bytes) {
-        std::ofstream(dir_ / name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                           static_cast<std::streamsize>(bytes.size()));
-    };
     const std::vector<std::uint8_t> depth = png_fixture::greyAs(grey, 50, 3, reliefLevels(50, 3, 256));
     save("d.png", depth);
     save("cut.png", std::vector<std::uint8_t>(depth.begin(), depth.end() - 30));
